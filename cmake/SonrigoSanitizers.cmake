@@ -1,0 +1,10 @@
+# Applies the sanitizer chosen by SONRIGO_SANITIZER to everything built after this point.
+if(SONRIGO_SANITIZER STREQUAL "address")
+  add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+  add_link_options(-fsanitize=address,undefined)
+elseif(SONRIGO_SANITIZER STREQUAL "thread")
+  add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=thread)
+elseif(NOT SONRIGO_SANITIZER STREQUAL "")
+  message(FATAL_ERROR "SONRIGO_SANITIZER must be empty, 'address' or 'thread', not '${SONRIGO_SANITIZER}'")
+endif()

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <cstdint>
+#include <span>
+
+#include "common/ZeroedBlock.h"
+
+namespace sonrigo {
+
+// The in-memory copy of a MIDI file, or of one of its track chunks: a
+// zero-filled block of fixed capacity, the number of valid bytes in it and a
+// read position. Reads past `size` within the block yield zeros; the checked
+// accessors never touch memory outside the block.
+class SmfBuffer {
+public:
+    // Files of this many bytes or more are refused or cut to this size.
+    static constexpr std::int32_t kCapacity = 0xF0000;  // 983,040
+
+    SmfBuffer();
+    SmfBuffer(const SmfBuffer&) = delete;
+    SmfBuffer& operator=(const SmfBuffer&) = delete;
+
+    std::int32_t size() const { return size_; }
+    // Clamped to 0 .. capacity().
+    void setSize(std::int64_t size);
+    std::int32_t position() const { return position_; }
+    void setPosition(std::int32_t position) { position_ = position; }
+
+    // 0 only when the block could not be allocated.
+    std::int32_t capacity() const { return static_cast<std::int32_t>(block_.size()); }
+    std::uint8_t* data() { return block_.data(); }
+    const std::uint8_t* data() const { return block_.data(); }
+    std::span<std::uint8_t> block() { return block_.span(); }
+    // The valid bytes, 0 .. size.
+    std::span<const std::uint8_t> bytes() const { return block_.span().first(static_cast<std::size_t>(size_)); }
+
+    // The byte at offset, or 0 for any offset outside the block.
+    std::uint8_t byteAt(std::int64_t offset) const;
+    // Whether count bytes from offset all lie within the valid bytes.
+    bool holds(std::int64_t offset, std::int64_t count) const;
+
+private:
+    std::int32_t size_ = 0;
+    std::int32_t position_ = 0;
+    ZeroedBlock block_;
+};
+
+}  // namespace sonrigo

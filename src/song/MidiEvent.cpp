@@ -1,0 +1,121 @@
+#include "song/MidiEvent.h"
+
+#include <algorithm>
+#include <cstring>
+#include <initializer_list>
+#include <utility>
+
+namespace sonrigo {
+
+MidiEvent::MidiEvent(std::int32_t deltaTicks) : delta(deltaTicks), payload_(kDefaultPayloadSize) {}
+
+MidiEvent::MidiEvent(const MidiEvent& other) : MidiEvent()
+{
+    *this = other;
+}
+
+MidiEvent& MidiEvent::operator=(const MidiEvent& other)
+{
+    if (this == &other)
+        return *this;
+    channel = other.channel;
+    delta = other.delta;
+    const std::size_t sourceLength = other.payloadBytes().size();
+    if (other.length >= static_cast<std::int32_t>(kDefaultPayloadSize))
+        payload_ = ZeroedBlock(static_cast<std::size_t>(other.length));
+    const std::size_t copied = std::min(sourceLength, payload_.size());
+    if (copied > 0)
+        std::memcpy(payload_.data(), other.payload_.data(), copied);
+    length = other.length;
+    kind = other.kind;
+    data1 = other.data1;
+    duration = other.duration;
+    velocity = other.velocity;
+    subtype = other.subtype;
+    value = other.value;
+    return *this;
+}
+
+void MidiEvent::resizePayload(std::size_t n)
+{
+    payload_ = ZeroedBlock();  // release first, as the buffer may be large
+    payload_ = ZeroedBlock(n);
+}
+
+std::span<const std::uint8_t> MidiEvent::payloadBytes() const
+{
+    const std::size_t valid = length > 0 ? static_cast<std::size_t>(length) : 0;
+    return payload_.span().first(std::min(valid, payload_.size()));
+}
+
+void MidiEvent::classifyExclusive()
+{
+    const std::span<const std::uint8_t> bytes = payloadBytes();
+    // A byte past the valid payload matches nothing and reads as 0.
+    auto at = [&](std::size_t i) -> int { return i < bytes.size() ? bytes[i] : -1; };
+    auto valueAt = [&](std::size_t i) -> std::int32_t { return std::max(at(i), 0); };
+    auto matches = [&](std::initializer_list<std::pair<std::size_t, int>> pattern) {
+        return std::all_of(pattern.begin(), pattern.end(), [&](auto p) { return at(p.first) == p.second; });
+    };
+    // The part a GS part message addresses, from the low nibble of its address.
+    auto gsPartChannel = [&]() -> std::int32_t {
+        const int part = at(7) & 0x0F;
+        if (part == 0)
+            return 9;
+        return part <= 9 ? part - 1 : part;
+    };
+
+    if (matches({{2, 0x7F}, {3, 0x7F}, {4, 0x04}, {5, 0x01}, {8, 0xF7}})) {
+        subtype = ExclusiveClass::MasterVolume;
+        value = valueAt(7);
+    } else if (matches({{2, 0x7F}, {3, 0x7F}, {4, 0x04}, {5, 0x02}, {8, 0xF7}})) {
+        subtype = ExclusiveClass::MasterBalance;
+        value = valueAt(7);
+    } else if (matches({{2, 0x41}, {3, 0x10}, {4, 0x42}, {5, 0x12}, {6, 0x40}})) {
+        const int address = at(7);
+        const int item = at(8);
+        if (address == 0x00 && item == 0x04) {
+            subtype = ExclusiveClass::MasterVolume;
+            value = valueAt(9);
+        } else if (address == 0x01) {
+            // GS effect parameters 40 01 xx
+            if (item >= 0x30 && item <= 0x35)
+                subtype = 0x14 + (item - 0x30);
+            else if (item >= 0x37 && item <= 0x40)
+                subtype = 0x20 + (item - 0x37);
+            else if (item >= 0x50 && item <= 0x59)
+                subtype = 0x30 + (item - 0x50);
+            else if (item == 0x5A)
+                subtype = 0x40;
+            else
+                subtype = ExclusiveClass::None;
+            value = valueAt(9);
+        } else if (address == 0x02) {
+            // GS equaliser parameters 40 02 xx
+            subtype = (item >= 0x00 && item <= 0x03) ? 0x41 + item : ExclusiveClass::None;
+            value = valueAt(9);
+        } else if (address >= 0x10 && address <= 0x1F) {
+            subtype = item == 0x15 ? ExclusiveClass::GsRhythmPart : ExclusiveClass::None;
+            if (item == 0x15)
+                channel = gsPartChannel();
+            value = valueAt(9);
+        } else if (address >= 0x40 && address <= 0x4F) {
+            subtype = item == 0x20 ? ExclusiveClass::GsPartParameter : ExclusiveClass::None;
+            if (item == 0x20)
+                channel = gsPartChannel();
+            value = valueAt(9);
+        } else {
+            subtype = ExclusiveClass::None;
+        }
+    } else if (matches({{2, 0x41}, {3, 0x10}, {4, 0x42}, {5, 0x12}, {6, 0x00}, {7, 0x00}, {8, 0x7F}})) {
+        subtype = ExclusiveClass::GsSystemMode;
+    } else if (matches({{2, 0x43}, {3, 0x79}, {4, 0x06}, {5, 0x7F}, {8, 0xF7}})) {
+        subtype = ExclusiveClass::Yamaha;
+    } else if (matches({{2, 0x7E}, {3, 0x7F}, {4, 0x09}, {5, 0x01}, {6, 0xF7}})) {
+        subtype = ExclusiveClass::GmSystemOn;
+    } else {
+        subtype = ExclusiveClass::None;
+    }
+}
+
+}  // namespace sonrigo

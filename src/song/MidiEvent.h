@@ -1,0 +1,87 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+#include "common/ZeroedBlock.h"
+
+namespace sonrigo {
+
+// What a record is: the status byte without its channel for channel messages,
+// plus two kinds no file contains.
+namespace EventKind {
+inline constexpr std::int32_t Removed = 0;  // deleted by the next compaction; never sent
+inline constexpr std::int32_t Note = 0x10;  // a note with a duration (duration form only)
+inline constexpr std::int32_t NoteOff = 0x80;
+inline constexpr std::int32_t NoteOn = 0x90;
+inline constexpr std::int32_t PolyPressure = 0xA0;
+inline constexpr std::int32_t ControlChange = 0xB0;
+inline constexpr std::int32_t ProgramChange = 0xC0;
+inline constexpr std::int32_t ChannelPressure = 0xD0;
+inline constexpr std::int32_t PitchBend = 0xE0;
+inline constexpr std::int32_t SysEx = 0xF0;
+inline constexpr std::int32_t SysExEscape = 0xF7;
+inline constexpr std::int32_t Meta = 0xFF;
+}  // namespace EventKind
+
+// Exclusive classes found by MidiEvent::classifyExclusive (stored in subtype).
+namespace ExclusiveClass {
+inline constexpr std::int32_t None = 0;
+inline constexpr std::int32_t MasterVolume = 0x01;
+inline constexpr std::int32_t GmSystemOn = 0x09;
+inline constexpr std::int32_t GsRhythmPart = 0x12;
+inline constexpr std::int32_t GsSystemMode = 0x13;
+inline constexpr std::int32_t MasterBalance = 0x28;
+inline constexpr std::int32_t GsPartParameter = 0x45;
+inline constexpr std::int32_t Yamaha = 0x7F;
+}  // namespace ExclusiveClass
+
+inline constexpr std::int32_t kNoChannel = 255;
+
+// One decoded MIDI event. The record owns its payload buffer: 256 zero-filled
+// bytes from construction, replaced by a larger one only when a longer payload
+// is stored. `length` counts the valid payload bytes; readers must use it, as
+// a copied payload carries no terminating zero.
+class MidiEvent {
+public:
+    static constexpr std::size_t kDefaultPayloadSize = 256;
+
+    explicit MidiEvent(std::int32_t delta = 0);
+    MidiEvent(const MidiEvent& other);
+    // Copies channel, delta, the payload bytes (a source length of 256 or more
+    // first replaces the own buffer by one of exactly that length) and the
+    // other fields. A smaller payload keeps the buffer it has.
+    MidiEvent& operator=(const MidiEvent& other);
+    ~MidiEvent() = default;
+
+    // Replaces the payload by a fresh zero-filled buffer of n bytes; the old
+    // contents are not kept.
+    void resizePayload(std::size_t n);
+    std::uint8_t* payload() { return payload_.data(); }
+    const std::uint8_t* payload() const { return payload_.data(); }
+    std::size_t payloadCapacity() const { return payload_.size(); }
+    // The valid payload bytes: `length` of them, never past the buffer.
+    std::span<const std::uint8_t> payloadBytes() const;
+
+    // Sets subtype (the exclusive class), value and, for the GS part
+    // messages, channel from the payload of a SysEx record. Only bytes within
+    // `length` take part in matching; a record that matches no pattern gets
+    // class 0.
+    void classifyExclusive();
+
+    std::int32_t kind = EventKind::Removed;
+    std::int32_t delta = 0;    // ticks since the previous record of the same list
+    std::int32_t data1 = 0;    // note number; first data byte of a bend
+    std::int32_t duration = 0; // ticks (Note only)
+    std::int32_t velocity = 0;
+    std::int32_t subtype = 0;  // controller number, meta type or exclusive class
+    std::int32_t value = 0;    // controller value, program, pressure, bend MSB, tempo, packed time signature
+    std::int32_t length = 0;   // valid payload bytes
+    std::int32_t channel = kNoChannel;
+
+private:
+    ZeroedBlock payload_;
+};
+
+}  // namespace sonrigo
