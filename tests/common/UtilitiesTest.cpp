@@ -1,0 +1,117 @@
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <limits>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "common/FileChooser.h"
+#include "common/FileName.h"
+#include "common/MusicUnits.h"
+#include "common/ZeroedBlock.h"
+#include "platform/HeadlessFileDialog.h"
+#include "support/CaptureMessages.h"
+
+namespace sonrigo {
+namespace {
+
+using Strings = std::vector<std::string>;
+
+TEST(ZeroedBlock, BlocksAreZeroFilledAndFailureIsReportedAsNull)
+{
+    test::CaptureMessages captured;
+    ZeroedBlock block(4096);
+    ASSERT_NE(block.data(), nullptr);
+    EXPECT_EQ(block.size(), 4096u);
+    for (std::uint8_t byte : block.span())
+        ASSERT_EQ(byte, 0);
+
+    ZeroedBlock moved = std::move(block);
+    EXPECT_EQ(block.data(), nullptr);
+    EXPECT_EQ(block.size(), 0u);
+    EXPECT_EQ(moved.size(), 4096u);
+    EXPECT_TRUE(captured.take().empty());
+
+    ZeroedBlock impossible(std::numeric_limits<std::size_t>::max() / 2);
+    EXPECT_EQ(impossible.data(), nullptr);
+    EXPECT_EQ(impossible.size(), 0u);
+    EXPECT_EQ(captured.take(), Strings{"Needs more memory!"});
+}
+
+TEST(FileNameFromPath, TakesTheLastElement)
+{
+    EXPECT_EQ(FileNameFromPath("C:\\music\\song.mid"), "song.mid");
+    EXPECT_EQ(FileNameFromPath("song.mid"), "song.mid");
+    EXPECT_EQ(FileNameFromPath("/home/me/midi/song.mid"), "song.mid");
+    EXPECT_EQ(FileNameFromPath("/song.mid"), "song.mid");
+    EXPECT_EQ(FileNameFromPath("dir/"), "");
+    EXPECT_EQ(FileNameFromPath(""), "");
+    // A backslash at index 0 is never a separator.
+    EXPECT_EQ(FileNameFromPath("\\song.mid"), "\\song.mid");
+    EXPECT_EQ(FileNameFromPath("a\\b/c\\d.mid"), "d.mid");
+}
+
+TEST(FileNameFromPath, KeepsDoubleByteCharactersWhoseTrailByteIsABackslash)
+{
+    // Code page 932 "表" is 95 5C: its trail byte is not a separator.
+    EXPECT_EQ(FileNameFromPath("C:\\music\\\x95\\.mid"), "\x95\\.mid");
+    // "ソ" (83 5C) right after a separator.
+    EXPECT_EQ(FileNameFromPath("C:\\\x83\\" "\\" "\x83\\" ".mid"), "\x83\\.mid");
+    // The i-2 rule: a backslash after two lead-byte values counts.
+    EXPECT_EQ(FileNameFromPath("C:\\\x82\xa0\x81\x81\\x.mid"), "x.mid");
+    // In UTF-8 text a 0x5C byte is always a backslash: "実" is E5 AE 9F, whose
+    // last byte is a code page 932 lead byte.
+    EXPECT_EQ(FileNameFromPath("C:\\music\\実\\song.mid"), "song.mid");
+    EXPECT_EQ(FileNameFromPath("/home/me/音楽/曲.mid"), "曲.mid");
+}
+
+TEST(MusicUnits, TempoToBpmTruncatesAndNeverDividesByZero)
+{
+    EXPECT_EQ(TempoToBpm(500000), 120);
+    EXPECT_EQ(TempoToBpm(750000), 80);
+    EXPECT_EQ(TempoToBpm(1000), 60000);
+    EXPECT_EQ(TempoToBpm(1999), 60000);
+    EXPECT_EQ(TempoToBpm(0xFFFFFF), 3);
+    EXPECT_EQ(TempoToBpm(999), 60000);
+    EXPECT_EQ(TempoToBpm(0), 60000);
+    EXPECT_EQ(TempoToBpm(-5), 60000);
+}
+
+TEST(MusicUnits, PackTimeSignatureWritesTheMetaEventBytes)
+{
+    using Bytes = std::array<std::uint8_t, 4>;
+    EXPECT_EQ(PackTimeSignature(PackedTimeSignature(3, 4)), (Bytes{3, 2, 18, 8}));
+    EXPECT_EQ(PackTimeSignature(PackedTimeSignature(6, 8)), (Bytes{6, 3, 18, 8}));
+    EXPECT_EQ(PackTimeSignature(PackedTimeSignature(4, 4)), (Bytes{4, 2, 18, 8}));
+    EXPECT_EQ(PackTimeSignature(PackedTimeSignature(2, 1)), (Bytes{2, 0, 18, 8}));
+    EXPECT_EQ(PackTimeSignature(PackedTimeSignature(7, 128)), (Bytes{7, 7, 18, 8}));
+    EXPECT_EQ(PackTimeSignature(PackedTimeSignature(5, 0)), (Bytes{5, 2, 18, 8}));
+    EXPECT_EQ(PackTimeSignature(0), (Bytes{0, 2, 18, 8}));
+}
+
+TEST(ChooseFileToOpen, ReturnsTheChosenPathOrLeavesTheOutputOnCancel)
+{
+    auto dialog = std::make_shared<HeadlessFileDialog>();
+    auto previous = InstallFileDialog(dialog);
+    dialog->queueAnswer("/music/song.mid");
+    dialog->queueAnswer("");
+
+    std::string path = "untouched";
+    EXPECT_EQ(ChooseFileToOpen("mid", "SMF files|*.mid|", "", path), 1);
+    EXPECT_EQ(path, "/music/song.mid");
+    path = "untouched";
+    EXPECT_EQ(ChooseFileToOpen("mid", "SMF files|*.mid|", "", path), 0);
+    EXPECT_EQ(path, "untouched");
+    EXPECT_EQ(ChooseFileToOpen("dll", "VST plug in files|*.dll|", "x.dll", path), 0);
+
+    const auto requests = dialog->requests();
+    ASSERT_EQ(requests.size(), 3u);
+    EXPECT_EQ(requests[0].defaultExtension, "mid");
+    EXPECT_EQ(requests[0].filter, "SMF files|*.mid|");
+    EXPECT_EQ(requests[2].initialName, "x.dll");
+    InstallFileDialog(previous);
+}
+
+}  // namespace
+}  // namespace sonrigo

@@ -1,0 +1,255 @@
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "smf/SmfBuffer.h"
+#include "smf/SmfFile.h"
+#include "smf/SmfFileInfo.h"
+#include "support/CaptureMessages.h"
+#include "support/TempDir.h"
+
+namespace sonrigo {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+using Strings = std::vector<std::string>;
+
+Bytes SmfHeader(int format, int tracks, int division, std::uint32_t headerLength = 6)
+{
+    return {'M',
+            'T',
+            'h',
+            'd',
+            static_cast<std::uint8_t>(headerLength >> 24),
+            static_cast<std::uint8_t>(headerLength >> 16),
+            static_cast<std::uint8_t>(headerLength >> 8),
+            static_cast<std::uint8_t>(headerLength),
+            static_cast<std::uint8_t>(format >> 8),
+            static_cast<std::uint8_t>(format),
+            static_cast<std::uint8_t>(tracks >> 8),
+            static_cast<std::uint8_t>(tracks),
+            static_cast<std::uint8_t>(division >> 8),
+            static_cast<std::uint8_t>(division)};
+}
+
+Bytes SmallSong(int format)
+{
+    Bytes bytes = SmfHeader(format, 1, 96);
+    const Bytes track = {'M', 'T', 'r', 'k', 0, 0, 0, 8, 0, 0x90, 0x3C, 0x40, 0x60, 0x3C, 0x00, 0x00};
+    bytes.insert(bytes.end(), track.begin(), track.end());
+    return bytes;
+}
+
+Bytes WithMacBinaryPrefix(const Bytes& song)
+{
+    Bytes bytes(128, 0x11);
+    bytes.insert(bytes.end(), song.begin(), song.end());
+    return bytes;
+}
+
+TEST(ReadWholeFile, ReadsUpToCapacityAndWarnsAtCapacity)
+{
+    test::TempDir dir;
+    test::CaptureMessages captured;
+    SmfBuffer buffer;
+    ASSERT_EQ(buffer.capacity(), 983040);
+
+    Bytes justUnder(983039, 0x5A);
+    justUnder.back() = 0x7E;
+    EXPECT_EQ(ReadWholeFile(dir.write("under.mid", justUnder), buffer), 1);
+    EXPECT_EQ(buffer.size(), 983039);
+    EXPECT_EQ(buffer.byteAt(983038), 0x7E);
+    EXPECT_EQ(buffer.byteAt(983039), 0) << "the block past the file is zero-filled";
+    EXPECT_TRUE(captured.take().empty());
+
+    for (std::size_t length : {std::size_t{983040}, std::size_t{1200000}}) {
+        SmfBuffer big;
+        EXPECT_EQ(ReadWholeFile(dir.write("big.mid", Bytes(length, 0x33)), big), 1);
+        EXPECT_EQ(big.size(), 983040);
+        EXPECT_EQ(captured.take(), Strings{"data size is too large!"}) << length;
+    }
+
+    SmfBuffer empty;
+    EXPECT_EQ(ReadWholeFile(dir.write("empty.mid", {}), empty), 1);
+    EXPECT_EQ(empty.size(), 0);
+    EXPECT_TRUE(captured.take().empty());
+}
+
+TEST(ReadWholeFile, WhatCannotBeOpenedNamesThePathAndReadsNothing)
+{
+    test::TempDir dir;
+    test::CaptureMessages captured;
+    const std::string missing = (dir.path() / "missing.mid").string();
+    const std::string fifo = (dir.path() / "pipe.mid").string();
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+
+    for (const std::string& path : {missing, dir.path().string(), fifo}) {
+        SmfBuffer buffer;
+        buffer.setSize(10);
+        EXPECT_EQ(ReadWholeFile(path, buffer), 0) << path;
+        EXPECT_EQ(buffer.size(), 0);
+        EXPECT_EQ(captured.take(), (Strings{"Cant open file!", path}));
+    }
+}
+
+TEST(ReadFileExact, ReadsTheCountAndReportsShortFiles)
+{
+    test::TempDir dir;
+    test::CaptureMessages captured;
+    const std::string path = dir.write("song.mid", SmallSong(0));
+    const std::size_t length = SmallSong(0).size();
+
+    Bytes block(length, 0xEE);
+    EXPECT_EQ(ReadFileExact(path, block, static_cast<std::int64_t>(length)), 1);
+    EXPECT_EQ(block, SmallSong(0));
+    EXPECT_TRUE(captured.take().empty());
+
+    Bytes longer(length + 4, 0xEE);
+    EXPECT_EQ(ReadFileExact(path, longer, static_cast<std::int64_t>(length + 4)), 1);
+    EXPECT_EQ(captured.take(), Strings{"data size is too large!"});
+    EXPECT_TRUE(std::equal(block.begin(), block.end(), longer.begin()));
+    EXPECT_EQ(longer.back(), 0xEE) << "bytes past the file keep what they held";
+
+    EXPECT_EQ(ReadFileExact(path, block, static_cast<std::int64_t>(length + 1)), 0);
+    EXPECT_EQ(captured.take(), Strings{"parameter is wrong"});
+
+    const std::string missing = (dir.path() / "gone.mid").string();
+    EXPECT_EQ(ReadFileExact(missing, block, 4), 0);
+    EXPECT_EQ(captured.take(), (Strings{"Cant open file!", missing}));
+}
+
+TEST(DetectSmfFormat, DecidesByTheFormatField)
+{
+    for (const auto& [format, expected] : {std::pair{0, 0}, {1, 1}, {2, -1}, {3, -1}, {0x0100, -1}, {0x7001, -1}}) {
+        Bytes bytes = SmfHeader(format, 1, 96);
+        EXPECT_EQ(DetectSmfFormat(bytes), expected) << format;
+    }
+    // No "MThd" anywhere: bytes 8-9 still decide.
+    Bytes noHeader = SmfHeader(1, 1, 96);
+    noHeader[0] = 'X';
+    EXPECT_EQ(DetectSmfFormat(noHeader), 1);
+}
+
+TEST(DetectSmfFormat, ShortBlocksAreNotMidiAndAreNeverReadPast)
+{
+    // Exact-size heap copies, so that AddressSanitizer sees any read past them.
+    for (std::size_t length = 0; length < 10; ++length) {
+        Bytes bytes = SmfHeader(0, 1, 96);
+        bytes.resize(length);
+        std::vector<std::uint8_t> exact(bytes);
+        exact.shrink_to_fit();
+        EXPECT_EQ(DetectSmfFormat(exact), -1) << length;
+    }
+    // A prefix followed by less than a format field.
+    Bytes prefixed = WithMacBinaryPrefix(SmfHeader(1, 1, 96));
+    prefixed.resize(128 + 9);
+    EXPECT_EQ(DetectSmfFormat(prefixed), -1);
+}
+
+TEST(DetectSmfFormat, RemovesAMacBinaryPrefixInPlace)
+{
+    const Bytes song = SmallSong(1);
+    Bytes bytes = WithMacBinaryPrefix(song);
+    EXPECT_TRUE(HasMacBinaryPrefix(bytes));
+    EXPECT_EQ(DetectSmfFormat(bytes), 1);
+    ASSERT_EQ(bytes.size(), song.size() + 128) << "the length is kept";
+    EXPECT_TRUE(std::equal(song.begin(), song.end(), bytes.begin()));
+    EXPECT_TRUE(std::all_of(bytes.begin() + static_cast<std::ptrdiff_t>(song.size()), bytes.end(),
+                            [](std::uint8_t b) { return b == 0; }));
+
+    // "MThd" at both places: no prefix; one byte too short for a header at 128: no prefix.
+    Bytes both = WithMacBinaryPrefix(song);
+    std::copy(song.begin(), song.begin() + 4, both.begin());
+    EXPECT_FALSE(HasMacBinaryPrefix(both));
+    Bytes cut = WithMacBinaryPrefix(song);
+    cut.resize(131);
+    EXPECT_FALSE(HasMacBinaryPrefix(cut));
+}
+
+TEST(InspectSmfFile, APrefixedFileReadsLikeThePlainOne)
+{
+    test::TempDir dir;
+    test::CaptureMessages captured;
+    const SmfFileInfo plain = InspectSmfFile(dir.write("plain.mid", SmallSong(0)));
+    const SmfFileInfo prefixed = InspectSmfFile(dir.write("mac.mid", WithMacBinaryPrefix(SmallSong(0))));
+    EXPECT_TRUE(plain.readable());
+    EXPECT_TRUE(prefixed.readable());
+    EXPECT_FALSE(plain.macBinary);
+    EXPECT_TRUE(prefixed.macBinary);
+    EXPECT_EQ(prefixed.format, plain.format);
+    EXPECT_EQ(prefixed.declaredTracks, plain.declaredTracks);
+    EXPECT_EQ(prefixed.division, plain.division);
+    EXPECT_EQ(prefixed.size, plain.size + 128);
+    EXPECT_TRUE(captured.take().empty());
+
+    // A division with the top bit set stays a plain tick count; a header
+    // length of 8 changes nothing here.
+    const SmfFileInfo smpte = InspectSmfFile(dir.write("smpte.mid", SmfHeader(0, 1, 0xE728, 8)));
+    EXPECT_EQ(smpte.division, 0xE728);
+    EXPECT_TRUE(smpte.readable());
+
+    const SmfFileInfo cutShort = InspectSmfFile(dir.write("cut.mid", Bytes{'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 1}));
+    EXPECT_FALSE(cutShort.readable());
+    EXPECT_EQ(cutShort.format, 1);
+    EXPECT_EQ(cutShort.declaredTracks, -1);
+
+    const SmfFileInfo tooLarge = InspectSmfFile(dir.write("large.mid", [] {
+        Bytes bytes = SmallSong(1);
+        bytes.resize(983040);
+        return bytes;
+    }()));
+    EXPECT_TRUE(tooLarge.tooLarge);
+    EXPECT_FALSE(tooLarge.readable());
+    EXPECT_EQ(captured.take(), Strings{"data size is too large!"});
+}
+
+// Every file of the shared corpus: nothing crashes, and where an independent
+// parser found a plain header we read the same fields.
+TEST(InspectSmfFile, AgreesWithTheCorpusManifest)
+{
+    const auto corpus = test::CorpusDir();
+    if (corpus.empty())
+        GTEST_SKIP() << "no MIDI corpus beside the project";
+    std::ifstream manifest(corpus / "MANIFEST.tsv");
+    ASSERT_TRUE(manifest);
+    test::CaptureMessages captured;
+    std::string line;
+    int checked = 0;
+    while (std::getline(manifest, line)) {
+        if (line.empty() || line[0] == '#')
+            continue;
+        std::vector<std::string> fields;
+        std::stringstream row(line);
+        for (std::string field; std::getline(row, field, '\t');)
+            fields.push_back(field);
+        ASSERT_GE(fields.size(), 6u) << line;
+        const SmfFileInfo info = InspectSmfFile((corpus / fields[0]).string());
+        ASSERT_TRUE(info.opened) << fields[0];
+        EXPECT_EQ(info.size, std::stoi(fields[1])) << fields[0];
+        // RIFF-wrapped files (RMID) have their header further in: not ours to read.
+        const bool headerAtZero = !fields[3].empty() && (fields.size() < 8 || fields[7].find("RIFF") == std::string::npos);
+        if (headerAtZero) {
+            EXPECT_TRUE(info.headerFound) << fields[0];
+            EXPECT_EQ(info.declaredTracks, std::stoi(fields[4])) << fields[0];
+            EXPECT_EQ(info.division, std::stoi(fields[5], nullptr, 0)) << fields[0];
+            const int format = std::stoi(fields[3]);
+            EXPECT_EQ(info.format, format == 0 || format == 1 ? format : -1) << fields[0];
+            EXPECT_EQ(info.readable(), format == 0 || format == 1) << fields[0];
+        } else {
+            EXPECT_FALSE(info.readable()) << fields[0];
+        }
+        ++checked;
+    }
+    EXPECT_GE(checked, 200);
+    EXPECT_TRUE(captured.take().empty());
+}
+
+}  // namespace
+}  // namespace sonrigo
