@@ -3,7 +3,6 @@
 
 #include <benchmark/benchmark.h>
 
-#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -17,7 +16,7 @@ void BM_MidiEventConstruct(benchmark::State& state)
 {
     for (auto _ : state) {
         MidiEvent event(96);
-        benchmark::DoNotOptimize(event.payload());
+        benchmark::DoNotOptimize(event.payloadCapacity());
     }
 }
 BENCHMARK(BM_MidiEventConstruct);
@@ -30,7 +29,7 @@ void BM_MidiEventCopyShort(benchmark::State& state)
     MidiEvent target;
     for (auto _ : state) {
         target = source;
-        benchmark::DoNotOptimize(target.payload());
+        benchmark::DoNotOptimize(target.length);
     }
 }
 BENCHMARK(BM_MidiEventCopyShort);
@@ -54,8 +53,7 @@ void BM_ClassifyExclusive(benchmark::State& state)
     const std::uint8_t gsPart[] = {0xF0, 0x0A, 0x41, 0x10, 0x42, 0x12, 0x40, 0x1A, 0x15, 0x02, 0x00, 0xF7};
     MidiEvent event;
     event.kind = EventKind::SysEx;
-    std::memcpy(event.payload(), gsPart, sizeof gsPart);
-    event.length = sizeof gsPart;
+    event.storePayload(gsPart);
     for (auto _ : state) {
         event.classifyExclusive();
         benchmark::DoNotOptimize(event.subtype);

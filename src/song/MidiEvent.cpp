@@ -7,25 +7,19 @@
 
 namespace sonrigo {
 
-MidiEvent::MidiEvent(std::int32_t deltaTicks) : delta(deltaTicks), payload_(kDefaultPayloadSize) {}
-
-MidiEvent::MidiEvent(const MidiEvent& other) : MidiEvent()
-{
-    *this = other;
-}
-
 MidiEvent& MidiEvent::operator=(const MidiEvent& other)
 {
     if (this == &other)
         return *this;
     channel = other.channel;
     delta = other.delta;
-    const std::size_t sourceLength = other.payloadBytes().size();
-    if (other.length >= static_cast<std::int32_t>(kDefaultPayloadSize))
-        payload_ = ZeroedBlock(static_cast<std::size_t>(other.length));
-    const std::size_t copied = std::min(sourceLength, payload_.size());
-    if (copied > 0)
-        std::memcpy(payload_.data(), other.payload_.data(), copied);
+    if (other.length >= static_cast<std::int32_t>(kDefaultPayloadSize)) {
+        heap_ = ZeroedBlock();
+        heap_ = ZeroedBlock(static_cast<std::size_t>(other.length));
+    }
+    const std::span<const std::uint8_t> source = other.payloadBytes();
+    const std::span<std::uint8_t> target = writablePayload(source.size());
+    std::copy_n(source.begin(), target.size(), target.begin());
     length = other.length;
     kind = other.kind;
     data1 = other.data1;
@@ -38,21 +32,51 @@ MidiEvent& MidiEvent::operator=(const MidiEvent& other)
 
 void MidiEvent::resizePayload(std::size_t n)
 {
-    payload_ = ZeroedBlock();  // release first, as the buffer may be large
-    payload_ = ZeroedBlock(n);
+    heap_ = ZeroedBlock();  // release first, as the buffer may be large
+    std::fill(std::begin(inline_), std::end(inline_), std::uint8_t{0});
+    if (n != kDefaultPayloadSize)
+        heap_ = ZeroedBlock(n);
+}
+
+std::span<std::uint8_t> MidiEvent::writablePayload(std::size_t n)
+{
+    n = std::min(n, payloadCapacity());
+    if (n > storedBytes()) {
+        ZeroedBlock grown(kDefaultPayloadSize);
+        if (grown.data() == nullptr)
+            return {};
+        std::copy(std::begin(inline_), std::end(inline_), grown.data());
+        heap_ = std::move(grown);
+    }
+    std::uint8_t* bytes = heap_.data() != nullptr ? heap_.data() : inline_;
+    return {bytes, n};
+}
+
+void MidiEvent::storePayload(std::span<const std::uint8_t> bytes)
+{
+    if (bytes.size() > payloadCapacity())
+        resizePayload(bytes.size());
+    const std::span<std::uint8_t> target = writablePayload(bytes.size());
+    std::copy_n(bytes.begin(), target.size(), target.begin());
+    length = static_cast<std::int32_t>(bytes.size());
 }
 
 std::span<const std::uint8_t> MidiEvent::payloadBytes() const
 {
     const std::size_t valid = length > 0 ? static_cast<std::size_t>(length) : 0;
-    return payload_.span().first(std::min(valid, payload_.size()));
+    return {storage(), std::min(valid, storedBytes())};
+}
+
+std::uint8_t MidiEvent::payloadByte(std::size_t i) const
+{
+    return i < storedBytes() ? storage()[i] : 0;
 }
 
 void MidiEvent::classifyExclusive()
 {
-    const std::span<const std::uint8_t> bytes = payloadBytes();
     // A byte past the valid payload matches nothing and reads as 0.
-    auto at = [&](std::size_t i) -> int { return i < bytes.size() ? bytes[i] : -1; };
+    const std::size_t valid = length > 0 ? static_cast<std::size_t>(length) : 0;
+    auto at = [&](std::size_t i) -> int { return i < valid ? payloadByte(i) : -1; };
     auto valueAt = [&](std::size_t i) -> std::int32_t { return std::max(at(i), 0); };
     auto matches = [&](std::initializer_list<std::pair<std::size_t, int>> pattern) {
         return std::all_of(pattern.begin(), pattern.end(), [&](auto p) { return at(p.first) == p.second; });

@@ -39,16 +39,22 @@ inline constexpr std::int32_t Yamaha = 0x7F;
 
 inline constexpr std::int32_t kNoChannel = 255;
 
-// One decoded MIDI event. The record owns its payload buffer: 256 zero-filled
-// bytes from construction, replaced by a larger one only when a longer payload
-// is stored. `length` counts the valid payload bytes; readers must use it, as
-// a copied payload carries no terminating zero.
+// One decoded MIDI event. The record owns its payload buffer: logically 256
+// zero-filled bytes from construction, replaced by a larger one only when a
+// longer payload is stored. `length` counts the valid payload bytes; readers
+// must use it, as a copied payload carries no terminating zero.
+//
+// Most records (channel messages, tempo, End of Track) store a few bytes or
+// none, so the first kInlinePayload bytes live inside the record and the
+// buffer is allocated only when more is written. Bytes never written read as
+// zero, as in a fresh buffer.
 class MidiEvent {
 public:
     static constexpr std::size_t kDefaultPayloadSize = 256;
+    static constexpr std::size_t kInlinePayload = 8;
 
-    explicit MidiEvent(std::int32_t delta = 0);
-    MidiEvent(const MidiEvent& other);
+    explicit MidiEvent(std::int32_t deltaTicks = 0) : delta(deltaTicks) {}
+    MidiEvent(const MidiEvent& other) { *this = other; }
     // Copies channel, delta, the payload bytes (a source length of 256 or more
     // first replaces the own buffer by one of exactly that length) and the
     // other fields. A smaller payload keeps the buffer it has.
@@ -58,11 +64,18 @@ public:
     // Replaces the payload by a fresh zero-filled buffer of n bytes; the old
     // contents are not kept.
     void resizePayload(std::size_t n);
-    std::uint8_t* payload() { return payload_.data(); }
-    const std::uint8_t* payload() const { return payload_.data(); }
-    std::size_t payloadCapacity() const { return payload_.size(); }
+    // The buffer's size: 256 unless a larger (or resized) one was stored.
+    std::size_t payloadCapacity() const { return heap_.data() != nullptr ? heap_.size() : kDefaultPayloadSize; }
+    // Room to write n bytes from the start of the payload (n at most the
+    // capacity; more is cut to it). Bytes past those already stored stay zero.
+    std::span<std::uint8_t> writablePayload(std::size_t n);
+    // Stores bytes at the start of the payload, growing a buffer too small for
+    // them to exactly their size, and sets length.
+    void storePayload(std::span<const std::uint8_t> bytes);
     // The valid payload bytes: `length` of them, never past the buffer.
     std::span<const std::uint8_t> payloadBytes() const;
+    // One payload byte; 0 past the buffer.
+    std::uint8_t payloadByte(std::size_t i) const;
 
     // Sets subtype (the exclusive class), value and, for the GS part
     // messages, channel from the payload of a SysEx record. Only bytes within
@@ -81,7 +94,11 @@ public:
     std::int32_t channel = kNoChannel;
 
 private:
-    ZeroedBlock payload_;
+    std::size_t storedBytes() const { return heap_.data() != nullptr ? heap_.size() : kInlinePayload; }
+    const std::uint8_t* storage() const { return heap_.data() != nullptr ? heap_.data() : inline_; }
+
+    std::uint8_t inline_[kInlinePayload] = {};
+    ZeroedBlock heap_;
 };
 
 }  // namespace sonrigo

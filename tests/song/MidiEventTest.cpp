@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstdint>
 #include <string>
-#include <cstring>
 #include <vector>
 
 #include "song/MidiEvent.h"
@@ -17,10 +16,7 @@ MidiEvent WithPayload(std::int32_t kind, const Bytes& bytes)
 {
     MidiEvent event;
     event.kind = kind;
-    if (bytes.size() > MidiEvent::kDefaultPayloadSize)
-        event.resizePayload(bytes.size() + 1);
-    std::memcpy(event.payload(), bytes.data(), bytes.size());
-    event.length = static_cast<std::int32_t>(bytes.size());
+    event.storePayload(bytes);
     return event;
 }
 
@@ -50,7 +46,7 @@ TEST(MidiEvent, NewRecordsAreRemovedKindWithNoChannelAndAZeroedPayload)
         EXPECT_EQ(event->data1 | event->duration | event->velocity | event->subtype | event->value, 0);
         ASSERT_EQ(event->payloadCapacity(), 256u);
         for (std::size_t i = 0; i < 256; ++i)
-            ASSERT_EQ(event->payload()[i], 0);
+            ASSERT_EQ(event->payloadByte(i), 0);
     }
 }
 
@@ -87,21 +83,36 @@ TEST(MidiEvent, CopyingALongPayloadGivesABufferOfExactlyThatLength)
 
     target = target;  // self-assignment changes nothing
     EXPECT_EQ(target.length, 3);
-    EXPECT_EQ(target.payload()[0], 0x90);
+    EXPECT_EQ(target.payloadByte(0), 0x90);
 }
 
 TEST(MidiEvent, ResizingReplacesThePayloadWithZeros)
 {
-    MidiEvent event = WithPayload(EventKind::Meta, {1, 2, 3});
+    MidiEvent event = WithPayload(EventKind::Meta, Bytes(20, 7));
     event.resizePayload(1000);
     ASSERT_EQ(event.payloadCapacity(), 1000u);
     for (std::size_t i = 0; i < 1000; ++i)
-        ASSERT_EQ(event.payload()[i], 0);
+        ASSERT_EQ(event.payloadByte(i), 0);
     // A length beyond the buffer is never read past it.
     event.length = 5000;
     EXPECT_EQ(event.payloadBytes().size(), 1000u);
     event.length = -3;
     EXPECT_TRUE(event.payloadBytes().empty());
+}
+
+TEST(MidiEvent, WritingPastTheFirstBytesKeepsWhatWasStored)
+{
+    MidiEvent event;
+    event.storePayload(Bytes{1, 2, 3});
+    const std::span<std::uint8_t> room = event.writablePayload(40);
+    ASSERT_EQ(room.size(), 40u);
+    EXPECT_EQ(room[2], 3);
+    EXPECT_EQ(room[39], 0);
+    room[39] = 9;
+    event.length = 40;
+    EXPECT_EQ(event.payloadBytes()[39], 9);
+    EXPECT_EQ(event.payloadCapacity(), 256u);
+    EXPECT_EQ(event.writablePayload(1000).size(), 256u) << "never past the buffer";
 }
 
 struct ClassCase {
