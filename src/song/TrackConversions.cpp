@@ -1,0 +1,535 @@
+// The whole-track conversions of MidiTrackData. Each one gives, record for
+// record, what walking the list one record at a time (inserting and removing
+// as it goes) would give, but in O(n log n) or better: absolute times are
+// computed once, notes are paired through per-note queues, lists are rebuilt
+// in one pass and records are moved rather than copied where the source goes
+// away anyway.
+
+#include <algorithm>
+#include <cstdint>
+#include <queue>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "common/ErrorTexts.h"
+#include "common/WarnOnceReporter.h"
+#include "song/MidiTrackData.h"
+#include "song/TickMath.h"
+
+namespace sonrigo {
+namespace {
+
+using EventList = std::vector<std::unique_ptr<MidiEvent>>;
+
+constexpr std::int32_t kEndOfTrack = 0x2F;
+constexpr std::int32_t kTrackName = 0x03;
+constexpr std::int32_t kNoteOffVelocity = 64;
+constexpr std::size_t kLongNameLength = 128;
+
+std::vector<std::int64_t> AbsoluteTimes(const EventList& events)
+{
+    std::vector<std::int64_t> times(events.size());
+    std::int64_t now = 0;
+    for (std::size_t i = 0; i < events.size(); ++i) {
+        now += events[i]->delta;
+        times[i] = now;
+    }
+    return times;
+}
+
+bool AnyNegativeDelta(const EventList& events)
+{
+    return std::any_of(events.begin(), events.end(), [](const auto& e) { return e->delta < 0; });
+}
+
+std::unique_ptr<MidiEvent> MakeNoteOff(const MidiEvent& note)
+{
+    auto off = std::make_unique<MidiEvent>(0);
+    off->kind = EventKind::NoteOff;
+    off->data1 = note.data1;
+    off->channel = note.channel;
+    off->velocity = kNoteOffVelocity;
+    return off;
+}
+
+// Pairs every NoteOn with a note-off by queue: one FIFO of pending NoteOns per
+// channel and note number, as index chains through `next`.
+class PendingNotes {
+public:
+    explicit PendingNotes(std::size_t records) : next_(records, -1) {}
+
+    void push(const MidiEvent& on, std::int32_t index)
+    {
+        Queue& queue = queueFor(on);
+        if (queue.tail >= 0)
+            next_[static_cast<std::size_t>(queue.tail)] = index;
+        else
+            queue.head = index;
+        queue.tail = index;
+    }
+
+    // The oldest pending NoteOn of the note-off's channel and note, or -1.
+    std::int32_t pop(const MidiEvent& off)
+    {
+        Queue& queue = queueFor(off);
+        const std::int32_t index = queue.head;
+        if (index >= 0) {
+            queue.head = next_[static_cast<std::size_t>(index)];
+            if (queue.head < 0)
+                queue.tail = -1;
+        }
+        return index;
+    }
+
+private:
+    struct Queue {
+        std::int32_t head = -1;
+        std::int32_t tail = -1;
+    };
+
+    Queue& queueFor(const MidiEvent& event)
+    {
+        if (event.channel >= 0 && event.channel < 16 && event.data1 >= 0 && event.data1 < 256)
+            return common_[static_cast<std::size_t>(event.channel * 256 + event.data1)];
+        // Channels and notes no file gives, from records built by hand.
+        return unusual_[static_cast<std::uint64_t>(static_cast<std::uint32_t>(event.channel)) << 32
+                        | static_cast<std::uint32_t>(event.data1)];
+    }
+
+    std::vector<Queue> common_ = std::vector<Queue>(16 * 256);
+    std::unordered_map<std::uint64_t, Queue> unusual_;
+    std::vector<std::int32_t> next_;
+};
+
+// toOnOffForm's insertion walk done one note at a time. Used only for lists
+// where times can run backwards (negative deltas or durations), which no file
+// produces.
+void InsertNoteOffsOneByOne(EventList& events)
+{
+    for (std::size_t i = 0; i < events.size(); ++i) {
+        MidiEvent& note = *events[i];
+        if (note.kind != EventKind::Note)
+            continue;
+        note.kind = EventKind::NoteOn;
+        const std::int64_t length = std::max(note.duration, 0);
+        note.duration = 0;
+        std::size_t k = i;
+        std::int64_t sum = 0;
+        if (length > 0) {
+            do {
+                ++k;
+                if (k == events.size())
+                    break;
+                sum += events[k]->delta;
+            } while (sum < length);
+        }
+        auto off = MakeNoteOff(note);
+        if (k < events.size()) {
+            off->delta = ClampTicks(events[k]->delta - (sum - length));
+            events[k]->delta = ClampTicks(sum - length);
+        } else {
+            off->delta = ClampTicks(length - sum);
+        }
+        events.insert(events.begin() + static_cast<std::ptrdiff_t>(k), std::move(off));
+    }
+}
+
+// The same result for lists whose times never run backwards: each note-off
+// goes before the first record at or after the note's end, so at one tick
+// note-offs come before everything else, the note-off of a later note first.
+void InsertNoteOffsByTime(EventList& events)
+{
+    const std::vector<std::int64_t> times = AbsoluteTimes(events);
+    struct PendingOff {
+        std::int64_t end;
+        std::int32_t note;  // index of its note
+        std::int32_t channel;
+        std::int32_t data1;
+    };
+    std::vector<PendingOff> offs;
+    for (std::size_t i = 0; i < events.size(); ++i) {
+        const MidiEvent& event = *events[i];
+        if (event.kind == EventKind::Note)
+            offs.push_back({times[i] + event.duration, static_cast<std::int32_t>(i), event.channel, event.data1});
+    }
+    std::sort(offs.begin(), offs.end(), [](const PendingOff& a, const PendingOff& b) {
+        return a.end != b.end ? a.end < b.end : a.note > b.note;
+    });
+
+    EventList merged;
+    merged.reserve(events.size() + offs.size());
+    std::int64_t previous = 0;
+    auto place = [&](std::unique_ptr<MidiEvent> event, std::int64_t time) {
+        event->delta = ClampTicks(time - previous);
+        previous = time;
+        merged.push_back(std::move(event));
+    };
+    auto placeOff = [&](const PendingOff& pending) {
+        auto off = std::make_unique<MidiEvent>(0);
+        off->kind = EventKind::NoteOff;
+        off->channel = pending.channel;
+        off->data1 = pending.data1;
+        off->velocity = kNoteOffVelocity;
+        place(std::move(off), pending.end);
+    };
+    std::size_t nextOff = 0;
+    for (std::size_t i = 0; i < events.size(); ++i) {
+        for (; nextOff < offs.size() && offs[nextOff].end <= times[i]; ++nextOff)
+            placeOff(offs[nextOff]);
+        if (events[i]->kind == EventKind::Note) {
+            events[i]->kind = EventKind::NoteOn;
+            events[i]->duration = 0;
+        }
+        place(std::move(events[i]), times[i]);
+    }
+    for (; nextOff < offs.size(); ++nextOff)
+        placeOff(offs[nextOff]);
+    events = std::move(merged);
+}
+
+// mergeTracks one round at a time. Used only when some delta is negative.
+void MergeRoundByRound(std::vector<EventList>& copies, MidiTrackData& target)
+{
+    std::vector<std::size_t> cursor(copies.size(), 0);
+    auto hasMore = [&](std::size_t c) { return cursor[c] < copies[c].size(); };
+    for (;;) {
+        std::size_t left = 0;
+        std::size_t only = 0;
+        for (std::size_t c = 0; c < copies.size(); ++c) {
+            if (hasMore(c)) {
+                ++left;
+                only = c;
+            }
+        }
+        if (left == 0)
+            return;
+        if (left == 1) {
+            target.append(std::move(copies[only][cursor[only]++]));
+            continue;
+        }
+        std::int32_t smallest = 0;
+        bool first = true;
+        for (std::size_t c = 0; c < copies.size(); ++c) {
+            if (hasMore(c) && (first || copies[c][cursor[c]]->delta < smallest)) {
+                smallest = copies[c][cursor[c]]->delta;
+                first = false;
+            }
+        }
+        bool firstTaken = true;
+        for (std::size_t c = 0; c < copies.size(); ++c) {
+            if (!hasMore(c))
+                continue;
+            MidiEvent& next = *copies[c][cursor[c]];
+            if (next.delta == smallest) {
+                next.delta = firstTaken ? smallest : 0;
+                firstTaken = false;
+                target.append(std::move(copies[c][cursor[c]++]));
+            } else {
+                next.delta = AddTicks(next.delta, -smallest);
+            }
+        }
+    }
+}
+
+// mergeTracks for lists whose times never run backwards: records come out by
+// time; at one tick, round by round (each track's first record at that tick in
+// track order, then each track's second, ...).
+void MergeByTime(std::vector<EventList>& copies, MidiTrackData& target)
+{
+    struct Next {
+        std::int64_t time;
+        std::size_t copy;
+        bool operator>(const Next& other) const
+        {
+            return time != other.time ? time > other.time : copy > other.copy;
+        }
+    };
+    std::priority_queue<Next, std::vector<Next>, std::greater<>> heap;
+    std::vector<std::size_t> cursor(copies.size(), 0);
+    std::vector<std::int64_t> clock(copies.size(), 0);  // time of each copy's last record taken
+    for (std::size_t c = 0; c < copies.size(); ++c) {
+        if (!copies[c].empty())
+            heap.push({copies[c][0]->delta, c});
+    }
+    std::int64_t previous = 0;
+    std::vector<std::size_t> round;
+    while (!heap.empty()) {
+        const std::int64_t now = heap.top().time;
+        round.clear();
+        while (!heap.empty() && heap.top().time == now) {
+            round.push_back(heap.top().copy);
+            heap.pop();
+        }
+        for (std::size_t c : round) {
+            auto& event = copies[c][cursor[c]++];
+            event->delta = ClampTicks(now - previous);
+            previous = now;
+            clock[c] = now;
+            target.append(std::move(event));
+        }
+        for (std::size_t c : round) {
+            if (cursor[c] < copies[c].size())
+                heap.push({clock[c] + copies[c][cursor[c]]->delta, c});
+        }
+    }
+}
+
+}  // namespace
+
+void MidiTrackData::noteOnZeroToNoteOff()
+{
+    if (!requireState(TrackState::OnOff))
+        return;
+    for (auto& event : events_) {
+        if (event->kind == EventKind::NoteOn && event->velocity == 0)
+            event->kind = EventKind::NoteOff;
+    }
+}
+
+void MidiTrackData::toDurationForm()
+{
+    if (!requireState(TrackState::OnOff))
+        return;
+    noteOnZeroToNoteOff();
+
+    // Each NoteOn takes the first later NoteOff of its channel and note that
+    // an earlier NoteOn has not taken; every NoteOff goes, paired or not.
+    const std::vector<std::int64_t> times = AbsoluteTimes(events_);
+    std::vector<bool> noteOff(events_.size(), false);
+    PendingNotes pending(events_.size());
+    for (std::size_t i = 0; i < events_.size(); ++i) {
+        MidiEvent& event = *events_[i];
+        if (event.kind == EventKind::NoteOn) {
+            event.kind = EventKind::Note;
+            pending.push(event, static_cast<std::int32_t>(i));
+        } else if (event.kind == EventKind::NoteOff) {
+            noteOff[i] = true;
+            const std::int32_t on = pending.pop(event);
+            if (on >= 0) {
+                const auto onIndex = static_cast<std::size_t>(on);
+                events_[onIndex]->duration = ClampTicks(times[i] - times[onIndex]);
+            }
+        }
+    }
+    removeFlagged(noteOff);
+
+    for (auto& event : events_) {
+        if (event->kind != EventKind::Note)
+            continue;
+        if (event->duration == 0)
+            event->kind = EventKind::Removed;
+        else if (event->duration < 0)
+            ReportError(MidiTrackDataError::Internal);
+    }
+    compact();
+    state_ = TrackState::Duration;
+}
+
+void MidiTrackData::toOnOffForm()
+{
+    if (!requireState(TrackState::Duration))
+        return;
+    for (auto& event : events_) {
+        if (event->kind == EventKind::Note && (event->duration == 0 || event->velocity == 0))
+            event->kind = EventKind::Removed;
+    }
+    compact();
+
+    const bool timesRunBackwards =
+        AnyNegativeDelta(events_) || std::any_of(events_.begin(), events_.end(), [](const auto& e) {
+            return e->kind == EventKind::Note && e->duration < 0;
+        });
+    if (timesRunBackwards)
+        InsertNoteOffsOneByOne(events_);
+    else
+        InsertNoteOffsByTime(events_);
+
+    // A note that ends after the End of Track takes the End of Track with it.
+    const auto endOfTrack = std::find_if(events_.begin(), events_.end(), [](const auto& e) {
+        return e->kind == EventKind::Meta && e->subtype == kEndOfTrack;
+    });
+    if (endOfTrack != events_.end() && endOfTrack + 1 != events_.end()) {
+        (*(endOfTrack + 1))->delta = AddTicks((*(endOfTrack + 1))->delta, (*endOfTrack)->delta);
+        (*endOfTrack)->delta = 0;
+        std::rotate(endOfTrack, endOfTrack + 1, events_.end());
+    }
+    state_ = TrackState::OnOff;
+    orderNoteOffsFirst();
+}
+
+void MidiTrackData::orderNoteOffsFirst()
+{
+    if (!requireState(TrackState::OnOff))
+        return;
+    // Within one tick, the nearest NoteOn before a NoteOff trades places with
+    // it; that NoteOn is then still the nearest one for the next NoteOff.
+    std::int32_t nearestOn = -1;
+    for (std::int32_t i = 0; i < count(); ++i) {
+        if (i == 0 || events_[static_cast<std::size_t>(i)]->delta != 0)
+            nearestOn = -1;
+        const std::int32_t kind = events_[static_cast<std::size_t>(i)]->kind;
+        if (kind == EventKind::NoteOff && nearestOn >= 0) {
+            swap(nearestOn, i);
+            nearestOn = i;
+        } else if (kind == EventKind::NoteOn) {
+            nearestOn = i;
+        }
+    }
+}
+
+std::int32_t MidiTrackData::rescale(std::int32_t from, std::int32_t to, std::int32_t mode)
+{
+    if (!requireState(TrackState::Duration))
+        return 0;
+    if (from == to)
+        return 0;
+    if (from <= 0 || to <= 0) {
+        ReportError(MidiTrackDataError::Internal);
+        return 0;
+    }
+    std::int32_t shortened = 0;
+    std::int64_t remainder = 0;
+    for (auto& event : events_) {
+        const std::int64_t ticks = event->delta + remainder;
+        const std::int64_t scaled = ticks * to / from;
+        remainder = ticks - scaled * from / to;
+        event->delta = ClampTicks(scaled);
+        if (event->kind == EventKind::Note) {
+            const std::int64_t duration = std::int64_t{event->duration} * to / from;
+            if (duration == 0) {
+                if (mode == 1)
+                    event->kind = EventKind::Removed;
+                else
+                    event->duration = 1;
+                shortened = 1;
+            } else {
+                event->duration = ClampTicks(duration);
+            }
+        }
+    }
+    compact();
+    return shortened;
+}
+
+void MidiTrackData::mergeTrack(const MidiTrackData& other, std::int32_t mode)
+{
+    // Both tracks are worked on as copies: this one's records can simply be
+    // moved, as it is cleared anyway; the other's must be copied.
+    MidiTrackData a(TrackState::Duration);
+    if (requireState(TrackState::Duration))
+        a.events_ = std::move(events_);
+    MidiTrackData b(other);
+    events_.clear();
+    largeDataShown_ = false;
+
+    if (mode == 1) {
+        std::string nameA;
+        std::string nameB;
+        a.findMetaText(kTrackName, nameA);
+        b.findMetaText(kTrackName, nameB);
+        // Names are text: they end at the first zero byte.
+        nameA.resize(std::min(nameA.size(), nameA.find('\0')));
+        nameB.resize(std::min(nameB.size(), nameB.find('\0')));
+        std::string name = nameA.empty() ? nameB : nameA + " / " + nameB;
+        a.removeMeta(kTrackName, false);
+        b.removeMeta(kTrackName, false);
+        if (name.size() >= kLongNameLength)
+            name = "long name";
+        a.insertMetaTextAtStart(kTrackName, name);
+    } else if (b.firstChannel() != kNoChannel) {
+        b.removeMeta(kTrackName, false);
+    }
+
+    std::size_t ia = 0;
+    std::size_t ib = 0;
+    EventList& fromA = a.events_;
+    EventList& fromB = b.events_;
+    events_.reserve(fromA.size() + fromB.size());
+    while (ia < fromA.size() || ib < fromB.size()) {
+        if (ia == fromA.size()) {
+            append(std::move(fromB[ib++]));
+        } else if (ib == fromB.size()) {
+            append(std::move(fromA[ia++]));
+        } else {
+            MidiEvent& nextA = *fromA[ia];
+            MidiEvent& nextB = *fromB[ib];
+            if (nextA.delta < nextB.delta) {
+                nextB.delta = ClampTicks(std::int64_t{nextB.delta} - nextA.delta);
+                append(std::move(fromA[ia++]));
+            } else {
+                nextA.delta = ClampTicks(std::int64_t{nextA.delta} - nextB.delta);
+                append(std::move(fromB[ib++]));
+            }
+        }
+    }
+    // The copies are released here; what they held now lives in this track,
+    // but their release still reports each long payload.
+    fromA.clear();
+    fromB.clear();
+    for (const auto& event : events_) {
+        if (event->length >= 256 && event->subtype != 0x7F)
+            ReportError(0);
+    }
+    normaliseEndOfTrack();
+}
+
+void MidiTrackData::mergeTracks(std::span<const MidiTrackData* const> tracks)
+{
+    if (tracks.empty()) {
+        ReportError(0);
+        return;
+    }
+    std::vector<EventList> copies;
+    copies.reserve(tracks.size());
+    std::size_t total = 0;
+    bool timesRunBackwards = false;
+    for (const MidiTrackData* track : tracks) {
+        MidiTrackData copy(*track);
+        timesRunBackwards = timesRunBackwards || AnyNegativeDelta(copy.events_);
+        total += copy.events_.size();
+        copies.push_back(std::move(copy.events_));
+    }
+    clear();
+    events_.reserve(total + 1);
+    if (timesRunBackwards)
+        MergeRoundByRound(copies, *this);
+    else
+        MergeByTime(copies, *this);
+    normaliseEndOfTrack();
+    // The copies' release reports each long payload they held.
+    for (const auto& event : events_) {
+        if (event->length >= 256 && event->subtype != 0x7F)
+            ReportError(0);
+    }
+}
+
+std::int32_t MidiTrackData::findMasterVolume() const
+{
+    std::int32_t volume = -1;
+    bool found = false;
+    for (const auto& event : events_) {
+        if (event->kind == EventKind::SysEx && event->subtype == ExclusiveClass::MasterVolume) {
+            if (found)
+                Notices().report(MidiTrackDataError::SeveralMasterVolumes);
+            found = true;
+            volume = event->value;
+        }
+    }
+    return volume;
+}
+
+void MidiTrackData::insertMasterVolume(std::int32_t volume)
+{
+    if (volume > 127)
+        ReportError(MidiTrackDataError::Internal);
+    auto event = std::make_unique<MidiEvent>(0);
+    event->kind = EventKind::SysEx;
+    event->subtype = ExclusiveClass::MasterVolume;
+    event->value = volume;
+    const std::uint8_t bytes[] = {0xF0, 0x07, 0x7F, 0x7F, 0x04, 0x01, 0x00, static_cast<std::uint8_t>(volume), 0xF7};
+    event->storePayload(bytes);
+    events_.insert(events_.begin(), std::move(event));
+}
+
+}  // namespace sonrigo
