@@ -1,0 +1,171 @@
+#include "smf/MidiF0Data.h"
+
+#include <algorithm>
+
+#include "common/ErrorTexts.h"
+#include "smf/MidiF1Data.h"
+#include "smf/SmfBuffer.h"
+#include "smf/SmfFile.h"
+#include "song/MidiTrackData.h"
+#include "song/TickMath.h"
+
+namespace sonrigo {
+
+MidiF0Data::MidiF0Data(const std::string& path, bool fallBack) : track_(std::make_unique<MidiTrackData>())
+{
+    SmfBuffer file;
+    ReadWholeFile(path, file);
+    state_ = 0;
+    if (ReadHeader(file, false) != 0) {
+        ReadTrack(file);
+        Prepare();
+        return;
+    }
+    if (!fallBack)
+        return;
+    // Not a format-0 file: read it as format 1 and merge its tracks into one.
+    // That reader does not come back here, so a file that is neither ends as
+    // an empty song.
+    MidiF1Data song(path, false);
+    track_ = std::make_unique<MidiTrackData>(TrackState::Duration);
+    division_ = song.division();
+    if (song.state() == TrackState::Duration)
+        song.MergeInto(*this);
+    state_ = TrackState::Duration;
+}
+
+MidiF0Data::MidiF0Data(std::int32_t trackState)
+    : state_(trackState), track_(std::make_unique<MidiTrackData>(trackState))
+{
+}
+
+MidiF0Data::MidiF0Data(const MidiF0Data& other)
+    : division_(other.division_)
+    , state_(other.state_)
+    , timeSignature_(other.timeSignature_)
+    , track_(std::make_unique<MidiTrackData>(*other.track_))
+{
+}
+
+MidiF0Data::~MidiF0Data() = default;
+
+std::string_view MidiF0Data::ReportError(ErrorCode code)
+{
+    return kMidiF0DataErrors.report(code);
+}
+
+bool MidiF0Data::requireState(std::int32_t needed) const
+{
+    if (state_ == needed)
+        return true;
+    ReportError(MidiF0DataError::Internal);
+    return false;
+}
+
+std::int32_t MidiF0Data::ReadHeader(SmfBuffer& buffer, bool report)
+{
+    if (buffer.size() == 0)
+        return 0;
+    auto file = buffer.block().first(static_cast<std::size_t>(buffer.size()));
+    if (HasMacBinaryPrefix(file))
+        DetectSmfFormat(file);  // moves the bytes from 128 down; the size is kept
+    const std::int64_t at = buffer.position();
+    auto fail = [&](ErrorCode code) {
+        if (report)
+            ReportError(code);
+        return 0;
+    };
+    if (!StartsWithHeaderId(file.subspan(std::min<std::size_t>(static_cast<std::size_t>(std::max<std::int64_t>(at, 0)), file.size()))))
+        return fail(MidiF0DataError::NotMidiFile);
+    if ((buffer.byteAt(at + 8) << 8 | buffer.byteAt(at + 9)) != 0)
+        return fail(MidiF0DataError::NotFormat0);
+    if ((buffer.byteAt(at + 10) << 8 | buffer.byteAt(at + 11)) != 1)
+        return fail(MidiF0DataError::WrongTrackCount);
+    division_ = buffer.byteAt(at + 12) << 8 | buffer.byteAt(at + 13);
+    buffer.setPosition(static_cast<std::int32_t>(at + kSmfHeaderLength));
+    return 1;
+}
+
+void MidiF0Data::ReadTrack(SmfBuffer& buffer)
+{
+    if (!requireState(0))
+        return;
+    track_ = std::make_unique<MidiTrackData>(buffer.bytes(), buffer.position());
+    buffer.setPosition(buffer.position() + track_->size());
+    state_ = TrackState::OnOff;
+}
+
+void MidiF0Data::Prepare()
+{
+    if (!requireState(TrackState::OnOff))
+        return;
+    track_->toDurationForm();
+    state_ = TrackState::Duration;
+}
+
+void MidiF0Data::Unprepare()
+{
+    if (!requireState(TrackState::Duration))
+        return;
+    track_->toOnOffForm();
+    state_ = TrackState::OnOff;
+}
+
+void MidiF0Data::ChangeDivision(std::int32_t newDivision)
+{
+    track_->rescale(division_, newDivision, 0);
+    division_ = newDivision;
+}
+
+std::int32_t MidiF0Data::TicksPerBar() const
+{
+    std::int32_t signature = timeSignature_;
+    if (signature == 0 && !track_->findTimeSignature(signature))
+        return kDefaultTicksPerBar;
+    const std::int32_t denominator = signature % 256;
+    const std::int32_t numerator = signature / 256;
+    // A bar of no beats, or of beats of no length, has no length: use 4/4 at 96.
+    if (signature == 0 || division_ == 0 || denominator == 0 || numerator == 0)
+        return kDefaultTicksPerBar;
+    return ClampTicks(static_cast<std::int64_t>(4.0 / denominator * numerator * division_));
+}
+
+std::int32_t MidiF0Data::TrimLeadingBars()
+{
+    if (state_ != TrackState::OnOff && state_ != TrackState::Duration) {
+        ReportError(MidiF0DataError::Internal);
+        return 0;
+    }
+    const std::int32_t noteKind = state_ == TrackState::OnOff ? EventKind::NoteOn : EventKind::Note;
+    std::int64_t firstNote = 0;
+    for (std::int32_t i = 0; i < track_->count(); ++i) {
+        firstNote += track_->event(i).delta;
+        if (track_->event(i).kind == noteKind)
+            break;
+    }
+    const std::int64_t bar = TicksPerBar();
+    const std::int64_t cut = bar > 0 ? firstNote / bar * bar : 0;
+    std::int64_t now = 0;
+    for (std::int32_t i = 0; i < track_->count(); ++i) {
+        MidiEvent& event = track_->event(i);
+        now += event.delta;
+        if (now <= cut) {
+            event.delta = 0;
+        } else {
+            event.delta = ClampTicks(now - cut);
+            break;
+        }
+    }
+    return ClampTicks(cut);
+}
+
+std::unique_ptr<MidiF0Data> MidiF0Data::MakePlayCopy(std::int32_t& cutOut) const
+{
+    auto copy = std::make_unique<MidiF0Data>(*this);
+    copy->ChangeDivision(kPlayDivision);
+    copy->Unprepare();
+    cutOut = copy->TrimLeadingBars();
+    return copy;
+}
+
+}  // namespace sonrigo

@@ -1,0 +1,189 @@
+#include "smf/MidiF1Data.h"
+
+#include <array>
+#include <cstring>
+
+#include "common/ErrorTexts.h"
+#include "smf/MidiF0Data.h"
+#include "smf/SmfBuffer.h"
+#include "smf/SmfFile.h"
+#include "song/MidiTrackData.h"
+#include "song/TickMath.h"
+
+namespace sonrigo {
+namespace {
+
+constexpr std::int32_t kMasterVolumeWhenMissing = 127;
+
+}  // namespace
+
+MidiF1Data::MidiF1Data(const std::string& path, bool fallBack)
+{
+    SmfBuffer file;
+    ReadWholeFile(path, file);
+    state_ = 0;
+    if (ReadHeader(file) != 0) {
+        ReadTracks(file);
+        Prepare();
+    } else if (fallBack) {
+        // Not a format-1 file: read it as format 0 and split it. That reader
+        // does not come back here, so a file that is neither ends with no tracks.
+        const MidiF0Data song(path, false);
+        if (song.state() == TrackState::Duration)
+            SplitFrom(song);
+    }
+    EnsureMasterVolume(true);
+}
+
+MidiF1Data::MidiF1Data(const MidiF0Data& song)
+{
+    SplitFrom(song);
+}
+
+MidiF1Data::~MidiF1Data() = default;
+
+std::string_view MidiF1Data::ReportError(ErrorCode code)
+{
+    return kMidiF1DataErrors.report(code);
+}
+
+bool MidiF1Data::requireState(std::int32_t needed) const
+{
+    if (state_ == needed)
+        return true;
+    ReportError(MidiF1DataError::Internal);
+    return false;
+}
+
+std::int32_t MidiF1Data::ReadHeader(SmfBuffer& buffer)
+{
+    if (buffer.size() == 0)
+        return 0;
+    auto file = buffer.block().first(static_cast<std::size_t>(buffer.size()));
+    if (!StartsWithHeaderId(file)) {
+        if (!HasMacBinaryPrefix(file)) {
+            ReportError(MidiF1DataError::NotMidiFile);
+            return 0;
+        }
+        const std::size_t rest = file.size() - kMacBinaryPrefixLength;
+        std::memmove(file.data(), file.data() + kMacBinaryPrefixLength, rest);
+        std::memset(file.data() + rest, 0, kMacBinaryPrefixLength);
+        buffer.setSize(buffer.size() - kMacBinaryPrefixLength);
+    }
+    if ((buffer.byteAt(8) << 8 | buffer.byteAt(9)) != 1) {
+        ReportError(MidiF1DataError::NotFormat1);
+        return 0;
+    }
+    declaredTracks_ = buffer.byteAt(10) << 8 | buffer.byteAt(11);
+    if (declaredTracks_ > kMaxTracks) {
+        ReportError(MidiF1DataError::TooManyTracks);
+        declaredTracks_ = kTracksReadWhenTooMany;
+    }
+    division_ = buffer.byteAt(12) << 8 | buffer.byteAt(13);
+    buffer.setPosition(kSmfHeaderLength);
+    return 1;
+}
+
+void MidiF1Data::ReadTracks(SmfBuffer& buffer)
+{
+    if (!requireState(0))
+        return;
+    for (std::int32_t i = 0; i < declaredTracks_; ++i) {
+        auto track = std::make_unique<MidiTrackData>(buffer.bytes(), buffer.position());
+        buffer.setPosition(buffer.position() + track->size());
+        tracks_.push_back(std::move(track));
+    }
+    state_ = TrackState::OnOff;
+}
+
+void MidiF1Data::Prepare()
+{
+    if (!requireState(TrackState::OnOff))
+        return;
+    for (auto& track : tracks_)
+        track->toDurationForm();
+    state_ = TrackState::Duration;
+}
+
+std::int32_t MidiF1Data::FindSongMasterVolume()
+{
+    std::int32_t volume = -1;
+    for (auto& track : tracks_) {
+        const std::int32_t found = track->findMasterVolume();
+        if (found < 0)
+            continue;
+        if (volume < 0)
+            volume = found;
+        else
+            ReportError(MidiF1DataError::SeveralMasterVolumes);
+    }
+    return volume;
+}
+
+void MidiF1Data::EnsureMasterVolume(bool report)
+{
+    if (FindSongMasterVolume() >= 0)
+        return;
+    if (report)
+        ReportError(MidiF1DataError::NoMasterVolume);
+    if (tracks_.empty())
+        return;
+    for (auto& track : tracks_) {
+        if (track->firstChannel() != kNoChannel) {
+            track->insertMasterVolume(kMasterVolumeWhenMissing);
+            return;
+        }
+    }
+    tracks_.front()->insertMasterVolume(kMasterVolumeWhenMissing);
+}
+
+void MidiF1Data::SplitFrom(const MidiF0Data& song)
+{
+    if (song.state() != TrackState::Duration) {
+        ReportError(MidiF1DataError::Internal);
+        return;
+    }
+    tracks_.clear();
+    division_ = song.division();
+    for (std::int32_t i = 0; i < kSplitTracks; ++i)
+        tracks_.push_back(std::make_unique<MidiTrackData>(TrackState::Duration));
+
+    // Each track's deltas count from the last event that went to it.
+    std::array<std::int64_t, kSplitTracks> sinceLast{};
+    const MidiTrackData& source = song.track();
+    for (std::int32_t i = 0; i < source.count(); ++i) {
+        const MidiEvent& event = source.event(i);
+        for (std::int64_t& ticks : sinceLast)
+            ticks += event.delta;
+        if (event.kind == EventKind::Meta && event.subtype == 0x2F) {
+            for (std::size_t t = 0; t < tracks_.size(); ++t)
+                tracks_[t]->appendEndOfTrack(ClampTicks(sinceLast[t]));
+            sinceLast.fill(0);
+            continue;
+        }
+        std::size_t target = 1;
+        if (event.channel >= 0 && event.channel < 16)
+            target = static_cast<std::size_t>(event.channel) + 1;
+        else if (event.kind == EventKind::Meta)
+            target = 0;
+        auto copy = std::make_unique<MidiEvent>(event);
+        copy->delta = ClampTicks(sinceLast[target]);
+        sinceLast[target] = 0;
+        tracks_[target]->append(std::move(copy));
+    }
+    state_ = TrackState::Duration;
+}
+
+void MidiF1Data::MergeInto(MidiF0Data& song)
+{
+    if (!requireState(TrackState::Duration))
+        return;
+    song.setDivision(division_);
+    std::vector<const MidiTrackData*> sources;
+    sources.reserve(tracks_.size());
+    for (const auto& track : tracks_)
+        sources.push_back(track.get());
+    song.track().mergeTracks(sources);
+}
+
+}  // namespace sonrigo
