@@ -1,0 +1,349 @@
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <fstream>
+#include <memory>
+#include <numeric>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "common/FileChooser.h"
+#include "platform/HeadlessFileDialog.h"
+#include "smf/MidiF0Data.h"
+#include "smf/MidiF1Data.h"
+#include "smf/MidiFileLoader.h"
+#include "song/MidiTrackData.h"
+#include "support/CaptureMessages.h"
+#include "support/TempDir.h"
+
+namespace sonrigo {
+namespace {
+
+namespace K = EventKind;
+using Bytes = std::vector<std::uint8_t>;
+using Events = std::vector<Bytes>;
+using Strings = std::vector<std::string>;
+using Deltas = std::vector<std::int32_t>;
+using NoteAt = std::tuple<std::int64_t, int, int, int, int>;  // tick, channel, note, duration, velocity
+
+const std::string kNoMasterVolume = "There is no master volume! 127 has been set!";
+const Bytes kEot = {0xFF, 0x2F, 0x00}, kTempo = {0xFF, 0x51, 0x03, 0x07, 0xA1, 0x20};
+const Bytes k44 = {0xFF, 0x58, 0x04, 0x04, 0x02, 0x18, 0x08}, kOn = {0x90, 60, 64}, kOff = {0x80, 60, 64};
+
+// One event: its delta as a variable-length quantity, then the message.
+Bytes Ev(std::uint32_t delta, const Bytes& message)
+{
+    Bytes out{static_cast<std::uint8_t>(delta & 0x7F)};
+    for (delta >>= 7; delta != 0; delta >>= 7)
+        out.insert(out.begin(), static_cast<std::uint8_t>(0x80 | (delta & 0x7F)));
+    out.insert(out.end(), message.begin(), message.end());
+    return out;
+}
+
+Bytes Smf(int format, int declared, int division, const std::vector<Events>& tracks)
+{
+    Bytes out = {'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, std::uint8_t(format), std::uint8_t(declared >> 8),
+                 std::uint8_t(declared), std::uint8_t(division >> 8), std::uint8_t(division)};
+    for (const Events& events : tracks) {
+        Bytes body;
+        for (const Bytes& e : events)
+            body.insert(body.end(), e.begin(), e.end());
+        const auto n = body.size();
+        out.insert(out.end(), {'M', 'T', 'r', 'k', std::uint8_t(n >> 24), std::uint8_t(n >> 16), std::uint8_t(n >> 8), std::uint8_t(n)});
+        out.insert(out.end(), body.begin(), body.end());
+    }
+    return out;
+}
+
+Deltas DeltasOf(const MidiTrackData& track)
+{
+    Deltas out;
+    for (std::int32_t i = 0; i < track.count(); ++i)
+        out.push_back(track.event(i).delta);
+    return out;
+}
+
+std::vector<NoteAt> Notes(const MidiTrackData& track)
+{
+    std::vector<NoteAt> out;
+    std::int64_t tick = 0;
+    for (std::int32_t i = 0; i < track.count(); ++i) {
+        const MidiEvent& e = track.event(i);
+        tick += e.delta;
+        if (e.kind == K::Note)
+            out.emplace_back(tick, e.channel, e.data1, e.duration, e.velocity);
+    }
+    return out;
+}
+
+class SongFiles : public ::testing::Test {
+protected:
+    void SetUp() override { MidiTrackData::ResetRunningStatus(); }
+    std::string Write(const Bytes& bytes) { return dir.write("song" + std::to_string(files++) + ".mid", bytes); }
+    void ExpectRefused(const std::string& path, const Strings& messages)
+    {
+        MidiFileLoader loader(path);
+        EXPECT_EQ(shown.take(), messages) << path;
+        EXPECT_EQ(std::make_tuple(loader.size(), loader.song(), loader.path()), std::make_tuple(0u, nullptr, path));
+    }
+
+    test::TempDir dir;
+    test::CaptureMessages shown;
+    int files = 0;
+};
+using SongFormat0 = SongFiles;
+using SongFormat1 = SongFiles;
+using LoaderTest = SongFiles;
+
+TEST_F(SongFormat0, TrimLeadingBarsCutsToTheBarOfTheFirstNote)
+{
+    const struct { const char* what; int division; Events events; std::int32_t cut; Deltas after; } cases[] = {
+        {"first note at 800 in 4/4", 96,
+         {Ev(0, k44), Ev(100, {0xC0, 5}), Ev(680, {0xB0, 7, 100}), Ev(20, kOn), Ev(96, kOff), Ev(0, kEot)}, 768, {0, 0, 12, 20, 96}},
+        {"first note at 0", 96, {Ev(0, k44), Ev(0, kOn), Ev(96, kOff), Ev(0, kEot)}, 0, {0, 0, 96}},
+        {"no time signature: bars of 384 at any division", 480,
+         {Ev(0, {0xB0, 7, 100}), Ev(800, kOn), Ev(96, kOff), Ev(0, kEot)}, 768, {0, 32, 96}},
+        {"no note: the whole length in bars", 96, {Ev(0, k44), Ev(1000, {0xB0, 7, 100}), Ev(200, kEot)}, 1152, {0, 0, 48}},
+    };
+    for (const auto& c : cases) {
+        MidiF0Data song(Write(Smf(0, 1, c.division, {c.events})));
+        ASSERT_EQ(song.state(), TrackState::Duration) << c.what;
+        EXPECT_EQ(song.TrimLeadingBars(), c.cut) << c.what;
+        EXPECT_EQ(DeltasOf(song.track()), c.after) << c.what;
+    }
+    EXPECT_EQ(shown.take(), Strings{});
+    MidiF0Data unread(0);
+    EXPECT_EQ(unread.TrimLeadingBars(), 0);
+    EXPECT_EQ(shown.take(), Strings{"Internal error occured in MidiF0Data!"});
+}
+
+TEST_F(SongFormat0, TicksPerBarFollowsTheFirstTimeSignature)
+{
+    // Signature -1: none. A zero numerator or denominator, or a zero division, has no bar length.
+    const struct { int division, signature, ticks; } cases[] = {
+        {96, -1, 384},     {480, -1, 384},     {96, 0x0404, 384},  {96, 0x0304, 288},  {96, 0x0608, 288}, {480, 0x0204, 960},
+        {96, 0x0400, 384}, {96, 0x0004, 384}, {480, 0x0400, 384}, {480, 0x0004, 384}, {0, 0x0304, 384}};
+    for (const auto& c : cases) {
+        MidiF0Data song(TrackState::Duration);
+        song.setDivision(c.division);
+        if (c.signature >= 0) {
+            auto record = std::make_unique<MidiEvent>();
+            std::tie(record->kind, record->subtype, record->value, record->length) = std::make_tuple(K::Meta, 0x58, c.signature, 4);
+            song.track().append(std::move(record));
+        }
+        EXPECT_EQ(song.TicksPerBar(), c.ticks) << std::hex << c.signature << std::dec << " at " << c.division;
+    }
+}
+
+TEST_F(SongFormat0, PlayCopyIsAt96TicksInOnOffFormAndTrimmed)
+{
+    MidiF0Data song(Write(Smf(0, 1, 480, {{Ev(0, k44), Ev(4000, kOn), Ev(480, {0x80, 60, 0}), Ev(0, kEot)}})));
+    std::int32_t cut = -1;
+    const std::unique_ptr<MidiF0Data> copy = song.MakePlayCopy(cut);
+    EXPECT_EQ(cut, 768);  // tick 4000 at 480 is 800 at 96, in the third 4/4 bar
+    EXPECT_EQ(std::make_tuple(copy->division(), copy->state()), std::make_tuple(96, TrackState::OnOff));
+    EXPECT_EQ(DeltasOf(copy->track()), (Deltas{0, 32, 96, 0}));
+    EXPECT_EQ(std::make_tuple(copy->track().event(1).kind, copy->track().event(2).kind), std::make_tuple(K::NoteOn, K::NoteOff));
+    EXPECT_EQ(std::make_tuple(song.division(), song.state()), std::make_tuple(480, TrackState::Duration));
+    EXPECT_EQ(Notes(song.track()), (std::vector<NoteAt>{{4000, 0, 60, 480, 64}}));
+    EXPECT_EQ(DeltasOf(song.track()), (Deltas{0, 4000, 480}));
+    EXPECT_EQ(shown.take(), Strings{});
+}
+
+TEST_F(SongFormat1, ThreeTracksGetOneMasterVolumeInTheFirstTrackWithAChannel)
+{
+    MidiFileLoader loader(Write(Smf(1, 3, 96,
+                                    {{Ev(0, {0xFF, 0x03, 1, 'A'}), Ev(0, kTempo), Ev(0, kEot)},
+                                     {Ev(0, {0xFF, 0x03, 1, 'B'}), Ev(0, kOn), Ev(96, kOff), Ev(0, kEot)},
+                                     {Ev(0, {0x91, 64, 80}), Ev(48, {0x81, 64, 0}), Ev(48, kEot)}})));
+    EXPECT_EQ(shown.take(), Strings{kNoMasterVolume});
+    ASSERT_NE(loader.song(), nullptr);
+    MidiF1Data& song = *loader.song();
+    EXPECT_EQ(std::make_tuple(song.trackCount(), song.state()), std::make_tuple(3, TrackState::Duration));
+    const MidiEvent& volume = song.track(1).event(0);
+    EXPECT_EQ(std::tie(volume.kind, volume.subtype, volume.value, volume.length), std::make_tuple(K::SysEx, 1, 127, 9));
+    EXPECT_EQ(song.track(0).findMasterVolume() + song.track(2).findMasterVolume(), -2);
+    loader.Flatten();
+    EXPECT_EQ(loader.song(), nullptr);
+    ASSERT_NE(loader.playable(), nullptr);
+    std::string name;
+    EXPECT_TRUE(loader.playable()->track().findMetaText(3, name));
+    // Merged from the last track to the first, each merge putting the name
+    // gathered so far before the name of the track merged in.
+    EXPECT_EQ(name, "B / A");
+    EXPECT_EQ(shown.take(), Strings{});
+    loader.Flatten();
+    EXPECT_EQ(shown.take(), Strings{"Internal error occured in MidiFileLoader!"});
+}
+
+TEST_F(SongFormat1, TrackLimitAndMasterVolumes)
+{
+    MidiF1Data many(Write(Smf(1, 64, 96, std::vector<Events>(64, {Ev(0, kEot)}))));
+    EXPECT_EQ(shown.take(), (Strings{"The number of Track is too many!", kNoMasterVolume}));
+    EXPECT_EQ(many.trackCount(), 32);
+    EXPECT_EQ(many.track(0).findMasterVolume(), 127);  // every track is channel-less
+    const Bytes v100 = {0xF0, 0x07, 0x7F, 0x7F, 0x04, 0x01, 0x00, 100, 0xF7};
+    const Bytes v50 = {0xF0, 0x07, 0x7F, 0x7F, 0x04, 0x01, 0x00, 50, 0xF7};
+    MidiF1Data two(Write(Smf(1, 2, 96,
+                             {{Ev(0, v100), Ev(0, kOn), Ev(96, kOff), Ev(0, kEot)},
+                              {Ev(0, v50), Ev(0, {0x91, 62, 64}), Ev(96, {0x81, 62, 64}), Ev(0, kEot)}})));
+    EXPECT_EQ(shown.take(), Strings{"There are more than two master volume!"});
+    EXPECT_EQ(two.track(0).count(), 3) << "a master volume was inserted";
+    EXPECT_EQ(two.FindSongMasterVolume(), 100);
+}
+
+TEST_F(SongFormat1, Format0SongSplitsIntoSeventeenTracksEndingTogether)
+{
+    MidiFileLoader loader(Write(Smf(0, 1, 96,
+                                    {{Ev(0, kTempo), Ev(0, {0xFF, 0x03, 1, 'S'}), Ev(0, kOn), Ev(0, {0x99, 36, 100}),
+                                      Ev(96, kOff), Ev(0, {0x89, 36, 64}), Ev(288, kEot)}})));
+    EXPECT_EQ(shown.take(), Strings{});
+    EXPECT_EQ(std::make_tuple(loader.fileFormat(), loader.songFormat()), std::make_tuple(0, 1));
+    ASSERT_NE(loader.song(), nullptr);
+    const MidiF1Data& song = *loader.song();
+    ASSERT_EQ(song.trackCount(), 17);
+    EXPECT_EQ(song.state(), TrackState::Duration);
+    for (std::int32_t t = 0; t < 17; ++t) {
+        const MidiTrackData& track = song.track(t);
+        ASSERT_EQ(track.count(), t == 0 ? 3 : t == 1 || t == 10 ? 2 : 1) << "track " << t;
+        const Deltas deltas = DeltasOf(track);
+        const MidiEvent& last = track.event(track.count() - 1);
+        EXPECT_EQ(std::accumulate(deltas.begin(), deltas.end(), 0), 384) << "track " << t;
+        EXPECT_EQ(std::make_tuple(last.kind, last.subtype), std::make_tuple(K::Meta, 0x2F)) << "track " << t;
+    }
+    EXPECT_EQ(std::make_tuple(song.track(0).event(0).subtype, song.track(0).event(1).subtype), std::make_tuple(0x51, 3));
+    EXPECT_EQ(Notes(song.track(1)), (std::vector<NoteAt>{{0, 0, 60, 96, 64}}));
+    EXPECT_EQ(Notes(song.track(10)), (std::vector<NoteAt>{{0, 9, 36, 96, 100}}));
+}
+
+TEST_F(LoaderTest, Format0AndFormat1OfTheSameMusicFlattenAlikeWithOrWithoutMacBinary)
+{
+    const Bytes f0 = Smf(0, 1, 120,
+                         {{Ev(0, kTempo), Ev(0, kOn), Ev(0, {0x91, 48, 80}), Ev(96, kOff), Ev(0, {0x90, 62, 65}),
+                           Ev(96, {0x80, 62, 64}), Ev(0, {0x81, 48, 64}), Ev(0, kEot)}});
+    const Bytes f1 = Smf(1, 2, 120,
+                         {{Ev(0, kTempo), Ev(0, kOn), Ev(96, kOff), Ev(0, {0x90, 62, 65}), Ev(96, {0x80, 62, 64}), Ev(0, kEot)},
+                          {Ev(0, {0x91, 48, 80}), Ev(192, {0x81, 48, 64}), Ev(0, kEot)}});
+    // At equal ticks track 0's notes come before track 1's.
+    const std::vector<NoteAt> expected = {{0, 0, 60, 96, 64}, {0, 1, 48, 192, 80}, {96, 0, 62, 96, 65}};
+    for (const Bytes& plain : {f0, f1}) {
+        Bytes prefixed(128, 0x11);
+        prefixed.insert(prefixed.end(), plain.begin(), plain.end());
+        for (const Bytes& file : {plain, prefixed}) {
+            const std::string what = "format " + std::to_string(plain[9]) + (file.size() > plain.size() ? " after MacBinary" : "");
+            MidiFileLoader loader(Write(file));
+            EXPECT_EQ(loader.size(), file.size()) << what;
+            loader.Flatten();
+            EXPECT_EQ(shown.take(), plain[9] == 1 ? Strings{kNoMasterVolume} : Strings{}) << what;
+            ASSERT_NE(loader.playable(), nullptr) << what;
+            EXPECT_EQ(std::make_tuple(loader.playable()->state(), loader.playable()->division()),
+                      std::make_tuple(TrackState::Duration, 120)) << what;
+            EXPECT_EQ(Notes(loader.playable()->track()), expected) << what;
+        }
+    }
+}
+
+TEST_F(LoaderTest, RefusedFilesLeaveNoSong)
+{
+    const Bytes song = Smf(0, 1, 96, {{Ev(0, kOn), Ev(96, kOff), Ev(0, kEot)}});
+    Bytes file = song;
+    file.resize(983039);
+    EXPECT_EQ(MidiFileLoader(Write(file)).size(), 983039u);
+    EXPECT_EQ(shown.take(), Strings{});
+    file.push_back(0);
+    ExpectRefused(Write(file), {"Data are too large! MidiFileLoader can not load data!"});
+
+    const std::string missing = (dir.path() / "missing.mid").string();
+    ExpectRefused(missing, {"Midiファイルが開けませんでした。" + missing});
+    file = song;
+    file[9] = 2;
+    ExpectRefused(Write(file), {"This is not a Midi file!"});
+    ExpectRefused(Write(Smf(1, 0, 96, {})), {kNoMasterVolume});
+}
+
+// A file that passes detection but neither reader accepts is tried once each
+// way: it ends with no song, or an empty one, after a few messages.
+TEST_F(LoaderTest, FileOfNeitherFormatEndsAfterOneTryEachWay)
+{
+    const Events track = {Ev(0, kOn), Ev(96, kOff), Ev(0, kEot)};
+    Bytes noHeaderId = Smf(1, 1, 96, {track});
+    noHeaderId[0] = 'X';
+    const std::string noId = Write(noHeaderId), twoTracks = Write(Smf(0, 2, 96, {track, track}));
+    const Strings noIdShown = {"This is not Midi file!", kNoMasterVolume};
+    const Strings twoTracksShown = {"This file is not format 1 of midi.", kNoMasterVolume};
+
+    ExpectRefused(noId, noIdShown);
+    MidiFileLoader emptied(twoTracks);
+    EXPECT_EQ(shown.take(), twoTracksShown);
+    ASSERT_NE(emptied.song(), nullptr);
+    EXPECT_EQ(emptied.song()->trackCount(), 17);
+    emptied.Flatten();
+    ASSERT_NE(emptied.playable(), nullptr);
+    EXPECT_EQ(Notes(emptied.playable()->track()), std::vector<NoteAt>{});
+    EXPECT_EQ(shown.take(), Strings{});
+
+    const MidiF0Data asFormat0(noId);
+    EXPECT_EQ(shown.take(), noIdShown);
+    EXPECT_EQ(std::make_tuple(asFormat0.state(), asFormat0.track().count()), std::make_tuple(TrackState::Duration, 0));
+    const MidiF1Data asFormat1(twoTracks);
+    EXPECT_EQ(shown.take(), twoTracksShown);
+    EXPECT_EQ(asFormat1.trackCount(), 0);
+}
+
+TEST_F(LoaderTest, AsksTheFileDialogAndACancelLoadsNothing)
+{
+    const std::string path = Write(Smf(0, 1, 96, {{Ev(0, kOn), Ev(96, kOff), Ev(0, kEot)}}));
+    auto dialog = std::make_shared<HeadlessFileDialog>();
+    struct Restore { std::shared_ptr<FileDialog> previous; ~Restore() { InstallFileDialog(previous); } } restore{InstallFileDialog(dialog)};
+    dialog->queueAnswer(path);
+    dialog->queueAnswer("");
+
+    MidiFileLoader chosen;
+    EXPECT_EQ(chosen.path(), path);
+    EXPECT_NE(chosen.song(), nullptr);
+    MidiFileLoader cancelled;
+    EXPECT_EQ(std::make_tuple(cancelled.size(), cancelled.path(), cancelled.song()), std::make_tuple(0u, "", nullptr));
+    EXPECT_EQ(shown.take(), Strings{});
+    const auto requests = dialog->requests();
+    ASSERT_EQ(requests.size(), 2u);
+    for (const auto& r : requests)
+        EXPECT_EQ(std::tie(r.defaultExtension, r.filter, r.initialName), std::make_tuple("mid", "SMF files|*.mid|", ""));
+}
+
+TEST_F(LoaderTest, EveryCorpusFileGivesASongOrAMessage)
+{
+    const auto corpus = test::CorpusDir();
+    if (corpus.empty())
+        GTEST_SKIP() << "no MIDI corpus beside the project";
+    std::ifstream manifest(corpus / "MANIFEST.tsv");
+    ASSERT_TRUE(manifest);
+    // Merging and copying the songs above 64 KiB takes seconds in all under
+    // the sanitizers: those are loaded only.
+    constexpr long kLargestFlattened = 64 * 1024;
+    int checked = 0;
+    for (std::string line; std::getline(manifest, line);) {
+        if (line.empty() || line[0] == '#')
+            continue;
+        const std::string name = line.substr(0, line.find('\t'));
+        MidiTrackData::ResetRunningStatus();
+        shown.take();  // what the previous song showed as it was released
+        MidiFileLoader loader((corpus / name).string());
+        if (loader.size() == 0) {
+            EXPECT_FALSE(shown.take().empty()) << name;
+        } else if (std::stol(line.substr(name.size() + 1)) <= kLargestFlattened) {
+            loader.Flatten();
+            const MidiF0Data* playable = loader.playable();
+            ASSERT_NE(playable, nullptr) << name;
+            EXPECT_EQ(playable->state(), TrackState::Duration) << name;
+            std::int32_t cut = -1;
+            EXPECT_EQ(playable->MakePlayCopy(cut)->state(), TrackState::OnOff) << name;
+            EXPECT_GE(cut, 0) << name;
+        }
+        ++checked;
+    }
+    EXPECT_GT(checked, 200);
+}
+
+}  // namespace
+}  // namespace sonrigo
