@@ -375,4 +375,20 @@ GeneratedSong MakeSingleTrackSong()
     return song;
 }
 
+bool WriteSongFile(const GeneratedSong& song, const std::string& path)
+{
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    if (file == nullptr) {
+        std::perror(path.c_str());
+        return false;
+    }
+    const bool written = std::fwrite(song.bytes.data(), 1, song.bytes.size(), file) == song.bytes.size();
+    const bool closed = std::fclose(file) == 0;
+    if (!written || !closed) {
+        std::fprintf(stderr, "%s: could not write %zu bytes\n", path.c_str(), song.bytes.size());
+        return false;
+    }
+    return true;
+}
+
 }  // namespace sonrigo::bench

@@ -4,6 +4,7 @@
 // files are read, and every run makes the same bytes.
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "smf/SmfBuffer.h"
@@ -35,5 +36,9 @@ GeneratedSong MakeManyTrackSong();
 // channel pressure under running status (two bytes an event), broken every
 // thousand events or so by a few overlapping notes.
 GeneratedSong MakeSingleTrackSong();
+
+// Writes the song's bytes to path, replacing any file there. False, with a
+// message on stderr, when the file cannot be written whole.
+bool WriteSongFile(const GeneratedSong& song, const std::string& path);
 
 }  // namespace sonrigo::bench

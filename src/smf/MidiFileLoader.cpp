@@ -1,5 +1,7 @@
 #include "smf/MidiFileLoader.h"
 
+#include <vector>
+
 #include "common/ErrorTexts.h"
 #include "common/FileChooser.h"
 #include "common/MessageSink.h"
@@ -82,9 +84,11 @@ void MidiFileLoader::Flatten()
     playable_ = std::make_unique<MidiF0Data>(TrackState::Duration);
     playable_->setDivision(song_->division());
     // Merging from the last track to the first leaves events of equal time in
-    // file track order.
-    for (std::int32_t i = song_->trackCount(); i-- > 0;)
-        playable_->track().mergeTrack(song_->track(i), 1);
+    // file track order, and joins the track names.
+    std::vector<const MidiTrackData*> tracks;
+    for (std::int32_t i = 0; i < song_->trackCount(); ++i)
+        tracks.push_back(&song_->track(i));
+    playable_->track().mergeTracksFromLast(tracks);
     song_.reset();
 }
 

@@ -121,6 +121,11 @@ public:
     // Duration form: merges all tracks into this one; records at one tick come
     // round by round in track order. No tracks shows "MidiTrackData error.".
     void mergeTracks(std::span<const MidiTrackData* const> tracks);
+    // What merging each track into this one with mergeTrack(track, 1), from
+    // the last track to the first, gives, in one pass instead of one merge per
+    // track: records by time, at one tick in track order, the joined name of
+    // all tracks after the first track's records at tick 0.
+    void mergeTracksFromLast(std::span<const MidiTrackData* const> tracks);
     // Value of the last master-volume exclusive, or -1. A second one shows
     // the warn-once notice.
     std::int32_t findMasterVolume() const;

@@ -504,6 +504,120 @@ void MidiTrackData::mergeTracks(std::span<const MidiTrackData* const> tracks)
     }
 }
 
+void MidiTrackData::mergeTracksFromLast(std::span<const MidiTrackData* const> tracks)
+{
+    // The one-pass merge gives the same records as the merges one by one when
+    // this track starts empty, times never run backwards, and every track
+    // after the first has no second track name at tick 0 (which a later merge
+    // would take for the names joined so far). Anything else is merged one
+    // track at a time.
+    bool oneByOne = !events_.empty() || state_ != TrackState::Duration;
+    for (std::size_t k = 0; k < tracks.size() && !oneByOne; ++k) {
+        const MidiTrackData& track = *tracks[k];
+        if (track.state_ != TrackState::Duration || AnyNegativeDelta(track.events_)) {
+            oneByOne = true;
+            break;
+        }
+        std::int64_t now = 0;
+        int namesAtStart = 0;
+        bool firstNameSeen = false;
+        for (const auto& event : track.events_) {
+            now += event->delta;
+            const bool name = event->kind == EventKind::Meta && (event->subtype & 0xFF) == kTrackName;
+            if (name && firstNameSeen && now == 0)
+                ++namesAtStart;
+            firstNameSeen = firstNameSeen || name;
+        }
+        oneByOne = k > 0 && namesAtStart > 0;
+    }
+    if (oneByOne) {
+        for (std::size_t k = tracks.size(); k-- > 0;)
+            mergeTrack(*tracks[k], 1);
+        return;
+    }
+    if (tracks.empty())
+        return;
+
+    std::string name;
+    std::vector<EventList> copies;
+    copies.reserve(tracks.size());
+    std::size_t total = 0;
+    std::size_t releaseReports = 0;
+    for (std::size_t k = tracks.size(); k-- > 0;) {
+        MidiTrackData copy(*tracks[k]);
+        std::string trackName;
+        copy.findMetaText(kTrackName, trackName);
+        trackName.resize(std::min(trackName.size(), trackName.find('\0')));
+        name = name.empty() ? trackName : name + " / " + trackName;
+        if (name.size() >= kLongNameLength)
+            name = "long name";
+        copy.removeMeta(kTrackName, false);
+        // Each merge releases its copies: a record of track k is in the copies
+        // of that merge and of the k merges after it.
+        for (const auto& event : copy.events_) {
+            if (event->length >= 256 && event->subtype != 0x7F)
+                releaseReports += k + 1;
+        }
+        total += copy.events_.size();
+        copies.push_back(std::move(copy.events_));
+    }
+    std::reverse(copies.begin(), copies.end());
+
+    // The first track's records at tick 0 come before the name.
+    std::size_t nameAt = 0;
+    for (const auto& event : copies.front()) {
+        if (event->delta != 0)
+            break;
+        ++nameAt;
+    }
+
+    events_.reserve(total + 2);
+    struct Next {
+        std::int64_t time;
+        std::size_t copy;
+        bool operator>(const Next& other) const
+        {
+            return time != other.time ? time > other.time : copy > other.copy;
+        }
+    };
+    std::priority_queue<Next, std::vector<Next>, std::greater<>> heap;
+    std::vector<std::size_t> cursor(copies.size(), 0);
+    for (std::size_t c = 0; c < copies.size(); ++c) {
+        if (!copies[c].empty())
+            heap.push({copies[c][0]->delta, c});
+    }
+    std::int64_t previous = 0;
+    while (!heap.empty()) {
+        const Next next = heap.top();
+        heap.pop();
+        auto& event = copies[next.copy][cursor[next.copy]++];
+        event->delta = ClampTicks(next.time - previous);
+        previous = next.time;
+        append(std::move(event));
+        if (cursor[next.copy] < copies[next.copy].size())
+            heap.push({next.time + copies[next.copy][cursor[next.copy]]->delta, next.copy});
+    }
+    auto nameRecord = std::make_unique<MidiEvent>(0);
+    nameRecord->kind = EventKind::Meta;
+    nameRecord->subtype = kTrackName;
+    std::vector<std::uint8_t> bytes(name.begin(), name.end());
+    bytes.push_back(0);
+    nameRecord->storePayload(bytes);
+    nameRecord->length = static_cast<std::int32_t>(name.size());
+    events_.insert(events_.begin() + static_cast<std::ptrdiff_t>(nameAt), std::move(nameRecord));
+
+    for (std::size_t i = 0; i < releaseReports; ++i)
+        ReportError(0);
+    MidiEvent& end = normaliseEndOfTrack();
+    // Merged one by one, a song that ends at tick 0 ends with the End of
+    // Track the first merge appended after the name, not with a track's own.
+    if (previous == 0) {
+        end = MidiEvent(0);
+        end.kind = EventKind::Meta;
+        end.subtype = kEndOfTrack;
+    }
+}
+
 std::int32_t MidiTrackData::findMasterVolume() const
 {
     std::int32_t volume = -1;
