@@ -40,6 +40,11 @@ MidiF1Data::MidiF1Data(const MidiF0Data& song)
     SplitFrom(song);
 }
 
+MidiF1Data::MidiF1Data(MidiF0Data&& song)
+{
+    split(song, &song);
+}
+
 MidiF1Data::~MidiF1Data() = default;
 
 std::string_view MidiF1Data::ReportError(ErrorCode code)
@@ -139,6 +144,11 @@ void MidiF1Data::EnsureMasterVolume(bool report)
 
 void MidiF1Data::SplitFrom(const MidiF0Data& song)
 {
+    split(song, nullptr);
+}
+
+void MidiF1Data::split(const MidiF0Data& song, MidiF0Data* takeFrom)
+{
     if (song.state() != TrackState::Duration) {
         ReportError(MidiF1DataError::Internal);
         return;
@@ -150,9 +160,13 @@ void MidiF1Data::SplitFrom(const MidiF0Data& song)
 
     // Each track's deltas count from the last event that went to it.
     std::array<std::int64_t, kSplitTracks> sinceLast{};
+    std::vector<std::unique_ptr<MidiEvent>> taken;
+    if (takeFrom != nullptr)
+        taken = takeFrom->track().takeEvents();
     const MidiTrackData& source = song.track();
-    for (std::int32_t i = 0; i < source.count(); ++i) {
-        const MidiEvent& event = source.event(i);
+    const std::size_t count = takeFrom != nullptr ? taken.size() : static_cast<std::size_t>(source.count());
+    for (std::size_t i = 0; i < count; ++i) {
+        const MidiEvent& event = takeFrom != nullptr ? *taken[i] : source.event(static_cast<std::int32_t>(i));
         for (std::int64_t& ticks : sinceLast)
             ticks += event.delta;
         if (event.kind == EventKind::Meta && event.subtype == 0x2F) {
@@ -166,7 +180,7 @@ void MidiF1Data::SplitFrom(const MidiF0Data& song)
             target = static_cast<std::size_t>(event.channel) + 1;
         else if (event.kind == EventKind::Meta)
             target = 0;
-        auto copy = std::make_unique<MidiEvent>(event);
+        auto copy = takeFrom != nullptr ? std::move(taken[i]) : std::make_unique<MidiEvent>(event);
         copy->delta = ClampTicks(sinceLast[target]);
         sinceLast[target] = 0;
         tracks_[target]->append(std::move(copy));

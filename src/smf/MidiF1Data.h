@@ -32,6 +32,9 @@ public:
     explicit MidiF1Data(const std::string& path, bool fallBack = true);
     // Splits a format-0 song in duration form into seventeen tracks.
     explicit MidiF1Data(const MidiF0Data& song);
+    // The same for a song about to be released: its records are moved into
+    // the seventeen tracks rather than copied, leaving its track empty.
+    explicit MidiF1Data(MidiF0Data&& song);
     MidiF1Data(const MidiF1Data&) = delete;
     MidiF1Data& operator=(const MidiF1Data&) = delete;
     ~MidiF1Data();
@@ -64,6 +67,7 @@ public:
 
 private:
     bool requireState(std::int32_t needed) const;
+    void split(const MidiF0Data& song, MidiF0Data* takeFrom);
 
     std::int32_t division_ = 0;
     std::int32_t state_ = 0;

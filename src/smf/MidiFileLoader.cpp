@@ -60,8 +60,9 @@ void MidiFileLoader::Load(const std::string& path)
 
     fileFormat_ = songFormat_ = DetectSmfFormat(fileBlock_.span());
     if (fileFormat_ == 0) {
-        const MidiF0Data single(path);
-        song_ = std::make_unique<MidiF1Data>(single);
+        // The single-track song goes right after the split: move its records.
+        MidiF0Data single(path);
+        song_ = std::make_unique<MidiF1Data>(std::move(single));
         songFormat_ = 1;
     } else if (fileFormat_ == 1) {
         song_ = std::make_unique<MidiF1Data>(path);
@@ -85,10 +86,11 @@ void MidiFileLoader::Flatten()
     playable_->setDivision(song_->division());
     // Merging from the last track to the first leaves events of equal time in
     // file track order, and joins the track names.
-    std::vector<const MidiTrackData*> tracks;
+    // The song goes right after: its records are moved, not copied.
+    std::vector<MidiTrackData*> tracks;
     for (std::int32_t i = 0; i < song_->trackCount(); ++i)
         tracks.push_back(&song_->track(i));
-    playable_->track().mergeTracksFromLast(tracks);
+    playable_->track().mergeTracksFromLastMoving(tracks);
     song_.reset();
 }
 

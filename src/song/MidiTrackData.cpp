@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 #include "common/ErrorTexts.h"
 #include "common/WarnOnceReporter.h"
@@ -80,6 +81,13 @@ MidiTrackData::MidiTrackData(const MidiTrackData& other)
 MidiTrackData::~MidiTrackData()
 {
     reportLongPayloads();
+}
+
+std::vector<std::unique_ptr<MidiEvent>> MidiTrackData::takeEvents()
+{
+    reportLongPayloads();
+    largeDataShown_ = false;
+    return std::exchange(events_, {});
 }
 
 void MidiTrackData::reportLongPayloads() const

@@ -126,6 +126,13 @@ public:
     // track: records by time, at one tick in track order, the joined name of
     // all tracks after the first track's records at tick 0.
     void mergeTracksFromLast(std::span<const MidiTrackData* const> tracks);
+    // The same for tracks about to be released: their records are moved
+    // rather than copied, and the tracks are left empty.
+    void mergeTracksFromLastMoving(std::span<MidiTrackData* const> tracks);
+
+    // Moves every record out, leaving the track empty. Reports long payloads
+    // as releasing them would, since the records leave this track.
+    std::vector<std::unique_ptr<MidiEvent>> takeEvents();
     // Value of the last master-volume exclusive, or -1. A second one shows
     // the warn-once notice.
     std::int32_t findMasterVolume() const;
@@ -144,6 +151,10 @@ private:
     friend class TrackChunkReader;
 
     bool requireState(std::int32_t needed) const;
+    // Both mergeTracksFromLast: takes track k's records (a copy, or the
+    // records themselves) when `take` is called with k.
+    template <typename Take>
+    void mergeFromLast(std::span<const MidiTrackData* const> tracks, Take take);
     // Removes the records whose flag is set, passing each one's delta on to
     // the record after it, as removeAt does.
     void removeFlagged(const std::vector<bool>& flagged);

@@ -506,6 +506,28 @@ void MidiTrackData::mergeTracks(std::span<const MidiTrackData* const> tracks)
 
 void MidiTrackData::mergeTracksFromLast(std::span<const MidiTrackData* const> tracks)
 {
+    mergeFromLast(tracks, [&](std::size_t k) {
+        MidiTrackData copy(*tracks[k]);
+        return std::move(copy.events_);
+    });
+}
+
+void MidiTrackData::mergeTracksFromLastMoving(std::span<MidiTrackData* const> tracks)
+{
+    const std::vector<const MidiTrackData*> sources(tracks.begin(), tracks.end());
+    mergeFromLast(sources, [&](std::size_t k) {
+        // The one-by-one merges would copy the track and release it later.
+        if (tracks[k]->state_ != TrackState::Duration) {
+            ReportError(MidiTrackDataError::Internal);
+            return EventList{};
+        }
+        return tracks[k]->takeEvents();
+    });
+}
+
+template <typename Take>
+void MidiTrackData::mergeFromLast(std::span<const MidiTrackData* const> tracks, Take take)
+{
     // The one-pass merge gives the same records as the merges one by one when
     // this track starts empty, times never run backwards, and every track
     // after the first has no second track name at tick 0 (which a later merge
@@ -544,7 +566,8 @@ void MidiTrackData::mergeTracksFromLast(std::span<const MidiTrackData* const> tr
     std::size_t total = 0;
     std::size_t releaseReports = 0;
     for (std::size_t k = tracks.size(); k-- > 0;) {
-        MidiTrackData copy(*tracks[k]);
+        MidiTrackData copy(TrackState::Duration);
+        copy.events_ = take(k);
         std::string trackName;
         copy.findMetaText(kTrackName, trackName);
         trackName.resize(std::min(trackName.size(), trackName.find('\0')));
