@@ -364,6 +364,33 @@ Operation MergesOp(const std::vector<Model>& sources)
             [=](Model& m) { return MergeTracks(m, sources), 0; }};
 }
 
+// Every track merged with mergeTrack(track, 1), last to first, in one pass;
+// moving takes the records out of the sources instead of copying them.
+Operation FromLastOp(const std::vector<Model>& sources, bool moving)
+{
+    auto tracks = std::make_shared<std::vector<std::unique_ptr<MidiTrackData>>>();
+    for (const Model& source : sources)
+        tracks->emplace_back(Made(source));
+    return {std::string(moving ? "mergeTracksFromLastMoving" : "mergeTracksFromLast") + " of " +
+                std::to_string(sources.size()),
+            [=](MidiTrackData& t) {
+                std::vector<MidiTrackData*> pointers;
+                for (auto& track : *tracks)
+                    pointers.push_back(track.get());
+                if (moving)
+                    t.mergeTracksFromLastMoving(pointers);
+                else
+                    t.mergeTracksFromLast(std::vector<const MidiTrackData*>(pointers.begin(), pointers.end()));
+                tracks->clear();  // the sources' release belongs to the run
+                return 0;
+            },
+            [=](Model& m) {
+                for (std::size_t k = sources.size(); k-- > 0;)
+                    MergeTrack(m, sources[k], 1);
+                return 0;
+            }};
+}
+
 // Applies the operation to the model and to a track made from the same input;
 // returns what the track did differently (state, records, messages, result).
 std::string Apply(const Operation& op, Model& model, std::int32_t* modelResult = nullptr)
@@ -490,8 +517,12 @@ TEST(TrackConversionAgreement, Merges)
         Checks checks{{models[0], MergeOp(models[1], 0)}, {models[0], MergeOp(models[1], 1)}};
         // The target's own records go; half the time it has some.
         const Model target{TrackState::Duration, gen.chance(50) ? models[0].recs : std::vector<Rec>{}};
-        for (std::ptrdiff_t n : {1, 2, 7})
-            checks.emplace_back(target, MergesOp({models.begin() + 1, models.begin() + 1 + n}));
+        for (std::ptrdiff_t n : {1, 2, 7}) {
+            const std::vector<Model> sources(models.begin() + 1, models.begin() + 1 + n);
+            checks.emplace_back(target, MergesOp(sources));
+            checks.emplace_back(target, FromLastOp(sources, false));
+            checks.emplace_back(Model{TrackState::Duration, {}}, FromLastOp(sources, gen.chance(50)));
+        }
         return checks;
     });
 }
@@ -644,6 +675,31 @@ TEST(TrackConversionCases, MergeCopiesReportLongPayloadsOnRelease)
         EXPECT_EQ(FirstDifference(Seen(*track), long300), "");
     }
     EXPECT_EQ(captured.take(), Strings{kCatchAll});
+}
+
+}  // namespace
+}  // namespace sonrigo
+
+namespace sonrigo {
+namespace {
+
+// Songs split from format 0 carry End of Track records of length 3. When the
+// whole song sits at tick 0, merging one by one ends it with a fresh End of
+// Track, not with a track's own; the one-pass merge must do the same.
+TEST(TrackConversionCases, OnePassMergeEndsLikeMergesOneByOne)
+{
+    Rec ownEnd = End(0);
+    ownEnd.length = 3;
+    ownEnd.text = std::string("\xFF\x2F\x00", 3);
+    for (std::int32_t at : {0, 5}) {
+        Rec lateEnd = ownEnd;
+        lateEnd.delta = at;
+        const std::vector<Model> sources{Track(2, {Cc(0, 0), ownEnd}), Track(2, {lateEnd})};
+        for (bool moving : {false, true}) {
+            Model target = Track(2, {});
+            EXPECT_EQ(Apply(FromLastOp(sources, moving), target), "") << "end at " << at << (moving ? " moving" : "");
+        }
+    }
 }
 
 }  // namespace
