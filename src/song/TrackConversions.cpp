@@ -188,6 +188,29 @@ void InsertNoteOffsByTime(EventList& events)
     events = std::move(merged);
 }
 
+// The next record of each source list, earliest first; at one time the
+// lower-numbered list first.
+struct NextRecord {
+    std::int64_t time;
+    std::size_t copy;
+    bool operator>(const NextRecord& other) const
+    {
+        return time != other.time ? time > other.time : copy > other.copy;
+    }
+};
+using NextRecords = std::priority_queue<NextRecord, std::vector<NextRecord>, std::greater<>>;
+
+// Reports, as releasing them would, every long payload of the records.
+void ReportLongPayloads(const EventList& events, std::size_t times = 1)
+{
+    for (const auto& event : events) {
+        if (event->length >= 256 && event->subtype != 0x7F) {
+            for (std::size_t i = 0; i < times; ++i)
+                MidiTrackData::ReportError(0);
+        }
+    }
+}
+
 // mergeTracks one round at a time. Used only when some delta is negative.
 void MergeRoundByRound(std::vector<EventList>& copies, MidiTrackData& target)
 {
@@ -237,15 +260,7 @@ void MergeRoundByRound(std::vector<EventList>& copies, MidiTrackData& target)
 // track order, then each track's second, ...).
 void MergeByTime(std::vector<EventList>& copies, MidiTrackData& target)
 {
-    struct Next {
-        std::int64_t time;
-        std::size_t copy;
-        bool operator>(const Next& other) const
-        {
-            return time != other.time ? time > other.time : copy > other.copy;
-        }
-    };
-    std::priority_queue<Next, std::vector<Next>, std::greater<>> heap;
+    NextRecords heap;
     std::vector<std::size_t> cursor(copies.size(), 0);
     std::vector<std::int64_t> clock(copies.size(), 0);  // time of each copy's last record taken
     for (std::size_t c = 0; c < copies.size(); ++c) {
@@ -467,10 +482,7 @@ void MidiTrackData::mergeTrack(const MidiTrackData& other, std::int32_t mode)
     // but their release still reports each long payload.
     fromA.clear();
     fromB.clear();
-    for (const auto& event : events_) {
-        if (event->length >= 256 && event->subtype != 0x7F)
-            ReportError(0);
-    }
+    ReportLongPayloads(events_);
     normaliseEndOfTrack();
 }
 
@@ -498,10 +510,7 @@ void MidiTrackData::mergeTracks(std::span<const MidiTrackData* const> tracks)
         MergeByTime(copies, *this);
     normaliseEndOfTrack();
     // The copies' release reports each long payload they held.
-    for (const auto& event : events_) {
-        if (event->length >= 256 && event->subtype != 0x7F)
-            ReportError(0);
-    }
+    ReportLongPayloads(events_);
 }
 
 void MidiTrackData::mergeTracksFromLast(std::span<const MidiTrackData* const> tracks)
@@ -564,7 +573,6 @@ void MidiTrackData::mergeFromLast(std::span<const MidiTrackData* const> tracks, 
     std::vector<EventList> copies;
     copies.reserve(tracks.size());
     std::size_t total = 0;
-    std::size_t releaseReports = 0;
     for (std::size_t k = tracks.size(); k-- > 0;) {
         MidiTrackData copy(TrackState::Duration);
         copy.events_ = take(k);
@@ -577,10 +585,7 @@ void MidiTrackData::mergeFromLast(std::span<const MidiTrackData* const> tracks, 
         copy.removeMeta(kTrackName, false);
         // Each merge releases its copies: a record of track k is in the copies
         // of that merge and of the k merges after it.
-        for (const auto& event : copy.events_) {
-            if (event->length >= 256 && event->subtype != 0x7F)
-                releaseReports += k + 1;
-        }
+        ReportLongPayloads(copy.events_, k + 1);
         total += copy.events_.size();
         copies.push_back(std::move(copy.events_));
     }
@@ -595,15 +600,7 @@ void MidiTrackData::mergeFromLast(std::span<const MidiTrackData* const> tracks, 
     }
 
     events_.reserve(total + 2);
-    struct Next {
-        std::int64_t time;
-        std::size_t copy;
-        bool operator>(const Next& other) const
-        {
-            return time != other.time ? time > other.time : copy > other.copy;
-        }
-    };
-    std::priority_queue<Next, std::vector<Next>, std::greater<>> heap;
+    NextRecords heap;
     std::vector<std::size_t> cursor(copies.size(), 0);
     for (std::size_t c = 0; c < copies.size(); ++c) {
         if (!copies[c].empty())
@@ -611,7 +608,7 @@ void MidiTrackData::mergeFromLast(std::span<const MidiTrackData* const> tracks, 
     }
     std::int64_t previous = 0;
     while (!heap.empty()) {
-        const Next next = heap.top();
+        const NextRecord next = heap.top();
         heap.pop();
         auto& event = copies[next.copy][cursor[next.copy]++];
         event->delta = ClampTicks(next.time - previous);
@@ -629,8 +626,6 @@ void MidiTrackData::mergeFromLast(std::span<const MidiTrackData* const> tracks, 
     nameRecord->length = static_cast<std::int32_t>(name.size());
     events_.insert(events_.begin() + static_cast<std::ptrdiff_t>(nameAt), std::move(nameRecord));
 
-    for (std::size_t i = 0; i < releaseReports; ++i)
-        ReportError(0);
     MidiEvent& end = normaliseEndOfTrack();
     // Merged one by one, a song that ends at tick 0 ends with the End of
     // Track the first merge appended after the name, not with a track's own.
