@@ -6,8 +6,7 @@
 #include <optional>
 #include <span>
 
-#include "common/CapturedMessageSink.h"
-#include "common/MessageSink.h"
+#include "common/ScopedMessageCapture.h"
 #include "smf/MidiF0Data.h"
 #include "smf/MidiF1Data.h"
 #include "smf/MidiFileLoader.h"
@@ -223,22 +222,6 @@ private:
     std::string line_;
 };
 
-// Installs a capturing sink for as long as it lives, then puts back the one
-// it replaced.
-class MessageCapture {
-public:
-    MessageCapture() : sink_(std::make_shared<CapturedMessageSink>()), previous_(InstallMessageSink(sink_)) {}
-    ~MessageCapture() { InstallMessageSink(previous_); }
-    MessageCapture(const MessageCapture&) = delete;
-    MessageCapture& operator=(const MessageCapture&) = delete;
-
-    std::vector<std::string> take() { return sink_->take(); }
-
-private:
-    std::shared_ptr<CapturedMessageSink> sink_;
-    std::shared_ptr<MessageSink> previous_;
-};
-
 std::optional<DumpForm> ParseForm(std::string_view name)
 {
     if (name == "tracks")
@@ -309,7 +292,7 @@ int RunDump(const std::vector<std::string>& args, std::FILE* out)
 
     // Declared first so that messages shown while the song is released are
     // still captured, and dropped.
-    MessageCapture capture;
+    ScopedMessageCapture capture;
     MidiFileLoader loader(*path);
     bool playable = loader.size() != 0 && loader.song() != nullptr;
     std::unique_ptr<MidiF0Data> playCopy;
