@@ -27,6 +27,7 @@
 
 #include "GeneratedSongs.h"
 #include "common/CapturedMessageSink.h"
+#include "common/LargeBlockPool.h"
 #include "common/MessageSink.h"
 #include "smf/MidiF0Data.h"
 #include "smf/MidiFileLoader.h"
@@ -154,12 +155,12 @@ void BM_Load(benchmark::State& state, SongFn songFn, bool freshPages)
     for (auto _ : state) {
         state.PauseTiming();
         loaded = Loaded{};
+        if (freshPages) {
+            LargeBlockPool::trim();
 #if defined(__GLIBC__)
-        if (freshPages)
             malloc_trim(0);
-#else
-        (void)freshPages;
 #endif
+        }
         state.ResumeTiming();
         loaded = LoadWhole(input.path);
         benchmark::DoNotOptimize(loaded.playCopy.get());

@@ -142,6 +142,19 @@ void MidiF1Data::EnsureMasterVolume(bool report)
     tracks_.front()->insertMasterVolume(kMasterVolumeWhenMissing);
 }
 
+namespace {
+
+// Where a split puts a record: channel messages to the track of their channel
+// (1 to 16), metas to the conductor track 0, exclusives to track 1.
+std::size_t TargetTrack(const MidiEvent& event)
+{
+    if (event.channel >= 0 && event.channel < 16)
+        return static_cast<std::size_t>(event.channel) + 1;
+    return event.kind == EventKind::Meta ? 0 : 1;
+}
+
+}  // namespace
+
 void MidiF1Data::SplitFrom(const MidiF0Data& song)
 {
     split(song, nullptr);
@@ -160,13 +173,30 @@ void MidiF1Data::split(const MidiF0Data& song, MidiF0Data* takeFrom)
 
     // Each track's deltas count from the last event that went to it.
     std::array<std::int64_t, kSplitTracks> sinceLast{};
-    std::vector<std::unique_ptr<MidiEvent>> taken;
+    EventList taken;
     if (takeFrom != nullptr)
         taken = takeFrom->track().takeEvents();
     const MidiTrackData& source = song.track();
     const std::size_t count = takeFrom != nullptr ? taken.size() : static_cast<std::size_t>(source.count());
+    auto at = [&](std::size_t i) -> const MidiEvent& {
+        return takeFrom != nullptr ? taken[i] : source.event(static_cast<std::int32_t>(i));
+    };
+    // Each list gets its final size at once: grown record by record, a song's
+    // lists would leave a trail of outgrown copies behind.
+    std::array<std::size_t, kSplitTracks> sizes{};
+    std::size_t endsOfTrack = 0;
     for (std::size_t i = 0; i < count; ++i) {
-        const MidiEvent& event = takeFrom != nullptr ? *taken[i] : source.event(static_cast<std::int32_t>(i));
+        const MidiEvent& event = at(i);
+        if (event.kind == EventKind::Meta && event.subtype == 0x2F)
+            ++endsOfTrack;
+        else
+            ++sizes[TargetTrack(event)];
+    }
+    for (std::size_t t = 0; t < tracks_.size(); ++t)
+        tracks_[t]->reserve(sizes[t] + endsOfTrack);
+
+    for (std::size_t i = 0; i < count; ++i) {
+        const MidiEvent& event = at(i);
         for (std::int64_t& ticks : sinceLast)
             ticks += event.delta;
         if (event.kind == EventKind::Meta && event.subtype == 0x2F) {
@@ -175,13 +205,9 @@ void MidiF1Data::split(const MidiF0Data& song, MidiF0Data* takeFrom)
             sinceLast.fill(0);
             continue;
         }
-        std::size_t target = 1;
-        if (event.channel >= 0 && event.channel < 16)
-            target = static_cast<std::size_t>(event.channel) + 1;
-        else if (event.kind == EventKind::Meta)
-            target = 0;
-        auto copy = takeFrom != nullptr ? std::move(taken[i]) : std::make_unique<MidiEvent>(event);
-        copy->delta = ClampTicks(sinceLast[target]);
+        const std::size_t target = TargetTrack(event);
+        MidiEvent copy = takeFrom != nullptr ? std::move(taken[i]) : MidiEvent(event);
+        copy.delta = ClampTicks(sinceLast[target]);
         sinceLast[target] = 0;
         tracks_[target]->append(std::move(copy));
     }

@@ -59,6 +59,8 @@ public:
     // first replaces the own buffer by one of exactly that length) and the
     // other fields. A smaller payload keeps the buffer it has.
     MidiEvent& operator=(const MidiEvent& other);
+    MidiEvent(MidiEvent&&) noexcept = default;
+    MidiEvent& operator=(MidiEvent&&) noexcept = default;
     ~MidiEvent() = default;
 
     // Replaces the payload by a fresh zero-filled buffer of n bytes; the old

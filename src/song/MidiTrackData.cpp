@@ -61,6 +61,8 @@ MidiTrackData::MidiTrackData(std::span<const std::uint8_t> songBytes, std::int64
     }
     size_ = static_cast<std::int32_t>(chunkSize);
     state_ = TrackState::Reading;
+    // An event takes two bytes at the least (a delta and a data byte).
+    events_.reserve(static_cast<std::size_t>((chunkSize - kChunkHeaderLength) / 2 + 1));
     TrackChunkReader(*this, songBytes.subspan(static_cast<std::size_t>(offset), static_cast<std::size_t>(chunkSize)))
         .readEvents();
     state_ = TrackState::OnOff;
@@ -73,8 +75,8 @@ MidiTrackData::MidiTrackData(const MidiTrackData& other)
         return;
     }
     events_.reserve(other.events_.size());
-    for (const auto& event : other.events_)
-        events_.push_back(std::make_unique<MidiEvent>(*event));
+    for (const MidiEvent& event : other.events_)
+        events_.emplace_back(event);
     state_ = TrackState::Duration;
 }
 
@@ -83,7 +85,7 @@ MidiTrackData::~MidiTrackData()
     reportLongPayloads();
 }
 
-std::vector<std::unique_ptr<MidiEvent>> MidiTrackData::takeEvents()
+EventList MidiTrackData::takeEvents()
 {
     reportLongPayloads();
     largeDataShown_ = false;
@@ -92,8 +94,8 @@ std::vector<std::unique_ptr<MidiEvent>> MidiTrackData::takeEvents()
 
 void MidiTrackData::reportLongPayloads() const
 {
-    for (const auto& event : events_) {
-        if (HasLongPayload(*event))
+    for (const MidiEvent& event : events_) {
+        if (HasLongPayload(event))
             ReportError(0);
     }
 }
@@ -122,7 +124,7 @@ bool MidiTrackData::requireState(std::int32_t needed) const
     return false;
 }
 
-std::int32_t MidiTrackData::append(std::unique_ptr<MidiEvent> record)
+std::int32_t MidiTrackData::append(MidiEvent record)
 {
     if (count() >= kEventLimit && !largeDataShown_) {
         ReportError(MidiTrackDataError::LargeData);
@@ -132,7 +134,7 @@ std::int32_t MidiTrackData::append(std::unique_ptr<MidiEvent> record)
     return count();
 }
 
-void MidiTrackData::insertAt(std::int32_t index, std::int32_t mode, std::unique_ptr<MidiEvent> record)
+void MidiTrackData::insertAt(std::int32_t index, std::int32_t mode, MidiEvent record)
 {
     const std::int64_t at = std::clamp<std::int64_t>(mode == 2 ? index : std::int64_t{index} + 1, 0, count());
     events_.insert(events_.begin() + at, std::move(record));
@@ -144,7 +146,7 @@ void MidiTrackData::removeAt(std::int32_t index)
         return;
     const auto at = static_cast<std::size_t>(index);
     if (at + 1 < events_.size())
-        events_[at + 1]->delta = AddTicks(events_[at + 1]->delta, events_[at]->delta);
+        events_[at + 1].delta = AddTicks(events_[at + 1].delta, events_[at].delta);
     events_.erase(events_.begin() + index);
 }
 
@@ -154,7 +156,7 @@ void MidiTrackData::swap(std::int32_t i, std::int32_t j)
         return;
     auto& a = events_[static_cast<std::size_t>(i)];
     auto& b = events_[static_cast<std::size_t>(j)];
-    std::swap(a->delta, b->delta);
+    std::swap(a.delta, b.delta);
     std::swap(a, b);
 }
 
@@ -169,21 +171,20 @@ void MidiTrackData::compact()
     std::size_t kept = 0;
     bool afterRemoved = false;
     std::int32_t carried = 0;
-    for (auto& event : events_) {
+    for (std::size_t i = 0; i < events_.size(); ++i) {
+        MidiEvent& event = events_[i];
         if (afterRemoved) {
-            event->delta = AddTicks(event->delta, carried);
-            if (event->delta < 0)
+            event.delta = AddTicks(event.delta, carried);
+            if (event.delta < 0)
                 ReportError(MidiTrackDataError::Internal);
         }
-        afterRemoved = event->kind == EventKind::Removed;
-        if (afterRemoved) {
-            carried = event->delta;
-            event.reset();
-        } else {
-            events_[kept++] = std::move(event);
-        }
+        afterRemoved = event.kind == EventKind::Removed;
+        if (afterRemoved)
+            carried = event.delta;
+        else if (kept++ != i)
+            events_[kept - 1] = std::move(event);
     }
-    events_.resize(kept);
+    events_.erase(events_.begin() + static_cast<std::ptrdiff_t>(kept), events_.end());
 }
 
 void MidiTrackData::removeFlagged(const std::vector<bool>& flagged)
@@ -191,17 +192,15 @@ void MidiTrackData::removeFlagged(const std::vector<bool>& flagged)
     std::size_t kept = 0;
     std::int32_t carried = 0;
     for (std::size_t i = 0; i < events_.size(); ++i) {
-        auto& event = events_[i];
-        event->delta = AddTicks(event->delta, carried);
+        MidiEvent& event = events_[i];
+        event.delta = AddTicks(event.delta, carried);
         carried = 0;
-        if (flagged[i]) {
-            carried = event->delta;
-            event.reset();
-        } else {
-            events_[kept++] = std::move(event);
-        }
+        if (flagged[i])
+            carried = event.delta;
+        else if (kept++ != i)
+            events_[kept - 1] = std::move(event);
     }
-    events_.resize(kept);
+    events_.erase(events_.begin() + static_cast<std::ptrdiff_t>(kept), events_.end());
 }
 
 bool MidiTrackData::removeMeta(std::int32_t type, bool all)
@@ -209,7 +208,7 @@ bool MidiTrackData::removeMeta(std::int32_t type, bool all)
     std::vector<bool> flagged(events_.size(), false);
     bool found = false;
     for (std::size_t i = 0; i < events_.size() && (all || !found); ++i) {
-        if (IsMeta(*events_[i], type))
+        if (IsMeta(events_[i], type))
             flagged[i] = found = true;
     }
     if (found)
@@ -220,12 +219,12 @@ bool MidiTrackData::removeMeta(std::int32_t type, bool all)
 bool MidiTrackData::findMetaText(std::int32_t type, std::string& out) const
 {
     out.clear();
-    for (const auto& event : events_) {
-        if (IsMeta(*event, type)) {
-            const auto bytes = event->payloadBytes();
+    for (const MidiEvent& event : events_) {
+        if (IsMeta(event, type)) {
+            const auto bytes = event.payloadBytes();
             out.assign(bytes.begin(), bytes.end());
             // Missing stored bytes read as zeros in a fresh buffer.
-            out.resize(static_cast<std::size_t>(std::max(event->length, 0)), '\0');
+            out.resize(static_cast<std::size_t>(std::max(event.length, 0)), '\0');
             return true;
         }
     }
@@ -236,21 +235,21 @@ void MidiTrackData::insertMetaTextAtStart(std::int32_t type, std::string_view te
 {
     if (text.size() >= 128)
         ReportError(0);
-    auto event = std::make_unique<MidiEvent>(0);
-    event->kind = EventKind::Meta;
-    event->subtype = type & 0xFF;
+    MidiEvent event(0);
+    event.kind = EventKind::Meta;
+    event.subtype = type & 0xFF;
     std::vector<std::uint8_t> bytes(text.begin(), text.end());
     bytes.push_back(0);
-    event->storePayload(bytes);
-    event->length = static_cast<std::int32_t>(text.size());
+    event.storePayload(bytes);
+    event.length = static_cast<std::int32_t>(text.size());
     events_.insert(events_.begin(), std::move(event));
 }
 
 bool MidiTrackData::findTimeSignature(std::int32_t& out) const
 {
-    for (const auto& event : events_) {
-        if (IsMeta(*event, kTimeSignature)) {
-            out = event->value;
+    for (const MidiEvent& event : events_) {
+        if (IsMeta(event, kTimeSignature)) {
+            out = event.value;
             return true;
         }
     }
@@ -259,22 +258,22 @@ bool MidiTrackData::findTimeSignature(std::int32_t& out) const
 
 std::int32_t MidiTrackData::firstChannel() const
 {
-    for (const auto& event : events_) {
-        if (event->channel != kNoChannel && event->kind != EventKind::SysEx && event->kind != EventKind::SysExEscape)
-            return event->channel;
+    for (const MidiEvent& event : events_) {
+        if (event.channel != kNoChannel && event.kind != EventKind::SysEx && event.kind != EventKind::SysExEscape)
+            return event.channel;
     }
     return kNoChannel;
 }
 
 void MidiTrackData::appendEndOfTrack(std::int32_t delta)
 {
-    if (!events_.empty() && IsMeta(*events_.back(), kEndOfTrack))
+    if (!events_.empty() && IsMeta(events_.back(), kEndOfTrack))
         return;
-    auto event = std::make_unique<MidiEvent>(delta);
-    event->kind = EventKind::Meta;
-    event->subtype = kEndOfTrack;
+    MidiEvent event(delta);
+    event.kind = EventKind::Meta;
+    event.subtype = kEndOfTrack;
     const std::uint8_t bytes[] = {0xFF, 0x2F, 0x00};
-    event->storePayload(bytes);
+    event.storePayload(bytes);
     events_.push_back(std::move(event));
 }
 
@@ -283,18 +282,18 @@ MidiEvent& MidiTrackData::normaliseEndOfTrack()
     std::vector<bool> flagged(events_.size(), false);
     bool found = false;
     for (std::size_t i = 0; i + 1 < events_.size(); ++i) {
-        if (IsMeta(*events_[i], kEndOfTrack))
+        if (IsMeta(events_[i], kEndOfTrack))
             flagged[i] = found = true;
     }
     if (found)
         removeFlagged(flagged);
-    if (events_.empty() || !IsMeta(*events_.back(), kEndOfTrack)) {
-        auto event = std::make_unique<MidiEvent>(0);
-        event->kind = EventKind::Meta;
-        event->subtype = kEndOfTrack;
+    if (events_.empty() || !IsMeta(events_.back(), kEndOfTrack)) {
+        MidiEvent event(0);
+        event.kind = EventKind::Meta;
+        event.subtype = kEndOfTrack;
         append(std::move(event));
     }
-    return *events_.back();
+    return events_.back();
 }
 
 }  // namespace sonrigo

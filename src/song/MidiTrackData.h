@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "common/ErrorTable.h"
+#include "common/PooledAllocator.h"
 #include "song/MidiEvent.h"
 
 namespace sonrigo {
@@ -15,6 +16,10 @@ namespace sonrigo {
 class WarnOnceReporter;
 
 // Track states.
+// A track's records, in list order. Song-sized lists come from the pool of
+// large blocks, so loading song after song reuses their memory.
+using EventList = std::vector<MidiEvent, PooledAllocator<MidiEvent>>;
+
 namespace TrackState {
 inline constexpr std::int32_t Empty = -1;
 inline constexpr std::int32_t Reading = 0;
@@ -58,16 +63,25 @@ public:
     std::int32_t count() const { return static_cast<std::int32_t>(events_.size()); }
     std::int32_t state() const { return state_; }
     void setState(std::int32_t state) { state_ = state; }
-    MidiEvent& event(std::int32_t index) { return *events_[static_cast<std::size_t>(index)]; }
-    const MidiEvent& event(std::int32_t index) const { return *events_[static_cast<std::size_t>(index)]; }
+    // References stay valid until the list changes.
+    MidiEvent& event(std::int32_t index) { return events_[static_cast<std::size_t>(index)]; }
+    const MidiEvent& event(std::int32_t index) const { return events_[static_cast<std::size_t>(index)]; }
 
     // List primitives. All keep the relative-delta invariant unless stated.
 
+    // Makes room for `records` records in all, so that appending up to there
+    // moves none of them.
+    void reserve(std::size_t records) { events_.reserve(records); }
     // Stores the record after the last one; returns the new count.
-    std::int32_t append(std::unique_ptr<MidiEvent> record);
+    std::int32_t append(MidiEvent record);
+    std::int32_t append(std::unique_ptr<MidiEvent> record) { return append(std::move(*record)); }
     // Mode 2 inserts before the record at index, any other mode after it.
     // Deltas are not adjusted.
-    void insertAt(std::int32_t index, std::int32_t mode, std::unique_ptr<MidiEvent> record);
+    void insertAt(std::int32_t index, std::int32_t mode, MidiEvent record);
+    void insertAt(std::int32_t index, std::int32_t mode, std::unique_ptr<MidiEvent> record)
+    {
+        insertAt(index, mode, std::move(*record));
+    }
     // Removes and releases the record at index; its delta is added to the
     // record that follows, if any.
     void removeAt(std::int32_t index);
@@ -132,7 +146,7 @@ public:
 
     // Moves every record out, leaving the track empty. Reports long payloads
     // as releasing them would, since the records leave this track.
-    std::vector<std::unique_ptr<MidiEvent>> takeEvents();
+    EventList takeEvents();
     // Value of the last master-volume exclusive, or -1. A second one shows
     // the warn-once notice.
     std::int32_t findMasterVolume() const;
@@ -163,7 +177,8 @@ private:
     std::int32_t size_ = 0;
     std::int32_t state_ = TrackState::Empty;
     bool largeDataShown_ = false;
-    std::vector<std::unique_ptr<MidiEvent>> events_;
+    // Records by value: one allocation per list, not one per record.
+    EventList events_;
 };
 
 }  // namespace sonrigo

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <memory>
 
 #include "common/ErrorTexts.h"
 #include "common/WarnOnceReporter.h"
@@ -66,8 +65,8 @@ std::int32_t TrackChunkReader::readVariableLength(std::int64_t& offset) const
 void TrackChunkReader::readEvent()
 {
     const std::int32_t delta = readVariableLength(position_);
-    auto event = std::make_unique<MidiEvent>(delta);
-    decodeEvent(*event);
+    MidiEvent event(delta);
+    decodeEvent(event);
     track_.append(std::move(event));
 }
 

@@ -20,7 +20,6 @@
 namespace sonrigo {
 namespace {
 
-using EventList = std::vector<std::unique_ptr<MidiEvent>>;
 
 constexpr std::int32_t kEndOfTrack = 0x2F;
 constexpr std::int32_t kTrackName = 0x03;
@@ -32,7 +31,7 @@ std::vector<std::int64_t> AbsoluteTimes(const EventList& events)
     std::vector<std::int64_t> times(events.size());
     std::int64_t now = 0;
     for (std::size_t i = 0; i < events.size(); ++i) {
-        now += events[i]->delta;
+        now += events[i].delta;
         times[i] = now;
     }
     return times;
@@ -40,16 +39,16 @@ std::vector<std::int64_t> AbsoluteTimes(const EventList& events)
 
 bool AnyNegativeDelta(const EventList& events)
 {
-    return std::any_of(events.begin(), events.end(), [](const auto& e) { return e->delta < 0; });
+    return std::any_of(events.begin(), events.end(), [](const auto& e) { return e.delta < 0; });
 }
 
-std::unique_ptr<MidiEvent> MakeNoteOff(const MidiEvent& note)
+MidiEvent MakeNoteOff(const MidiEvent& note)
 {
-    auto off = std::make_unique<MidiEvent>(0);
-    off->kind = EventKind::NoteOff;
-    off->data1 = note.data1;
-    off->channel = note.channel;
-    off->velocity = kNoteOffVelocity;
+    auto off = MidiEvent(0);
+    off.kind = EventKind::NoteOff;
+    off.data1 = note.data1;
+    off.channel = note.channel;
+    off.velocity = kNoteOffVelocity;
     return off;
 }
 
@@ -108,7 +107,7 @@ private:
 void InsertNoteOffsOneByOne(EventList& events)
 {
     for (std::size_t i = 0; i < events.size(); ++i) {
-        MidiEvent& note = *events[i];
+        MidiEvent& note = events[i];
         if (note.kind != EventKind::Note)
             continue;
         note.kind = EventKind::NoteOn;
@@ -121,15 +120,15 @@ void InsertNoteOffsOneByOne(EventList& events)
                 ++k;
                 if (k == events.size())
                     break;
-                sum += events[k]->delta;
+                sum += events[k].delta;
             } while (sum < length);
         }
         auto off = MakeNoteOff(note);
         if (k < events.size()) {
-            off->delta = ClampTicks(events[k]->delta - (sum - length));
-            events[k]->delta = ClampTicks(sum - length);
+            off.delta = ClampTicks(events[k].delta - (sum - length));
+            events[k].delta = ClampTicks(sum - length);
         } else {
-            off->delta = ClampTicks(length - sum);
+            off.delta = ClampTicks(length - sum);
         }
         events.insert(events.begin() + static_cast<std::ptrdiff_t>(k), std::move(off));
     }
@@ -149,7 +148,7 @@ void InsertNoteOffsByTime(EventList& events)
     };
     std::vector<PendingOff> offs;
     for (std::size_t i = 0; i < events.size(); ++i) {
-        const MidiEvent& event = *events[i];
+        const MidiEvent& event = events[i];
         if (event.kind == EventKind::Note)
             offs.push_back({times[i] + event.duration, static_cast<std::int32_t>(i), event.channel, event.data1});
     }
@@ -160,26 +159,26 @@ void InsertNoteOffsByTime(EventList& events)
     EventList merged;
     merged.reserve(events.size() + offs.size());
     std::int64_t previous = 0;
-    auto place = [&](std::unique_ptr<MidiEvent> event, std::int64_t time) {
-        event->delta = ClampTicks(time - previous);
+    auto place = [&](MidiEvent event, std::int64_t time) {
+        event.delta = ClampTicks(time - previous);
         previous = time;
         merged.push_back(std::move(event));
     };
     auto placeOff = [&](const PendingOff& pending) {
-        auto off = std::make_unique<MidiEvent>(0);
-        off->kind = EventKind::NoteOff;
-        off->channel = pending.channel;
-        off->data1 = pending.data1;
-        off->velocity = kNoteOffVelocity;
+        auto off = MidiEvent(0);
+        off.kind = EventKind::NoteOff;
+        off.channel = pending.channel;
+        off.data1 = pending.data1;
+        off.velocity = kNoteOffVelocity;
         place(std::move(off), pending.end);
     };
     std::size_t nextOff = 0;
     for (std::size_t i = 0; i < events.size(); ++i) {
         for (; nextOff < offs.size() && offs[nextOff].end <= times[i]; ++nextOff)
             placeOff(offs[nextOff]);
-        if (events[i]->kind == EventKind::Note) {
-            events[i]->kind = EventKind::NoteOn;
-            events[i]->duration = 0;
+        if (events[i].kind == EventKind::Note) {
+            events[i].kind = EventKind::NoteOn;
+            events[i].duration = 0;
         }
         place(std::move(events[i]), times[i]);
     }
@@ -204,7 +203,7 @@ using NextRecords = std::priority_queue<NextRecord, std::vector<NextRecord>, std
 void ReportLongPayloads(const EventList& events, std::size_t times = 1)
 {
     for (const auto& event : events) {
-        if (event->length >= 256 && event->subtype != 0x7F) {
+        if (event.length >= 256 && event.subtype != 0x7F) {
             for (std::size_t i = 0; i < times; ++i)
                 MidiTrackData::ReportError(0);
         }
@@ -234,8 +233,8 @@ void MergeRoundByRound(std::vector<EventList>& copies, MidiTrackData& target)
         std::int32_t smallest = 0;
         bool first = true;
         for (std::size_t c = 0; c < copies.size(); ++c) {
-            if (hasMore(c) && (first || copies[c][cursor[c]]->delta < smallest)) {
-                smallest = copies[c][cursor[c]]->delta;
+            if (hasMore(c) && (first || copies[c][cursor[c]].delta < smallest)) {
+                smallest = copies[c][cursor[c]].delta;
                 first = false;
             }
         }
@@ -243,7 +242,7 @@ void MergeRoundByRound(std::vector<EventList>& copies, MidiTrackData& target)
         for (std::size_t c = 0; c < copies.size(); ++c) {
             if (!hasMore(c))
                 continue;
-            MidiEvent& next = *copies[c][cursor[c]];
+            MidiEvent& next = copies[c][cursor[c]];
             if (next.delta == smallest) {
                 next.delta = firstTaken ? smallest : 0;
                 firstTaken = false;
@@ -265,7 +264,7 @@ void MergeByTime(std::vector<EventList>& copies, MidiTrackData& target)
     std::vector<std::int64_t> clock(copies.size(), 0);  // time of each copy's last record taken
     for (std::size_t c = 0; c < copies.size(); ++c) {
         if (!copies[c].empty())
-            heap.push({copies[c][0]->delta, c});
+            heap.push({copies[c][0].delta, c});
     }
     std::int64_t previous = 0;
     std::vector<std::size_t> round;
@@ -278,14 +277,14 @@ void MergeByTime(std::vector<EventList>& copies, MidiTrackData& target)
         }
         for (std::size_t c : round) {
             auto& event = copies[c][cursor[c]++];
-            event->delta = ClampTicks(now - previous);
+            event.delta = ClampTicks(now - previous);
             previous = now;
             clock[c] = now;
             target.append(std::move(event));
         }
         for (std::size_t c : round) {
             if (cursor[c] < copies[c].size())
-                heap.push({clock[c] + copies[c][cursor[c]]->delta, c});
+                heap.push({clock[c] + copies[c][cursor[c]].delta, c});
         }
     }
 }
@@ -297,8 +296,8 @@ void MidiTrackData::noteOnZeroToNoteOff()
     if (!requireState(TrackState::OnOff))
         return;
     for (auto& event : events_) {
-        if (event->kind == EventKind::NoteOn && event->velocity == 0)
-            event->kind = EventKind::NoteOff;
+        if (event.kind == EventKind::NoteOn && event.velocity == 0)
+            event.kind = EventKind::NoteOff;
     }
 }
 
@@ -314,7 +313,7 @@ void MidiTrackData::toDurationForm()
     std::vector<bool> noteOff(events_.size(), false);
     PendingNotes pending(events_.size());
     for (std::size_t i = 0; i < events_.size(); ++i) {
-        MidiEvent& event = *events_[i];
+        MidiEvent& event = events_[i];
         if (event.kind == EventKind::NoteOn) {
             event.kind = EventKind::Note;
             pending.push(event, static_cast<std::int32_t>(i));
@@ -323,18 +322,18 @@ void MidiTrackData::toDurationForm()
             const std::int32_t on = pending.pop(event);
             if (on >= 0) {
                 const auto onIndex = static_cast<std::size_t>(on);
-                events_[onIndex]->duration = ClampTicks(times[i] - times[onIndex]);
+                events_[onIndex].duration = ClampTicks(times[i] - times[onIndex]);
             }
         }
     }
     removeFlagged(noteOff);
 
     for (auto& event : events_) {
-        if (event->kind != EventKind::Note)
+        if (event.kind != EventKind::Note)
             continue;
-        if (event->duration == 0)
-            event->kind = EventKind::Removed;
-        else if (event->duration < 0)
+        if (event.duration == 0)
+            event.kind = EventKind::Removed;
+        else if (event.duration < 0)
             ReportError(MidiTrackDataError::Internal);
     }
     compact();
@@ -346,14 +345,14 @@ void MidiTrackData::toOnOffForm()
     if (!requireState(TrackState::Duration))
         return;
     for (auto& event : events_) {
-        if (event->kind == EventKind::Note && (event->duration == 0 || event->velocity == 0))
-            event->kind = EventKind::Removed;
+        if (event.kind == EventKind::Note && (event.duration == 0 || event.velocity == 0))
+            event.kind = EventKind::Removed;
     }
     compact();
 
     const bool timesRunBackwards =
         AnyNegativeDelta(events_) || std::any_of(events_.begin(), events_.end(), [](const auto& e) {
-            return e->kind == EventKind::Note && e->duration < 0;
+            return e.kind == EventKind::Note && e.duration < 0;
         });
     if (timesRunBackwards)
         InsertNoteOffsOneByOne(events_);
@@ -362,11 +361,11 @@ void MidiTrackData::toOnOffForm()
 
     // A note that ends after the End of Track takes the End of Track with it.
     const auto endOfTrack = std::find_if(events_.begin(), events_.end(), [](const auto& e) {
-        return e->kind == EventKind::Meta && e->subtype == kEndOfTrack;
+        return e.kind == EventKind::Meta && e.subtype == kEndOfTrack;
     });
     if (endOfTrack != events_.end() && endOfTrack + 1 != events_.end()) {
-        (*(endOfTrack + 1))->delta = AddTicks((*(endOfTrack + 1))->delta, (*endOfTrack)->delta);
-        (*endOfTrack)->delta = 0;
+        (*(endOfTrack + 1)).delta = AddTicks((*(endOfTrack + 1)).delta, (*endOfTrack).delta);
+        (*endOfTrack).delta = 0;
         std::rotate(endOfTrack, endOfTrack + 1, events_.end());
     }
     state_ = TrackState::OnOff;
@@ -381,9 +380,9 @@ void MidiTrackData::orderNoteOffsFirst()
     // it; that NoteOn is then still the nearest one for the next NoteOff.
     std::int32_t nearestOn = -1;
     for (std::int32_t i = 0; i < count(); ++i) {
-        if (i == 0 || events_[static_cast<std::size_t>(i)]->delta != 0)
+        if (i == 0 || events_[static_cast<std::size_t>(i)].delta != 0)
             nearestOn = -1;
-        const std::int32_t kind = events_[static_cast<std::size_t>(i)]->kind;
+        const std::int32_t kind = events_[static_cast<std::size_t>(i)].kind;
         if (kind == EventKind::NoteOff && nearestOn >= 0) {
             swap(nearestOn, i);
             nearestOn = i;
@@ -406,20 +405,20 @@ std::int32_t MidiTrackData::rescale(std::int32_t from, std::int32_t to, std::int
     std::int32_t shortened = 0;
     std::int64_t remainder = 0;
     for (auto& event : events_) {
-        const std::int64_t ticks = event->delta + remainder;
+        const std::int64_t ticks = event.delta + remainder;
         const std::int64_t scaled = ticks * to / from;
         remainder = ticks - scaled * from / to;
-        event->delta = ClampTicks(scaled);
-        if (event->kind == EventKind::Note) {
-            const std::int64_t duration = std::int64_t{event->duration} * to / from;
+        event.delta = ClampTicks(scaled);
+        if (event.kind == EventKind::Note) {
+            const std::int64_t duration = std::int64_t{event.duration} * to / from;
             if (duration == 0) {
                 if (mode == 1)
-                    event->kind = EventKind::Removed;
+                    event.kind = EventKind::Removed;
                 else
-                    event->duration = 1;
+                    event.duration = 1;
                 shortened = 1;
             } else {
-                event->duration = ClampTicks(duration);
+                event.duration = ClampTicks(duration);
             }
         }
     }
@@ -467,8 +466,8 @@ void MidiTrackData::mergeTrack(const MidiTrackData& other, std::int32_t mode)
         } else if (ib == fromB.size()) {
             append(std::move(fromA[ia++]));
         } else {
-            MidiEvent& nextA = *fromA[ia];
-            MidiEvent& nextB = *fromB[ib];
+            MidiEvent& nextA = fromA[ia];
+            MidiEvent& nextB = fromB[ib];
             if (nextA.delta < nextB.delta) {
                 nextB.delta = ClampTicks(std::int64_t{nextB.delta} - nextA.delta);
                 append(std::move(fromA[ia++]));
@@ -553,8 +552,8 @@ void MidiTrackData::mergeFromLast(std::span<const MidiTrackData* const> tracks, 
         int namesAtStart = 0;
         bool firstNameSeen = false;
         for (const auto& event : track.events_) {
-            now += event->delta;
-            const bool name = event->kind == EventKind::Meta && (event->subtype & 0xFF) == kTrackName;
+            now += event.delta;
+            const bool name = event.kind == EventKind::Meta && (event.subtype & 0xFF) == kTrackName;
             if (name && firstNameSeen && now == 0)
                 ++namesAtStart;
             firstNameSeen = firstNameSeen || name;
@@ -594,7 +593,7 @@ void MidiTrackData::mergeFromLast(std::span<const MidiTrackData* const> tracks, 
     // The first track's records at tick 0 come before the name.
     std::size_t nameAt = 0;
     for (const auto& event : copies.front()) {
-        if (event->delta != 0)
+        if (event.delta != 0)
             break;
         ++nameAt;
     }
@@ -604,26 +603,26 @@ void MidiTrackData::mergeFromLast(std::span<const MidiTrackData* const> tracks, 
     std::vector<std::size_t> cursor(copies.size(), 0);
     for (std::size_t c = 0; c < copies.size(); ++c) {
         if (!copies[c].empty())
-            heap.push({copies[c][0]->delta, c});
+            heap.push({copies[c][0].delta, c});
     }
     std::int64_t previous = 0;
     while (!heap.empty()) {
         const NextRecord next = heap.top();
         heap.pop();
         auto& event = copies[next.copy][cursor[next.copy]++];
-        event->delta = ClampTicks(next.time - previous);
+        event.delta = ClampTicks(next.time - previous);
         previous = next.time;
         append(std::move(event));
         if (cursor[next.copy] < copies[next.copy].size())
-            heap.push({next.time + copies[next.copy][cursor[next.copy]]->delta, next.copy});
+            heap.push({next.time + copies[next.copy][cursor[next.copy]].delta, next.copy});
     }
-    auto nameRecord = std::make_unique<MidiEvent>(0);
-    nameRecord->kind = EventKind::Meta;
-    nameRecord->subtype = kTrackName;
+    auto nameRecord = MidiEvent(0);
+    nameRecord.kind = EventKind::Meta;
+    nameRecord.subtype = kTrackName;
     std::vector<std::uint8_t> bytes(name.begin(), name.end());
     bytes.push_back(0);
-    nameRecord->storePayload(bytes);
-    nameRecord->length = static_cast<std::int32_t>(name.size());
+    nameRecord.storePayload(bytes);
+    nameRecord.length = static_cast<std::int32_t>(name.size());
     events_.insert(events_.begin() + static_cast<std::ptrdiff_t>(nameAt), std::move(nameRecord));
 
     MidiEvent& end = normaliseEndOfTrack();
@@ -641,11 +640,11 @@ std::int32_t MidiTrackData::findMasterVolume() const
     std::int32_t volume = -1;
     bool found = false;
     for (const auto& event : events_) {
-        if (event->kind == EventKind::SysEx && event->subtype == ExclusiveClass::MasterVolume) {
+        if (event.kind == EventKind::SysEx && event.subtype == ExclusiveClass::MasterVolume) {
             if (found)
                 Notices().report(MidiTrackDataError::SeveralMasterVolumes);
             found = true;
-            volume = event->value;
+            volume = event.value;
         }
     }
     return volume;
@@ -655,12 +654,12 @@ void MidiTrackData::insertMasterVolume(std::int32_t volume)
 {
     if (volume > 127)
         ReportError(MidiTrackDataError::Internal);
-    auto event = std::make_unique<MidiEvent>(0);
-    event->kind = EventKind::SysEx;
-    event->subtype = ExclusiveClass::MasterVolume;
-    event->value = volume;
+    auto event = MidiEvent(0);
+    event.kind = EventKind::SysEx;
+    event.subtype = ExclusiveClass::MasterVolume;
+    event.value = volume;
     const std::uint8_t bytes[] = {0xF0, 0x07, 0x7F, 0x7F, 0x04, 0x01, 0x00, static_cast<std::uint8_t>(volume), 0xF7};
-    event->storePayload(bytes);
+    event.storePayload(bytes);
     events_.insert(events_.begin(), std::move(event));
 }
 

@@ -1,0 +1,50 @@
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+#include "common/LargeBlockPool.h"
+#include "common/PooledAllocator.h"
+
+namespace sonrigo {
+namespace {
+
+constexpr std::size_t kMiB = std::size_t{1024} * 1024;
+
+// A freed block serves the next request of about its size; one far smaller is
+// not given a block that would hold many unused pages; trim gives all back.
+TEST(LargeBlockPool, ReusesFreedBlocksOfAboutTheRightSize)
+{
+    LargeBlockPool::trim();
+    void* first = LargeBlockPool::allocate(3 * kMiB);
+    std::memset(first, 0x5A, 3 * kMiB);
+    LargeBlockPool::release(first);
+    EXPECT_GE(LargeBlockPool::cachedBytes(), 3 * kMiB);
+
+    void* small = LargeBlockPool::allocate(kMiB);
+    EXPECT_NE(small, first);
+    void* again = LargeBlockPool::allocate(3 * kMiB - 4096);
+    EXPECT_EQ(again, first);
+    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(again) % 64, 0u);
+    LargeBlockPool::release(small);
+    LargeBlockPool::release(again);
+    LargeBlockPool::trim();
+    EXPECT_EQ(LargeBlockPool::cachedBytes(), 0u);
+}
+
+// Lists that cross the pool's threshold while growing keep their contents.
+TEST(LargeBlockPool, VectorsGrowAcrossTheThreshold)
+{
+    std::vector<std::uint32_t, PooledAllocator<std::uint32_t>> values;
+    for (std::uint32_t i = 0; i < 1'000'000; ++i)
+        values.push_back(i * 7u);
+    for (std::uint32_t i = 0; i < values.size(); i += 9973)
+        ASSERT_EQ(values[i], i * 7u);
+    values.shrink_to_fit();
+    std::vector<std::uint32_t, PooledAllocator<std::uint32_t>> copy = values;
+    EXPECT_EQ(copy, values);
+}
+
+}  // namespace
+}  // namespace sonrigo
