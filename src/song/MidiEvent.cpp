@@ -13,10 +13,8 @@ MidiEvent& MidiEvent::operator=(const MidiEvent& other)
         return *this;
     channel = other.channel;
     delta = other.delta;
-    if (other.length >= static_cast<std::int32_t>(kDefaultPayloadSize)) {
-        heap_ = ZeroedBlock();
-        heap_ = ZeroedBlock(static_cast<std::size_t>(other.length));
-    }
+    if (other.length >= static_cast<std::int32_t>(kDefaultPayloadSize))
+        replaceWithBlock(static_cast<std::size_t>(other.length));
     const std::span<const std::uint8_t> source = other.payloadBytes();
     const std::span<std::uint8_t> target = writablePayload(source.size());
     std::copy_n(source.begin(), target.size(), target.begin());
@@ -30,26 +28,85 @@ MidiEvent& MidiEvent::operator=(const MidiEvent& other)
     return *this;
 }
 
+MidiEvent::MidiEvent(MidiEvent&& other) noexcept
+    : kind(other.kind)
+    , delta(other.delta)
+    , data1(other.data1)
+    , duration(other.duration)
+    , velocity(other.velocity)
+    , subtype(other.subtype)
+    , value(other.value)
+    , length(other.length)
+    , channel(other.channel)
+    , heapSize_(std::exchange(other.heapSize_, 0))
+{
+    std::memcpy(inline_, other.inline_, kInlinePayload);  // the inline bytes or the block's address
+    std::fill(std::begin(other.inline_), std::end(other.inline_), std::uint8_t{0});
+}
+
+MidiEvent& MidiEvent::operator=(MidiEvent&& other) noexcept
+{
+    if (this != &other) {
+        releaseBlock();
+        kind = other.kind;
+        delta = other.delta;
+        data1 = other.data1;
+        duration = other.duration;
+        velocity = other.velocity;
+        subtype = other.subtype;
+        value = other.value;
+        length = other.length;
+        channel = other.channel;
+        heapSize_ = std::exchange(other.heapSize_, 0);
+        std::memcpy(inline_, other.inline_, kInlinePayload);
+        std::fill(std::begin(other.inline_), std::end(other.inline_), std::uint8_t{0});
+    }
+    return *this;
+}
+
+void MidiEvent::releaseBlock()
+{
+    if (onHeap()) {
+        FreeBlock(heap_);
+        heapSize_ = 0;
+        std::fill(std::begin(inline_), std::end(inline_), std::uint8_t{0});
+    }
+}
+
+void MidiEvent::replaceWithBlock(std::size_t n)
+{
+    releaseBlock();  // first, as the old block may be large
+    std::fill(std::begin(inline_), std::end(inline_), std::uint8_t{0});
+    if (n == 0 || n > UINT32_MAX)
+        return;
+    if (auto* block = static_cast<std::uint8_t*>(AllocZeroed(n))) {
+        heap_ = block;
+        heapSize_ = static_cast<std::uint32_t>(n);
+    }
+}
+
 void MidiEvent::resizePayload(std::size_t n)
 {
-    heap_ = ZeroedBlock();  // release first, as the buffer may be large
-    std::fill(std::begin(inline_), std::end(inline_), std::uint8_t{0});
-    if (n != kDefaultPayloadSize)
-        heap_ = ZeroedBlock(n);
+    if (n == kDefaultPayloadSize) {
+        releaseBlock();
+        std::fill(std::begin(inline_), std::end(inline_), std::uint8_t{0});
+    } else {
+        replaceWithBlock(n);
+    }
 }
 
 std::span<std::uint8_t> MidiEvent::writablePayload(std::size_t n)
 {
     n = std::min(n, payloadCapacity());
     if (n > storedBytes()) {
-        ZeroedBlock grown(kDefaultPayloadSize);
-        if (grown.data() == nullptr)
+        auto* grown = static_cast<std::uint8_t*>(AllocZeroed(kDefaultPayloadSize));
+        if (grown == nullptr)
             return {};
-        std::copy(std::begin(inline_), std::end(inline_), grown.data());
-        heap_ = std::move(grown);
+        std::copy(std::begin(inline_), std::end(inline_), grown);
+        heap_ = grown;
+        heapSize_ = static_cast<std::uint32_t>(kDefaultPayloadSize);
     }
-    std::uint8_t* bytes = heap_.data() != nullptr ? heap_.data() : inline_;
-    return {bytes, n};
+    return {onHeap() ? heap_ : inline_, n};
 }
 
 void MidiEvent::storePayload(std::span<const std::uint8_t> bytes)

@@ -59,15 +59,15 @@ public:
     // first replaces the own buffer by one of exactly that length) and the
     // other fields. A smaller payload keeps the buffer it has.
     MidiEvent& operator=(const MidiEvent& other);
-    MidiEvent(MidiEvent&&) noexcept = default;
-    MidiEvent& operator=(MidiEvent&&) noexcept = default;
-    ~MidiEvent() = default;
+    MidiEvent(MidiEvent&& other) noexcept;
+    MidiEvent& operator=(MidiEvent&& other) noexcept;
+    ~MidiEvent() { releaseBlock(); }
 
     // Replaces the payload by a fresh zero-filled buffer of n bytes; the old
     // contents are not kept.
     void resizePayload(std::size_t n);
     // The buffer's size: 256 unless a larger (or resized) one was stored.
-    std::size_t payloadCapacity() const { return heap_.data() != nullptr ? heap_.size() : kDefaultPayloadSize; }
+    std::size_t payloadCapacity() const { return onHeap() ? heapSize_ : kDefaultPayloadSize; }
     // Room to write n bytes from the start of the payload (n at most the
     // capacity; more is cut to it). Bytes past those already stored stay zero.
     std::span<std::uint8_t> writablePayload(std::size_t n);
@@ -96,11 +96,22 @@ public:
     std::int32_t channel = kNoChannel;
 
 private:
-    std::size_t storedBytes() const { return heap_.data() != nullptr ? heap_.size() : kInlinePayload; }
-    const std::uint8_t* storage() const { return heap_.data() != nullptr ? heap_.data() : inline_; }
+    bool onHeap() const { return heapSize_ != 0; }
+    std::size_t storedBytes() const { return onHeap() ? heapSize_ : kInlinePayload; }
+    const std::uint8_t* storage() const { return onHeap() ? heap_ : inline_; }
+    // Replaces the storage by a zero-filled heap block of n bytes (n > 0), or
+    // by the zeroed inline bytes when the block cannot be had (or n is 0).
+    void replaceWithBlock(std::size_t n);
+    void releaseBlock();
 
-    std::uint8_t inline_[kInlinePayload] = {};
-    ZeroedBlock heap_;
+    // A record is copied and moved millions of times in a load, so it is kept
+    // at 48 bytes: the payload is either the inline bytes or, once more is
+    // written, a heap block (an AllocZeroed block of heapSize_ bytes).
+    union {
+        std::uint8_t inline_[kInlinePayload] = {};
+        std::uint8_t* heap_;
+    };
+    std::uint32_t heapSize_ = 0;  // 0: the inline bytes hold the payload
 };
 
 }  // namespace sonrigo
