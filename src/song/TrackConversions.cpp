@@ -20,15 +20,18 @@
 namespace sonrigo {
 namespace {
 
+// Scratch arrays as long as a track, from the same pool as the lists.
+template <typename T>
+using TrackSized = std::vector<T, PooledAllocator<T>>;
 
 constexpr std::int32_t kEndOfTrack = 0x2F;
 constexpr std::int32_t kTrackName = 0x03;
 constexpr std::int32_t kNoteOffVelocity = 64;
 constexpr std::size_t kLongNameLength = 128;
 
-std::vector<std::int64_t> AbsoluteTimes(const EventList& events)
+TrackSized<std::int64_t> AbsoluteTimes(const EventList& events)
 {
-    std::vector<std::int64_t> times(events.size());
+    TrackSized<std::int64_t> times(events.size());
     std::int64_t now = 0;
     for (std::size_t i = 0; i < events.size(); ++i) {
         now += events[i].delta;
@@ -139,14 +142,16 @@ void InsertNoteOffsOneByOne(EventList& events)
 // note-offs come before everything else, the note-off of a later note first.
 void InsertNoteOffsByTime(EventList& events)
 {
-    const std::vector<std::int64_t> times = AbsoluteTimes(events);
+    const TrackSized<std::int64_t> times = AbsoluteTimes(events);
     struct PendingOff {
         std::int64_t end;
         std::int32_t note;  // index of its note
         std::int32_t channel;
         std::int32_t data1;
     };
-    std::vector<PendingOff> offs;
+    TrackSized<PendingOff> offs;
+    offs.reserve(static_cast<std::size_t>(
+        std::count_if(events.begin(), events.end(), [](const MidiEvent& e) { return e.kind == EventKind::Note; })));
     for (std::size_t i = 0; i < events.size(); ++i) {
         const MidiEvent& event = events[i];
         if (event.kind == EventKind::Note)
@@ -309,7 +314,7 @@ void MidiTrackData::toDurationForm()
 
     // Each NoteOn takes the first later NoteOff of its channel and note that
     // an earlier NoteOn has not taken; every NoteOff goes, paired or not.
-    const std::vector<std::int64_t> times = AbsoluteTimes(events_);
+    const TrackSized<std::int64_t> times = AbsoluteTimes(events_);
     std::vector<bool> noteOff(events_.size(), false);
     PendingNotes pending(events_.size());
     for (std::size_t i = 0; i < events_.size(); ++i) {
