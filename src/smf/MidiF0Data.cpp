@@ -3,6 +3,8 @@
 #include <algorithm>
 
 #include "common/ErrorTexts.h"
+#include "playback/MusicPlayer.h"
+#include "platform/TimerService.h"
 #include "smf/MidiF1Data.h"
 #include "smf/SmfBuffer.h"
 #include "smf/SmfFile.h"
@@ -166,6 +168,32 @@ std::unique_ptr<MidiF0Data> MidiF0Data::MakePlayCopy(std::int32_t& cutOut) const
     copy->Unprepare();
     cutOut = copy->TrimLeadingBars();
     return copy;
+}
+
+void MidiF0Data::Play(EndCallback onEnd, PerEventCallback onEvent)
+{
+    playbackCopy_.reset();
+    std::int32_t cut = 0;
+    playbackCopy_ = MakePlayCopy(cut);
+    if (onEvent)
+        onEvent(0, cut, nullptr);
+    PlaybackParameters parameters;
+    parameters.song = playbackCopy_.get();
+    parameters.onEnd = std::move(onEnd);
+    parameters.onEvent = std::move(onEvent);
+    parameters.tickBase = cut;
+    parameters.ownsSong = 0;
+    parameters.startTick = 0;
+    parameters.endTick = -1;
+    MusicPlayer::instance().startWorker(std::move(parameters));
+}
+
+std::int32_t MidiF0Data::Stop()
+{
+    MusicPlayer::instance().stopPlayback();
+    playbackCopy_.reset();
+    CurrentTimerService()->sleepFor(kSettleAfterStopMs);
+    return 1;
 }
 
 }  // namespace sonrigo

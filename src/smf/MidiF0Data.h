@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "common/ErrorTable.h"
+#include "playback/PlaybackCallbacks.h"
 
 namespace sonrigo {
 
@@ -50,6 +51,15 @@ public:
     // on/off form, its empty leading bars cut. cutOut receives the ticks cut.
     std::unique_ptr<MidiF0Data> MakePlayCopy(std::int32_t& cutOut) const;
 
+    // Plays a copy made by MakePlayCopy: onEvent is first called once with
+    // (0, ticks cut, no record), then the play controller's worker starts on
+    // the copy. Returns when the worker has made its player. A copy left from
+    // an earlier Play is destroyed first. User-interface thread.
+    void Play(EndCallback onEnd, PerEventCallback onEvent);
+    // Stops playback, destroys the copy and waits one second more. Returns 1.
+    std::int32_t Stop();
+    const MidiF0Data* playbackCopy() const { return playbackCopy_.get(); }
+
     static std::string_view ReportError(ErrorCode code);
 
     std::int32_t division() const { return division_; }
@@ -61,6 +71,8 @@ public:
 
     static constexpr std::int32_t kPlayDivision = 96;
     static constexpr std::int32_t kDefaultTicksPerBar = 384;
+    // What Stop waits after the worker has ended, for the output to settle.
+    static constexpr std::uint32_t kSettleAfterStopMs = 1000;
 
 private:
     bool requireState(std::int32_t needed) const;
@@ -69,6 +81,7 @@ private:
     std::int32_t state_ = 0;
     std::int32_t timeSignature_ = 0;  // 0: the track's own time signature applies
     std::unique_ptr<MidiTrackData> track_;
+    std::unique_ptr<MidiF0Data> playbackCopy_;  // read by playback from Play until Stop
 };
 
 }  // namespace sonrigo

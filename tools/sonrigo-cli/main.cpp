@@ -9,6 +9,9 @@
 
 #include "CliDump.h"
 #include "CliInfo.h"
+#include "CliPorts.h"
+#include "CliVstInfo.h"
+#include "CliVstRender.h"
 
 namespace {
 
@@ -17,6 +20,12 @@ constexpr const char* kUsage =
     "       sonrigo-cli dump [--form tracks|playable|playcopy] FILE\n"
     "                               print the loaded song's events as JSON Lines\n"
     "                               (default form: playable)\n"
+    "       sonrigo-cli ports          list the MIDI output ports\n"
+    "       sonrigo-cli vst-info PLUGIN.so\n"
+    "                               show what a VST 2 plug-in says about itself\n"
+    "       sonrigo-cli vst-render PLUGIN.so -o OUT.wav\n"
+    "                               play a short melody on the plug-in into a\n"
+    "                               16-bit mono 44.1 kHz WAV file\n"
     "       sonrigo-cli --help\n";
 
 }  // namespace
@@ -35,6 +44,17 @@ int main(int argc, char** argv)
         if (status == sonrigo::kDumpUsageError)
             std::cerr << kUsage;
         return status;
+    }
+    if (argc == 2 && std::strcmp(argv[1], "ports") == 0)
+        return sonrigo::RunPorts(*sonrigo::CurrentMidiOutputSystem(), std::cout);
+    if (argc == 3 && std::strcmp(argv[1], "vst-info") == 0)
+        return sonrigo::RunVstInfo(argv[2], std::cout);
+    if (argc >= 2 && std::strcmp(argv[1], "vst-render") == 0) {
+        sonrigo::VstRenderOptions options;
+        if (sonrigo::ParseVstRenderArgs(std::vector<std::string>(argv + 2, argv + argc), options))
+            return sonrigo::RunVstRender(options, std::cerr);
+        std::cerr << kUsage;
+        return sonrigo::kVstRenderUsageError;
     }
     std::cerr << kUsage;
     return 2;

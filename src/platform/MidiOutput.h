@@ -1,0 +1,45 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace sonrigo {
+
+// One opened MIDI output port. Sends run on the sequencer's timer thread and
+// must not allocate for channel messages.
+class MidiOutputPort {
+public:
+    virtual ~MidiOutputPort() = default;
+    // A channel message: the status byte and its data bytes (1 or 2, as the
+    // status says). False when the port refused it.
+    virtual bool sendShort(std::span<const std::uint8_t> bytes) = 0;
+    // A system-exclusive message, whole (F0 ... F7), whatever its length.
+    virtual bool sendLong(std::span<const std::uint8_t> bytes) = 0;
+    // Silences the port: all notes off and controllers reset on every channel.
+    virtual bool reset() = 0;
+    // Closes the port; later sends fail.
+    virtual bool close() = 0;
+};
+
+// The system's MIDI outputs.
+class MidiOutputSystem {
+public:
+    virtual ~MidiOutputSystem() = default;
+    // Every output port, in the order device numbers count them.
+    virtual std::vector<std::string> portNames() = 0;
+    // Opens device `deviceId` (an index into portNames) or, for -1, the
+    // system's default output. Null when it cannot be opened.
+    virtual std::unique_ptr<MidiOutputPort> open(int deviceId) = 0;
+};
+
+// The process-wide MIDI output system. Until one is installed, the first
+// call creates the real one (RtMidi: the ALSA sequencer, then JACK); after
+// installing null, the next call creates it again. Safe from any thread;
+// what is returned stays valid while held, even if another is installed.
+void InstallMidiOutputSystem(std::shared_ptr<MidiOutputSystem> system);
+std::shared_ptr<MidiOutputSystem> CurrentMidiOutputSystem();
+
+}  // namespace sonrigo

@@ -1,0 +1,55 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+namespace sonrigo {
+
+using TimerId = std::uint32_t;  // 0: no timer
+// Runs on the timer service's own thread, never on the thread that started
+// the timer. It may start new timers (that is how a sequencer reschedules
+// itself) and must return quickly.
+using TimerCallback = void (*)(TimerId id, void* user);
+
+// One-shot timers and sleeping on one monotonic clock. Playback's threads
+// (the user-interface thread's hand-shakes, the playback worker, the timer
+// callbacks) all take their time from here, so that a virtual clock can run
+// whole songs and the long waits of the hand-shakes in tests.
+class TimerService {
+public:
+    virtual ~TimerService() = default;
+
+    // Microseconds on the service's monotonic clock.
+    virtual std::int64_t nowUs() const = 0;
+    // Calls back once at the absolute deadline (at once when it has passed).
+    // Callbacks run one at a time, in deadline order; timers with the same
+    // deadline in the order they were started. Returns 0 when no timer can be
+    // had (a service keeps a fixed number pending). Does not allocate: callable
+    // from a timer callback.
+    virtual TimerId startAt(std::int64_t deadlineUs, TimerCallback callback, void* user) = 0;
+    TimerId startAfter(std::uint32_t delayMs, TimerCallback callback, void* user)
+    {
+        return startAt(nowUs() + std::int64_t{delayMs} * 1000, callback, user);
+    }
+    // Cancels a pending timer. If its callback is running on another thread,
+    // waits until it has returned; from inside a callback it only cancels.
+    // Unknown or finished identifiers are ignored.
+    virtual void kill(TimerId id) = 0;
+    // The shortest period the service keeps to.
+    virtual std::uint32_t minPeriodMs() const { return 1; }
+
+    // Sleeps the calling thread on this clock.
+    virtual void sleepFor(std::uint32_t ms) = 0;
+    // A thread that will sleep on this clock is announced by the thread that
+    // creates it, before it starts, and says goodbye when it ends; a virtual
+    // clock advances only while every such thread sleeps.
+    virtual void threadStarting() {}
+    virtual void threadEnded() {}
+};
+
+// The process-wide service. Until one is installed, the first call creates
+// the real one (a timer thread on the monotonic clock).
+void InstallTimerService(std::shared_ptr<TimerService> service);
+std::shared_ptr<TimerService> CurrentTimerService();
+
+}  // namespace sonrigo

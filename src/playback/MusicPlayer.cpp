@@ -1,0 +1,255 @@
+#include "playback/MusicPlayer.h"
+
+#include "common/ErrorTexts.h"
+#include "playback/CallBackPlayer.h"
+#include "playback/MidiPlayer.h"
+#include "playback/SequencerState.h"
+#include "platform/TimerService.h"
+#include "smf/MidiF0Data.h"
+#include "song/MidiTrackData.h"
+
+namespace sonrigo {
+
+namespace {
+
+constexpr int kDefaultDevice = -1;
+constexpr std::uint32_t kPollMs = 100;
+constexpr std::uint32_t kPlayerPollMs = 50;
+constexpr int kStartStepsBeforeStop = 50;   // 5 s: then the previous song is asked to stop
+constexpr int kStartStepsBeforeGiveUp = 100;  // about 10 s: then "Quit and restart!"
+constexpr int kStopStepsForPlayer = 30;     // about 3 s
+constexpr int kStopStepsBeforeKill = 20;    // about 2 s
+
+}  // namespace
+
+MusicPlayer& MusicPlayer::instance()
+{
+    static MusicPlayer player;
+    return player;
+}
+
+MusicPlayer::~MusicPlayer()
+{
+    // A worker still running at exit is left to the end of the process.
+    if (worker_.joinable()) {
+        if (idle())
+            worker_.join();
+        else
+            worker_.detach();
+    }
+}
+
+std::string_view MusicPlayer::ReportError(std::uint32_t code)
+{
+    return kMusicPlayerErrors.report(code);
+}
+
+std::int32_t MusicPlayer::play(MidiF0Data* song, PerEventCallback onEvent, std::int32_t tickBase,
+                               std::int32_t startTick, std::int32_t endTick, EndCallback onEnd)
+{
+    callbackMarker_.store(false);
+    if (song == nullptr || song->state() != TrackState::OnOff)
+        ReportError(MusicPlayerError::Internal);
+    SequencerState& state = SequencerState::instance();
+
+    const std::lock_guard<std::mutex> lock(slotsMutex_);
+    if (song == nullptr) {
+        callBackPlayerSlot_ = onEvent ? Slot::Attempted : Slot::Empty;
+        midiPlayerSlot_ = onEvent ? midiPlayerSlot_ : Slot::Attempted;
+        state.playing.store(0);
+        return 0;
+    }
+    if (onEvent) {
+        callbackMarker_.store(true);
+        if (onEnd)
+            callBackPlayer_ = std::make_unique<CallBackPlayer>(*song, kDefaultDevice, std::move(onEnd),
+                                                               std::move(onEvent), tickBase, startTick, endTick);
+        else
+            callBackPlayer_ = std::make_unique<CallBackPlayer>(*song, kDefaultDevice, std::move(onEvent), tickBase,
+                                                               startTick, endTick);
+        callBackPlayerSlot_ = Slot::Live;
+    } else {
+        midiPlayer_ = std::make_unique<MidiPlayer>(*song, kDefaultDevice);
+        midiPlayerSlot_ = Slot::Live;
+        callBackPlayer_.reset();
+        callBackPlayerSlot_ = Slot::Empty;
+        callbackMarker_.store(false);
+    }
+    if (state.deviceOpen())
+        return 1;
+    if (callbackMarker_.load()) {
+        callBackPlayer_.reset();
+        callBackPlayerSlot_ = Slot::Attempted;
+    } else {
+        midiPlayer_.reset();
+        midiPlayerSlot_ = Slot::Attempted;
+    }
+    return 0;
+}
+
+void MusicPlayer::requestStop()
+{
+    if (hasPlayer() == 1)
+        SequencerState::instance().stopRequest.store(1);
+}
+
+void MusicPlayer::killTimer()
+{
+    const std::lock_guard<std::mutex> lock(slotsMutex_);
+    TimerService& timers = *CurrentTimerService();
+    auto killAll = [&](auto currentTimer) {
+        // A callback running while it is killed may have set its next timer.
+        for (TimerId id = currentTimer(); id != 0;) {
+            timers.kill(id);
+            const TimerId next = currentTimer();
+            if (next == id)
+                break;
+            id = next;
+        }
+    };
+    if (midiPlayerSlot_ == Slot::Live)
+        killAll([] { return MidiPlayer::timer(); });
+    else if (callBackPlayerSlot_ == Slot::Live)
+        killAll([this] { return callBackPlayer_->timer(); });
+    else
+        return;
+    SequencerState::instance().playing.store(0);
+}
+
+std::int32_t MusicPlayer::hasPlayer() const
+{
+    const std::lock_guard<std::mutex> lock(slotsMutex_);
+    return midiPlayerSlot_ != Slot::Empty || callBackPlayerSlot_ != Slot::Empty ? 1 : 0;
+}
+
+void MusicPlayer::waitForEnd(const PlaybackParameters& parameters)
+{
+    SequencerState& state = SequencerState::instance();
+    TimerService& timers = *CurrentTimerService();
+    while (state.playing.load() == 1)
+        timers.sleepFor(kPollMs);
+    if (state.stopRequest.load() == 0 && parameters.onEnd)
+        parameters.onEnd();
+}
+
+void MusicPlayer::releasePlayer()
+{
+    const std::lock_guard<std::mutex> lock(slotsMutex_);
+    TimerService& timers = *CurrentTimerService();
+    if (callbackMarker_.load()) {
+        if (callBackPlayer_)
+            timers.kill(callBackPlayer_->timer());  // waits for a callback still finishing
+        callBackPlayer_.reset();
+        callBackPlayerSlot_ = Slot::Empty;
+        callbackMarker_.store(false);
+    } else {
+        if (midiPlayer_)
+            timers.kill(MidiPlayer::timer());
+        midiPlayer_.reset();
+        midiPlayerSlot_ = Slot::Empty;
+    }
+}
+
+void MusicPlayer::runWorker(const PlaybackParameters& parameters)
+{
+    const std::int32_t ok = play(parameters.song, parameters.onEvent, parameters.tickBase, parameters.startTick,
+                                 parameters.endTick, parameters.onEnd);
+    if (ok == 1) {
+        waitForEnd(parameters);
+        if (parameters.ownsSong == 1)
+            delete parameters.song;
+        releasePlayer();
+    } else {
+        if (parameters.onEnd)
+            parameters.onEnd();
+        if (parameters.ownsSong == 1)
+            delete parameters.song;
+    }
+    std::shared_ptr<TimerService> timers = CurrentTimerService();
+    idle_.store(1);
+    timers->threadEnded();
+}
+
+void MusicPlayer::joinFinishedWorker()
+{
+    if (!worker_.joinable())
+        return;
+    if (idle())
+        worker_.join();
+    else
+        worker_.detach();  // given up on after "Quit and restart!"; it ends on its own
+}
+
+std::int32_t MusicPlayer::startWorker(PlaybackParameters parameters)
+{
+    TimerService& timers = *CurrentTimerService();
+    for (int count = 0; !idle();) {
+        timers.sleepFor(kPollMs);
+        ++count;
+        if (count == kStartStepsBeforeStop)
+            requestStop();
+        if (count > kStartStepsBeforeGiveUp) {
+            ReportGeneralError(GeneralError::QuitAndRestart);
+            break;
+        }
+    }
+    joinFinishedWorker();
+    // A slot a failed start left attempted must not pass for the new worker's
+    // player before the worker has made it.
+    clearAttemptedSlots();
+
+    parameters_ = std::move(parameters);
+    idle_.store(0);
+    timers.threadStarting();
+    // The worker gets its own copy: a worker given up on may still be reading.
+    worker_ = std::thread([this, copy = parameters_] { runWorker(copy); });
+
+    while (hasPlayer() == 0)
+        timers.sleepFor(kPlayerPollMs);
+    return hasPlayer();
+}
+
+std::int32_t MusicPlayer::stopPlayback()
+{
+    TimerService& timers = *CurrentTimerService();
+    for (int i = 0; hasPlayer() == 0;) {
+        timers.sleepFor(kPollMs);
+        if (++i > kStopStepsForPlayer) {
+            MidiF0Data::ReportError(0);
+            break;
+        }
+    }
+    requestStop();
+    for (int j = 0; !idle();) {
+        timers.sleepFor(kPollMs);
+        if (++j > kStopStepsBeforeKill) {
+            killTimer();
+            break;
+        }
+    }
+    return 1;
+}
+
+void MusicPlayer::shutdown()
+{
+    if (!idle())
+        stopPlayback();
+    TimerService& timers = *CurrentTimerService();
+    for (int i = 0; !idle() && i < kStopStepsBeforeKill; ++i)
+        timers.sleepFor(kPollMs);
+    joinFinishedWorker();
+    clearAttemptedSlots();
+}
+
+void MusicPlayer::clearAttemptedSlots()
+{
+    const std::lock_guard<std::mutex> lock(slotsMutex_);
+    if (!idle())
+        return;
+    if (callBackPlayerSlot_ == Slot::Attempted)
+        callBackPlayerSlot_ = Slot::Empty;
+    if (midiPlayerSlot_ == Slot::Attempted)
+        midiPlayerSlot_ = Slot::Empty;
+}
+
+}  // namespace sonrigo

@@ -1,0 +1,306 @@
+#include "vsthost/VstPlugin.h"
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdlib>
+#include <new>
+
+#include "common/MessageSink.h"
+#include "platform/DynamicLibrary.h"
+#include "vsthost/EditorHost.h"
+#include "vsthost/EditorSession.h"
+#include "vsthost/HostCallback.h"
+
+namespace sonrigo {
+namespace {
+
+constexpr const char* kLoadFailedText = "プラグインのロードに失敗しました。";
+constexpr const char* kNoEntryText = "プラグインのエントリ取得に失敗しました。";
+constexpr const char* kNoInstanceText = "インスタンスの生成に失敗しました。";
+constexpr const char* kNotVstText = "VSTプラグインではありません。";
+
+// Text limits, each plus the terminator: parameter strings get 31 characters
+// (the interface's 8 is too short for most plug-ins), program names 24,
+// effect names 32.
+constexpr std::size_t kParamTextSize = 32;
+constexpr std::size_t kProgramNameSize = vst::kVstMaxProgNameLen + 1;
+constexpr std::size_t kEffectNameSize = vst::kVstMaxEffectNameLen + 1;
+// What the plug-in may actually write into: many plug-ins ignore the limits
+// above (program names of 32 or 64 characters are common), so the buffer is
+// larger and the text is cut to the limit afterwards.
+constexpr std::size_t kScratchSize = 256;
+
+vst::VstIntPtr dispatch(vst::AEffect* effect, vst::VstInt32 opcode, vst::VstInt32 index = 0, vst::VstIntPtr value = 0,
+                        void* ptr = nullptr, float opt = 0.0f)
+{
+    return effect->dispatcher(effect, opcode, index, value, ptr, opt);
+}
+
+// Asks the plug-in for a text: a zeroed buffer, the text up to the first NUL,
+// at most size - 1 characters. Empty without an instance.
+std::string askText(vst::AEffect* effect, vst::VstInt32 opcode, vst::VstInt32 index, std::size_t size)
+{
+    if (effect == nullptr)
+        return {};
+    char buffer[kScratchSize] = {};
+    dispatch(effect, opcode, index, 0, buffer);
+    buffer[size - 1] = '\0';
+    return buffer;
+}
+
+vst::VstEvent** slotsOf(vst::VstEvents* events)
+{
+    return reinterpret_cast<vst::VstEvent**>(reinterpret_cast<std::byte*>(events) + offsetof(vst::VstEvents, events));
+}
+
+template <typename Function>
+Function symbolAs(const DynamicLibrary& library, const char* name)
+{
+    return reinterpret_cast<Function>(library.symbol(name));
+}
+
+// Points each of count pointers at its own blockSize floats in storage.
+// Returns null for no buffers.
+float** makeBuffers(std::vector<float>& storage, std::vector<float*>& pointers, std::int32_t count,
+                    std::int32_t blockSize)
+{
+    if (count <= 0)
+        return nullptr;
+    const auto frames = static_cast<std::size_t>(blockSize);
+    storage.assign(static_cast<std::size_t>(count) * frames, 0.0f);
+    pointers.resize(static_cast<std::size_t>(count));
+    for (std::size_t channel = 0; channel < pointers.size(); ++channel)
+        pointers[channel] = storage.data() + channel * frames;
+    return pointers.data();
+}
+
+}  // namespace
+
+VstPlugin::VstPlugin(float sampleRate, std::int32_t blockSize, std::int32_t maxEvents)
+    : blockSize_(std::max(blockSize, 0)), sampleRate_(sampleRate), maxEvents_(std::max(maxEvents, 0))
+{
+    // The published record declares two pointers; never allocate less.
+    const std::size_t bytes =
+        std::max(sizeof(vst::VstEvents),
+                 offsetof(vst::VstEvents, events) + static_cast<std::size_t>(maxEvents_) * sizeof(vst::VstEvent*));
+    pendingEvents_ = static_cast<vst::VstEvents*>(std::calloc(1, bytes));
+    if (pendingEvents_ != nullptr)
+        eventSlots_ = slotsOf(pendingEvents_);
+    else
+        maxEvents_ = 0;
+}
+
+VstPlugin::~VstPlugin()
+{
+    if (library_)
+        close();
+    std::free(pendingEvents_);
+}
+
+bool VstPlugin::load(const std::string& path)
+{
+    if (library_)
+        close();
+    library_ = std::make_unique<DynamicLibrary>();
+    const DynamicLibrary::OpenResult opened = library_->open(path);
+    if (!opened.ok) {
+        ShowMessage(std::string(kLoadFailedText) + "\n" + opened.error);
+        return false;
+    }
+
+    EntryPoint entryPoint = EntryPoint::VSTPluginMain;
+    auto entry = symbolAs<vst::PluginEntryProc>(*library_, "VSTPluginMain");
+    if (entry == nullptr) {
+        entryPoint = EntryPoint::Main;
+        entry = symbolAs<vst::PluginEntryProc>(*library_, "main");
+    }
+    if (entry == nullptr) {
+        ShowMessage(kNoEntryText);
+        return false;
+    }
+    entryPoint_ = entryPoint;
+
+    vst::AEffect* instance = entry(&hostCallback);
+    if (instance == nullptr) {
+        ShowMessage(kNoInstanceText);
+        return false;
+    }
+    // A record without a dispatcher cannot be talked to either.
+    if (instance->magic != vst::kEffectMagic || instance->dispatcher == nullptr) {
+        ShowMessage(kNotVstText);
+        return false;
+    }
+
+    effect_ = instance;
+    dispatch(effect_, vst::effOpen);
+    dispatch(effect_, vst::effSetSampleRate, 0, 0, nullptr, sampleRate_);
+    dispatch(effect_, vst::effSetBlockSize, 0, blockSize_);
+
+    numPrograms_ = effect_->numPrograms;
+    numParams_ = effect_->numParams;
+    numInputs_ = std::max(effect_->numInputs, 0);
+    numOutputs_ = std::max(effect_->numOutputs, 0);
+    try {
+        inputs_ = makeBuffers(inputStorage_, inputPointers_, numInputs_, blockSize_);
+        outputs_ = makeBuffers(outputStorage_, outputPointers_, numOutputs_, blockSize_);
+        canReplacing_ = (effect_->flags & vst::effFlagsCanReplacing) != 0 && effect_->processReplacing != nullptr;
+    } catch (const std::bad_alloc&) {
+        // A plug-in claiming absurd channel counts: it stays loaded but is
+        // never asked to process, so it adds silence.
+        inputStorage_ = {};
+        outputStorage_ = {};
+        inputPointers_ = {};
+        outputPointers_ = {};
+        inputs_ = nullptr;
+        outputs_ = nullptr;
+        canReplacing_ = false;
+    }
+    return true;
+}
+
+void VstPlugin::freeBuffers()
+{
+    canReplacing_ = false;
+    inputs_ = nullptr;
+    outputs_ = nullptr;
+    inputStorage_ = {};
+    outputStorage_ = {};
+    inputPointers_ = {};
+    outputPointers_ = {};
+}
+
+void VstPlugin::close()
+{
+    // The editor goes before the instance it belongs to.
+    closeEditor();
+    freeBuffers();
+    if (effect_ != nullptr) {
+        dispatch(effect_, vst::effClose);
+        effect_ = nullptr;
+    }
+    if (pendingEvents_ != nullptr)
+        pendingEvents_->numEvents = 0;
+    library_.reset();
+}
+
+void VstPlugin::resume()
+{
+    if (effect_ != nullptr)
+        dispatch(effect_, vst::effMainsChanged, 0, 1);
+}
+
+void VstPlugin::suspend()
+{
+    if (effect_ != nullptr)
+        dispatch(effect_, vst::effMainsChanged, 0, 0);
+}
+
+void VstPlugin::addEvent(vst::VstMidiEvent* event)
+{
+    if (event == nullptr || pendingEvents_ == nullptr || pendingEvents_->numEvents >= maxEvents_)
+        return;
+    eventSlots_[pendingEvents_->numEvents++] = reinterpret_cast<vst::VstEvent*>(event);
+}
+
+void VstPlugin::flushEvents()
+{
+    if (effect_ == nullptr || pendingEvents_ == nullptr || pendingEvents_->numEvents <= 0)
+        return;
+    dispatch(effect_, vst::effProcessEvents, 0, 0, pendingEvents_);
+    pendingEvents_->numEvents = 0;
+}
+
+std::int32_t VstPlugin::pendingEventCount() const
+{
+    return pendingEvents_ != nullptr ? pendingEvents_->numEvents : 0;
+}
+
+void VstPlugin::process(std::int32_t frames)
+{
+    if (effect_ == nullptr || !canReplacing_)
+        return;
+    // The buffers hold blockSize frames; never let a plug-in write past them.
+    frames = std::min(frames, blockSize_);
+    if (frames <= 0)
+        return;
+    effect_->processReplacing(effect_, inputs_, outputs_, frames);
+}
+
+std::string VstPlugin::getParamName(std::int32_t index)
+{
+    return askText(effect_, vst::effGetParamName, index, kParamTextSize);
+}
+
+std::string VstPlugin::getParamLabel(std::int32_t index)
+{
+    return askText(effect_, vst::effGetParamLabel, index, kParamTextSize);
+}
+
+std::string VstPlugin::getParamDisplay(std::int32_t index)
+{
+    return askText(effect_, vst::effGetParamDisplay, index, kParamTextSize);
+}
+
+void VstPlugin::setParameter(std::int32_t index, float value)
+{
+    if (effect_ == nullptr || index < 0 || index >= numParams_ || effect_->setParameter == nullptr)
+        return;
+    effect_->setParameter(effect_, index, value);
+}
+
+std::string VstPlugin::getProgramName()
+{
+    return askText(effect_, vst::effGetProgramName, 0, kProgramNameSize);
+}
+
+std::string VstPlugin::getProgramNameIndexed(std::int32_t index)
+{
+    return askText(effect_, vst::effGetProgramNameIndexed, index, kProgramNameSize);
+}
+
+std::int32_t VstPlugin::getProgram()
+{
+    if (effect_ == nullptr)
+        return 0;
+    return static_cast<std::int32_t>(dispatch(effect_, vst::effGetProgram));
+}
+
+void VstPlugin::setProgram(std::int32_t program)
+{
+    if (effect_ != nullptr)
+        dispatch(effect_, vst::effSetProgram, 0, program);
+}
+
+std::string VstPlugin::getEffectName()
+{
+    return askText(effect_, vst::effGetEffectName, 0, kEffectNameSize);
+}
+
+void VstPlugin::openEditor()
+{
+    std::shared_ptr<EditorHost> host = CurrentEditorHost();
+    if (!host || effect_ == nullptr || (effect_->flags & vst::effFlagsHasEditor) == 0 || editorSession_ != nullptr)
+        return;
+    EditorSession session(*this);
+    editorSession_ = &session;
+    editorHost_ = host;
+    host->runModal(session);
+    // A host that returned without closing the session still must not leave
+    // the plug-in's editor open.
+    session.close();
+    editorSession_ = nullptr;
+    editorHost_.reset();
+}
+
+void VstPlugin::closeEditor()
+{
+    EditorSession* session = editorSession_;
+    if (session == nullptr)
+        return;
+    if (editorHost_)
+        editorHost_->closeWindow(*session);
+    // The plug-in's editor must be closed when this returns, whatever the host did.
+    session->close();
+}
+
+}  // namespace sonrigo

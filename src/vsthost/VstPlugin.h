@@ -1,0 +1,126 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "vsthost/VstApi.h"
+
+namespace sonrigo {
+
+class DynamicLibrary;
+class EditorHost;
+class EditorSession;
+
+// One VST 2 instrument loaded from a shared library: the library, the
+// plug-in's instance, the buffers it renders into, the events waiting for its
+// next block and, while it is open, its editor window. Every call into the
+// plug-in goes through this class.
+//
+// Threads: load, close, resume, suspend, the name getters and openEditor run
+// on the user-interface thread; addEvent in the sequencer's timer callback;
+// flushEvents and process on the render thread (never interleaved with
+// addEvent: the rack guarantees it); setProgram, getProgram and getProgramName
+// also from the timer callback. Load and close only while nothing renders.
+class VstPlugin {
+public:
+    // Which entry point load used.
+    enum class EntryPoint { None, VSTPluginMain, Main };
+
+    VstPlugin(float sampleRate, std::int32_t blockSize, std::int32_t maxEvents);
+    virtual ~VstPlugin();
+    VstPlugin(const VstPlugin&) = delete;
+    VstPlugin& operator=(const VstPlugin&) = delete;
+
+    // Loads and opens the plug-in (not resumed); shows the failure's message
+    // and returns false when it cannot. A failed load keeps the library until
+    // close or the destructor.
+    bool load(const std::string& path);
+    // Closes the editor, frees the buffers, closes the instance, frees the library.
+    void close();
+    void resume();
+    void suspend();
+
+    // Queues an event for the next block (borrowed: it must live until the
+    // next flushEvents); beyond maxEvents the event is not added.
+    void addEvent(vst::VstMidiEvent* event);
+    void flushEvents();
+    void process(std::int32_t frames);
+
+    // The texts are cut to 31 characters (parameter strings), 24 (program
+    // names) and 32 (effect name); empty without an instance.
+    std::string getParamName(std::int32_t index);
+    std::string getParamLabel(std::int32_t index);
+    std::string getParamDisplay(std::int32_t index);
+    void setParameter(std::int32_t index, float value);
+    std::string getProgramName();
+    std::string getProgramNameIndexed(std::int32_t index);
+    std::int32_t getProgram();
+    void setProgram(std::int32_t program);
+    std::string getEffectName();
+
+    // Shows the editor modally through the installed EditorHost; returns at
+    // once without an instance, without effFlagsHasEditor or without a host.
+    void openEditor();
+    // Closes an open editor synchronously; nothing when none is open.
+    void closeEditor();
+
+    vst::AEffect* effect() const { return effect_; }
+    bool isLoaded() const { return effect_ != nullptr; }
+    EntryPoint entryPoint() const { return entryPoint_; }
+    std::int32_t numParams() const { return numParams_; }
+    std::int32_t numPrograms() const { return numPrograms_; }
+    std::int32_t numInputs() const { return numInputs_; }
+    std::int32_t numOutputs() const { return numOutputs_; }
+    std::int32_t blockSize() const { return blockSize_; }
+    float sampleRate() const { return sampleRate_; }
+    std::int32_t maxEvents() const { return maxEvents_; }
+    // Events queued since the last flush (on the thread that queues them).
+    std::int32_t pendingEventCount() const;
+    // The output buffers after process (numOutputs of them, blockSize floats
+    // each); null when the plug-in has no outputs.
+    float* const* outputs() const { return outputs_; }
+
+    // The native window of the open editor, or 0; written by the editor
+    // window's session, read from any thread.
+    std::uintptr_t editorWindow() const { return editorWindow_.load(); }
+    void setEditorWindow(std::uintptr_t window) { editorWindow_.store(window); }
+    // The session of the open editor, or null (user-interface thread only).
+    EditorSession* editorSession() const { return editorSession_; }
+
+private:
+    // Drops the buffers and the instance's counts (not the library).
+    void freeBuffers();
+
+    std::unique_ptr<DynamicLibrary> library_;
+    vst::AEffect* effect_ = nullptr;
+    EntryPoint entryPoint_ = EntryPoint::None;
+    // Cached at load: process() never asks the plug-in what it can do.
+    bool canReplacing_ = false;
+    std::int32_t numParams_ = 0;
+    std::int32_t numPrograms_ = 0;
+    std::int32_t numInputs_ = 0;
+    std::int32_t numOutputs_ = 0;
+    std::int32_t blockSize_ = 0;
+    float sampleRate_ = 0.0f;
+    std::int32_t maxEvents_ = 0;
+    // One zeroed block, allocated at construction: numEvents, the reserved
+    // field, then maxEvents event pointers (eventSlots_ points at the first).
+    vst::VstEvents* pendingEvents_ = nullptr;
+    vst::VstEvent** eventSlots_ = nullptr;
+    // numInputs (numOutputs) buffers of blockSize floats, one allocation per
+    // set; inputs_/outputs_ point into the pointer arrays, null when empty.
+    std::vector<float> inputStorage_;
+    std::vector<float> outputStorage_;
+    std::vector<float*> inputPointers_;
+    std::vector<float*> outputPointers_;
+    float** inputs_ = nullptr;
+    float** outputs_ = nullptr;
+    std::atomic<std::uintptr_t> editorWindow_{0};
+    EditorSession* editorSession_ = nullptr;
+    std::shared_ptr<EditorHost> editorHost_;  // the host running editorSession_
+};
+
+}  // namespace sonrigo

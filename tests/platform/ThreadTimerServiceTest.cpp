@@ -1,0 +1,204 @@
+#include "platform/ThreadTimerService.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <future>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "platform/VirtualTimerService.h"
+
+// The deterministic behaviour shared with the virtual clock (slots, stale
+// identifiers) is tested there; these tests cover the real thread. They assert
+// order and "never early" only, and wait with slack that only a hung service
+// uses up. Timers that must not fire are due 200 ms ahead, so that a
+// descheduled test thread still kills or destroys them in time.
+
+namespace sonrigo {
+namespace {
+
+constexpr auto kPatience = std::chrono::seconds(10);
+constexpr std::int64_t kHourUs = 3'600'000'000;
+
+struct Firing {
+    int tag;
+    std::int64_t lateUs;  // negative: early
+    std::thread::id thread;
+};
+
+// Records firings; done() becomes ready at the expected count.
+struct Recorder {
+    TimerService& timers;
+    std::size_t expected;
+    std::mutex mutex{};
+    std::vector<Firing> firings{};
+    std::promise<void> promise{};
+    std::future<void> future = promise.get_future();
+
+    struct Tag {
+        Recorder* recorder;
+        int tag;
+        std::int64_t deadlineUs = 0;
+    };
+    TimerId start(Tag& tag, std::int64_t deadlineUs, TimerCallback callback = Fire)
+    {
+        tag.deadlineUs = deadlineUs;
+        return timers.startAt(deadlineUs, callback, &tag);
+    }
+    bool done() { return future.wait_for(kPatience) == std::future_status::ready; }
+    static void Fire(TimerId, void* user)
+    {
+        auto& tag = *static_cast<Tag*>(user);
+        Recorder& self = *tag.recorder;
+        const std::int64_t late = self.timers.nowUs() - tag.deadlineUs;
+        std::lock_guard lock(self.mutex);
+        self.firings.push_back({tag.tag, late, std::this_thread::get_id()});
+        if (self.firings.size() == self.expected)
+            self.promise.set_value();
+    }
+};
+
+TEST(ThreadTimerService, FiresInDeadlineOrderNeverEarlyOnItsOwnThread)
+{
+    ThreadTimerService timers;
+    Recorder recorder{timers, 5};
+    // Hold the timer thread until every timer is started, so that the order
+    // cannot depend on how fast this thread starts them.
+    std::promise<void> entered;
+    std::promise<void> release;
+    struct Gate {
+        std::promise<void>* entered;
+        std::shared_future<void> release;
+    } gate{&entered, release.get_future().share()};
+    timers.startAt(0, [](TimerId, void* user) {
+        static_cast<Gate*>(user)->entered->set_value();
+        static_cast<Gate*>(user)->release.wait();
+    }, &gate);
+    entered.get_future().wait();
+
+    Recorder::Tag a{&recorder, 1}, b{&recorder, 2}, c{&recorder, 3}, d{&recorder, 4}, e{&recorder, 5};
+    const std::int64_t base = timers.nowUs() + 5000;
+    recorder.start(c, base + 30'000);
+    recorder.start(a, base + 10'000);
+    recorder.start(b, base + 20'000);
+    recorder.start(d, base + 40'000);
+    recorder.start(e, base + 40'000);  // same deadline: start order
+    release.set_value();
+
+    ASSERT_TRUE(recorder.done());
+    std::lock_guard lock(recorder.mutex);
+    for (std::size_t i = 0; i < recorder.firings.size(); ++i) {
+        EXPECT_EQ(recorder.firings[i].tag, int(i) + 1);
+        EXPECT_GE(recorder.firings[i].lateUs, 0) << "tag " << recorder.firings[i].tag;
+        EXPECT_EQ(recorder.firings[i].thread, recorder.firings[0].thread);
+    }
+    EXPECT_NE(recorder.firings[0].thread, std::this_thread::get_id());
+}
+
+// Each firing starts the next 1 ms after its own deadline.
+void StepAHundredTimes(TimerId, void* user)
+{
+    auto& tag = *static_cast<Recorder::Tag*>(user);
+    Recorder::Fire(0, user);
+    if (++tag.tag < 100)
+        tag.recorder->start(tag, tag.deadlineUs + 1000, StepAHundredTimes);
+}
+
+TEST(ThreadTimerService, ACallbackReschedulesItselfAHundredTimes)
+{
+    ThreadTimerService timers;
+    Recorder recorder{timers, 100};
+    Recorder::Tag tag{&recorder, 0};
+    recorder.start(tag, timers.nowUs() + 1000, StepAHundredTimes);
+    ASSERT_TRUE(recorder.done());
+    std::lock_guard lock(recorder.mutex);
+    for (const Firing& firing : recorder.firings)
+        EXPECT_GE(firing.lateUs, 0) << "firing " << firing.tag;
+}
+
+TEST(ThreadTimerService, AnEarlierTimerCutsALongerWaitShort)
+{
+    ThreadTimerService timers;
+    Recorder recorder{timers, 1};
+    Recorder::Tag far{&recorder, 1}, near{&recorder, 2};
+    recorder.start(far, timers.nowUs() + kHourUs);
+    recorder.start(near, timers.nowUs() + 20'000);
+    ASSERT_TRUE(recorder.done());
+    EXPECT_EQ(recorder.firings[0].tag, 2);
+}
+
+TEST(ThreadTimerService, KilledTimersNeverFireWhetherKilledOutsideOrFromACallback)
+{
+    ThreadTimerService timers;
+    Recorder recorder{timers, 1};
+    Recorder::Tag victim{&recorder, 1}, victimOfCallback{&recorder, 2}, sentinel{&recorder, 3};
+    struct Killer {
+        TimerService* timers;
+        TimerId victim = 0;
+    } killer{&timers};
+    timers.kill(recorder.start(victim, timers.nowUs() + 200'000));
+    killer.victim = recorder.start(victimOfCallback, timers.nowUs() + 200'000);
+    recorder.start(sentinel, timers.nowUs() + 300'000);
+    timers.startAt(0, [](TimerId self, void* user) {
+        auto& k = *static_cast<Killer*>(user);
+        k.timers->kill(self);  // running: must not wait for itself
+        k.timers->kill(k.victim);
+    }, &killer);
+    ASSERT_TRUE(recorder.done());
+    std::lock_guard lock(recorder.mutex);
+    EXPECT_EQ(recorder.firings[0].tag, 3);
+}
+
+TEST(ThreadTimerService, KillFromAnotherThreadWaitsForTheRunningCallback)
+{
+    ThreadTimerService timers;
+    struct Slow {
+        std::promise<void> entered;
+        std::atomic<bool> returned{false};
+    } slow;
+    const TimerId id = timers.startAt(0, [](TimerId, void* user) {
+        auto& s = *static_cast<Slow*>(user);
+        s.entered.set_value();
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        s.returned = true;
+    }, &slow);
+    slow.entered.get_future().wait();
+    timers.kill(id);
+    EXPECT_TRUE(slow.returned);
+}
+
+TEST(ThreadTimerService, DestroyingWithPendingTimersDropsThem)
+{
+    std::atomic<int> fired{0};
+    const TimerCallback count = [](TimerId, void* user) { ++*static_cast<std::atomic<int>*>(user); };
+    {
+        ThreadTimerService timers;
+        timers.startAt(timers.nowUs() + 200'000, count, &fired);
+        timers.startAt(timers.nowUs() + kHourUs, count, &fired);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_EQ(fired, 0);
+}
+
+TEST(TimerServiceRegistry, CreatesTheRealServiceOnceUntilAnotherIsInstalled)
+{
+    InstallTimerService(nullptr);
+    const std::shared_ptr<TimerService> real = CurrentTimerService();
+    EXPECT_NE(dynamic_cast<ThreadTimerService*>(real.get()), nullptr);
+    EXPECT_EQ(CurrentTimerService(), real);
+
+    const auto virtualClock = std::make_shared<VirtualTimerService>();
+    InstallTimerService(virtualClock);
+    EXPECT_EQ(CurrentTimerService(), virtualClock);
+
+    InstallTimerService(nullptr);
+    EXPECT_NE(dynamic_cast<ThreadTimerService*>(CurrentTimerService().get()), nullptr);
+    InstallTimerService(nullptr);
+}
+
+}  // namespace
+}  // namespace sonrigo

@@ -1,0 +1,283 @@
+#include "platform/VirtualTimerService.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdint>
+#include <mutex>
+#include <set>
+#include <thread>
+#include <utility>
+#include <vector>
+
+namespace sonrigo {
+namespace {
+
+// Callbacks run on the service's thread while the test thread sleeps on the
+// clock, so the test reads what they wrote once runFor returns.
+struct Firing {
+    int tag;
+    std::int64_t atUs;
+    std::thread::id thread;
+    bool operator==(const Firing&) const = default;
+};
+
+struct Recorder {
+    TimerService& clock;
+    std::vector<Firing> firings;
+};
+
+struct Tag {
+    Recorder* recorder;
+    int tag;
+};
+
+void Record(TimerId, void* user)
+{
+    const auto* tag = static_cast<Tag*>(user);
+    tag->recorder->firings.push_back({tag->tag, tag->recorder->clock.nowUs(), std::this_thread::get_id()});
+}
+
+// A timer that starts its next one periodUs after its own deadline.
+struct Chain {
+    TimerService& clock;
+    int remaining;
+    std::int64_t periodUs = 1000;
+    std::int64_t nextUs = 0;
+    int fired = 0;
+    int offDeadline = 0;  // firings whose nowUs() was not their deadline
+    int refused = 0;      // startAt returned 0
+
+    void start() { nextUs = clock.nowUs() + periodUs; clock.startAt(nextUs, Step, this); }
+    static void Step(TimerId, void* user)
+    {
+        auto& chain = *static_cast<Chain*>(user);
+        ++chain.fired;
+        chain.offDeadline += chain.clock.nowUs() != chain.nextUs;
+        if (--chain.remaining > 0) {
+            chain.nextUs += chain.periodUs;
+            chain.refused += chain.clock.startAt(chain.nextUs, Step, user) == 0;
+        }
+    }
+};
+
+TEST(VirtualTimerService, FiresAtExactDeadlinesInOrderOnItsOwnThread)
+{
+    VirtualTimerService clock;
+    Recorder recorder{clock, {}};
+    Tag a{&recorder, 1}, b{&recorder, 2}, c{&recorder, 3}, d{&recorder, 4}, e{&recorder, 5}, late{&recorder, 6};
+    clock.startAt(30'000, Record, &c);
+    clock.startAt(10'007, Record, &a);
+    clock.startAt(20'000, Record, &b);
+    clock.startAt(40'000, Record, &d);
+    clock.startAt(40'000, Record, &e);  // same deadline: start order
+    EXPECT_EQ(clock.nowUs(), 0);
+
+    clock.runFor(40);
+    EXPECT_EQ(clock.nowUs(), 40'000);
+    // A deadline already past fires at the present.
+    clock.startAt(5'000, Record, &late);
+    clock.runFor(0);
+
+    ASSERT_EQ(recorder.firings.size(), 6u);
+    const std::thread::id service = recorder.firings[0].thread;
+    EXPECT_NE(service, std::this_thread::get_id());
+    EXPECT_EQ(recorder.firings, (std::vector<Firing>{{1, 10'007, service},
+                                                     {2, 20'000, service},
+                                                     {3, 30'000, service},
+                                                     {4, 40'000, service},
+                                                     {5, 40'000, service},
+                                                     {6, 40'000, service}}));
+}
+
+TEST(VirtualTimerService, ASelfReschedulingTimerKeepsExactTimeForTenMinutes)
+{
+    VirtualTimerService clock;
+    Chain chain{clock, 600'000};
+    chain.start();
+    clock.runFor(100);
+    EXPECT_EQ(chain.fired, 100);
+    clock.runFor(600'000 - 100);
+    EXPECT_EQ(chain.fired, 600'000);
+    EXPECT_EQ(chain.offDeadline, 0);
+    EXPECT_EQ(clock.nowUs(), 600'000'000);
+}
+
+struct SelfKiller {
+    TimerService& clock;
+    TimerId self = 0;
+    TimerId victim = 0;
+    static void Fire(TimerId, void* user)
+    {
+        auto& k = *static_cast<SelfKiller*>(user);
+        k.clock.kill(k.self);  // running: must not wait for itself
+        k.clock.kill(k.victim);
+    }
+};
+
+TEST(VirtualTimerService, KillCancelsOnlyThePendingTimerItNames)
+{
+    VirtualTimerService clock;
+    Recorder recorder{clock, {}};
+    Tag killed{&recorder, 1}, kept{&recorder, 2}, victim{&recorder, 3};
+    const TimerId first = clock.startAt(10'000, Record, &killed);
+    clock.kill(first);
+    const TimerId second = clock.startAt(20'000, Record, &kept);  // reuses the slot
+    EXPECT_NE(second, first);
+    clock.kill(first);
+    clock.kill(0);
+    clock.kill(0xFFFF'FFFFu);
+    SelfKiller killer{clock};
+    killer.self = clock.startAt(1000, SelfKiller::Fire, &killer);
+    killer.victim = clock.startAt(2000, Record, &victim);
+    clock.runFor(30);
+    clock.kill(second);
+
+    ASSERT_EQ(recorder.firings.size(), 1u);
+    EXPECT_EQ(recorder.firings[0].tag, 2);
+}
+
+TEST(VirtualTimerService, StartAtReturnsZeroOnlyWhileEverySlotIsTaken)
+{
+    VirtualTimerService clock;
+    Recorder recorder{clock, {}};
+    Tag far{&recorder, 1};
+    std::set<TimerId> ids;
+    for (std::size_t i = 0; i < TimerSlots::kCapacity; ++i)
+        ids.insert(clock.startAt(3'600'000'000 + std::int64_t(i), Record, &far));
+    EXPECT_EQ(ids.size(), TimerSlots::kCapacity);
+    EXPECT_EQ(ids.count(0), 0u);
+    EXPECT_EQ(clock.startAt(1000, Record, &far), 0u);
+
+    // One slot free: a timer that takes it can still start its successor from
+    // its callback, because a firing timer gives its slot back first.
+    clock.kill(*ids.begin());
+    Chain chain{clock, 3};
+    chain.start();
+    clock.runFor(10);
+    EXPECT_EQ(chain.fired, 3);
+    EXPECT_EQ(chain.refused, 0);
+}
+
+struct SlowCallback {
+    std::atomic<bool> entered{false};
+    std::atomic<bool> returned{false};
+    static void Fire(TimerId, void* user)
+    {
+        auto& slow = *static_cast<SlowCallback*>(user);
+        slow.entered = true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));  // real time
+        slow.returned = true;
+    }
+};
+
+TEST(VirtualTimerService, KillFromAnotherThreadWaitsForTheRunningCallback)
+{
+    VirtualTimerService clock;
+    SlowCallback slow;
+    const TimerId id = clock.startAt(1000, SlowCallback::Fire, &slow);
+    bool returnedBeforeKillDid = false;
+    // Not a participant: it never sleeps on the clock.
+    std::thread other([&] {
+        while (!slow.entered)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        clock.kill(id);
+        returnedBeforeKillDid = slow.returned;
+    });
+    clock.runFor(10);
+    other.join();
+    EXPECT_TRUE(returnedBeforeKillDid);
+}
+
+TEST(VirtualTimerService, DestroyingWithPendingTimersDropsThem)
+{
+    int fired = 0;
+    const TimerCallback count = [](TimerId, void* user) { ++*static_cast<int*>(user); };
+    {
+        VirtualTimerService clock;
+        clock.startAt(1000, count, &fired);
+        clock.startAt(5000, count, &fired);
+        clock.runFor(2);
+    }
+    EXPECT_EQ(fired, 1);
+}
+
+TEST(VirtualTimerService, DueTimersFireBeforeASleeperDueAtTheSameInstantWakes)
+{
+    VirtualTimerService clock;
+    Recorder recorder{clock, {}};
+    Tag second{&recorder, 2};
+    // Started at 50 ms, while the test thread already sleeps until 100 ms.
+    clock.startAt(50'000, [](TimerId, void* user) {
+        static_cast<Tag*>(user)->recorder->clock.startAt(100'000, Record, user);
+    }, &second);
+    clock.runFor(100);
+    ASSERT_EQ(recorder.firings.size(), 1u);
+    EXPECT_EQ(recorder.firings[0].atUs, 100'000);
+}
+
+TEST(VirtualTimerService, RunUntilReturnsWhenTheConditionHoldsOrTheLimitPasses)
+{
+    VirtualTimerService clock;
+    Chain chain{clock, 250};
+    chain.start();
+    EXPECT_TRUE(clock.runUntil([&] { return chain.fired == 250; }, 1000));
+    EXPECT_EQ(clock.nowUs(), 250'000);
+    EXPECT_FALSE(clock.runUntil([] { return false; }, 100));
+    EXPECT_EQ(clock.nowUs(), 350'000);
+}
+
+TEST(VirtualTimerService, SleepingThreadsInterleaveByVirtualTime)
+{
+    VirtualTimerService clock;
+    std::mutex mutex;
+    std::vector<std::pair<char, std::int64_t>> log;
+    auto walker = [&](char name, std::uint32_t firstMs) {
+        clock.sleepFor(firstMs);
+        for (int step = 0; step < 5; ++step) {
+            // Real work while awake: the clock must wait for it.
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            {
+                std::lock_guard lock(mutex);
+                log.emplace_back(name, clock.nowUs());
+            }
+            clock.sleepFor(100);
+        }
+        clock.threadEnded();
+    };
+    clock.threadStarting();
+    std::thread a(walker, 'a', 100);
+    clock.threadStarting();
+    std::thread b(walker, 'b', 50);
+    clock.runFor(1000);
+    a.join();
+    b.join();
+
+    std::vector<std::pair<char, std::int64_t>> expected;
+    for (std::int64_t ms = 50; ms <= 500; ms += 50)
+        expected.emplace_back(ms % 100 == 0 ? 'a' : 'b', ms * 1000);
+    std::lock_guard lock(mutex);
+    EXPECT_EQ(log, expected);
+}
+
+TEST(VirtualTimerServiceDeathTest, MisuseAbortsInsteadOfHanging)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_DEATH(
+        {
+            VirtualTimerService clock(VirtualTimerService::Options{std::chrono::milliseconds(200)});
+            clock.threadStarting();  // announced, but never started
+            clock.runFor(10);
+        },
+        "clock stands still");
+    EXPECT_DEATH(
+        {
+            VirtualTimerService clock;
+            clock.startAt(1000, [](TimerId, void* user) { static_cast<TimerService*>(user)->sleepFor(1); }, &clock);
+            clock.runFor(10);
+        },
+        "callback sleeps");
+}
+
+}  // namespace
+}  // namespace sonrigo

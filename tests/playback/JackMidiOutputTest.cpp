@@ -1,0 +1,363 @@
+// The real path: MidiControler over RtMidi into a JACK server started for the
+// test (dummy driver, no sound card), read back by a small JACK client.
+
+#include <gtest/gtest.h>
+#include <jack/jack.h>
+#include <jack/midiport.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <memory>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/RtMidiOutputSystem.h"
+#include "playback/MidiControler.h"
+#include "support/CaptureMessages.h"
+#include "support/TempDir.h"
+
+// libjack's ring buffer (RtMidi's queue to its JACK thread) is single-producer,
+// single-consumer and lock-free with its own memory barriers; libjack is not
+// instrumented, so ThreadSanitizer sees only its memcpy calls and reports them
+// as races.
+extern "C" const char* __tsan_default_suppressions()
+{
+    return "race:jack_ringbuffer_\n";
+}
+
+namespace sonrigo {
+namespace {
+
+using namespace std::chrono_literals;
+using Bytes = std::vector<std::uint8_t>;
+
+constexpr jack_nframes_t kSampleRate = 44100;
+constexpr auto kServerStartLimit = 5s;
+constexpr auto kSpacing = 20ms;
+
+// Sets an environment variable for the test's lifetime.
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, const std::string& value) : name_(name)
+    {
+        if (const char* old = std::getenv(name))
+            old_ = old;
+        ::setenv(name, value.c_str(), 1);
+    }
+    ~ScopedEnv()
+    {
+        if (old_)
+            ::setenv(name_, old_->c_str(), 1);
+        else
+            ::unsetenv(name_);
+    }
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+private:
+    const char* name_;
+    std::optional<std::string> old_;
+};
+
+// Unique to this test binary, yet the same at every run: jack2 keeps a small
+// table of servers and frees an entry only for a server of the same name, so
+// the entry of a run that died is taken back by the next one.
+std::string ServerName()
+{
+    std::error_code ignored;
+    const std::string self = std::filesystem::read_symlink("/proc/self/exe", ignored).string();
+    return "sonrigo-test-" + std::to_string(std::hash<std::string>{}(self) % 1000000);
+}
+
+std::filesystem::path FindJackd()
+{
+    const char* path = std::getenv("PATH");
+    std::string dirs = path != nullptr ? path : "/usr/bin:/bin";
+    std::size_t start = 0;
+    while (start <= dirs.size()) {
+        const std::size_t end = std::min(dirs.find(':', start), dirs.size());
+        const std::filesystem::path candidate = std::filesystem::path(dirs.substr(start, end - start)) / "jackd";
+        if (::access(candidate.c_str(), X_OK) == 0)
+            return candidate;
+        start = end + 1;
+    }
+    return {};
+}
+
+// jackd with the dummy driver, its output in a log file; stopped (SIGTERM,
+// then SIGKILL) when the object goes.
+class JackServer {
+public:
+    JackServer(const std::filesystem::path& jackd, const std::string& name, const std::filesystem::path& log)
+    {
+        const std::string rate = std::to_string(kSampleRate);
+        // Synchronous, with a long client timeout: on a loaded machine the
+        // server waits for the clients instead of dropping their cycle's MIDI.
+        std::vector<std::string> args = {jackd.string(), "--no-realtime", "--sync", "--timeout", "5000", "--name",
+                                         name, "-d", "dummy", "-r", rate, "-p", "256"};
+        std::vector<char*> argv;
+        for (std::string& a : args)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+        const pid_t parent = ::getpid();
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            // Only async-signal-safe calls until exec. The server must not
+            // outlive a test process that dies without running destructors
+            // (a sanitizer stopping it): jack2 allows only a few servers at once.
+            ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+            if (::getppid() != parent)
+                ::_exit(127);
+            const int fd = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            if (fd >= 0) {
+                ::dup2(fd, STDOUT_FILENO);
+                ::dup2(fd, STDERR_FILENO);
+            }
+            ::execv(argv[0], argv.data());
+            ::_exit(127);
+        }
+    }
+
+    ~JackServer()
+    {
+        if (pid_ <= 0 || exited())
+            return;
+        ::kill(pid_, SIGTERM);
+        for (int i = 0; i < 100 && !exited(); ++i)
+            std::this_thread::sleep_for(50ms);
+        if (!exited()) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+        }
+    }
+    JackServer(const JackServer&) = delete;
+    JackServer& operator=(const JackServer&) = delete;
+
+    bool started() const { return pid_ > 0; }
+    bool exited()
+    {
+        if (reaped_)
+            return true;
+        reaped_ = ::waitpid(pid_, nullptr, WNOHANG) == pid_;
+        return reaped_;
+    }
+
+private:
+    pid_t pid_ = -1;
+    bool reaped_ = false;
+};
+
+// A JACK client with one MIDI input that keeps every event with the time its
+// cycle was processed (JACK's microsecond clock). The process callback writes slots the reader has not been given yet
+// and publishes them through `count_`; nothing is allocated on JACK's thread.
+class CaptureClient {
+public:
+    struct Event {
+        jack_time_t usecs = 0;
+        std::uint32_t size = 0;
+        std::array<std::uint8_t, 1024> bytes{};
+    };
+
+    static std::unique_ptr<CaptureClient> Open(const std::string& name)
+    {
+        jack_status_t status{};
+        jack_client_t* client = jack_client_open(name.c_str(), JackNoStartServer, &status);
+        if (client == nullptr)
+            return nullptr;
+        auto capture = std::unique_ptr<CaptureClient>(new CaptureClient(client));
+        capture->port_ = jack_port_register(client, "in", JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
+        if (capture->port_ == nullptr || jack_set_process_callback(client, &CaptureClient::Process, capture.get()) != 0 ||
+            jack_activate(client) != 0)
+            return nullptr;
+        return capture;
+    }
+
+    ~CaptureClient() { jack_client_close(client_); }
+    CaptureClient(const CaptureClient&) = delete;
+    CaptureClient& operator=(const CaptureClient&) = delete;
+
+    std::string portName() const { return jack_port_name(port_); }
+    bool waitUntilConnected(std::chrono::milliseconds limit) const
+    {
+        const auto deadline = std::chrono::steady_clock::now() + limit;
+        while (jack_port_connected(port_) <= 0 && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(10ms);
+        return jack_port_connected(port_) > 0;
+    }
+    std::size_t count() const { return count_.load(std::memory_order_acquire); }
+    bool overflowed() const { return overflowed_.load(); }
+    // Valid for i below count().
+    const Event& event(std::size_t i) const { return events_[i]; }
+
+    bool waitFor(std::size_t n, std::chrono::milliseconds limit) const
+    {
+        const auto deadline = std::chrono::steady_clock::now() + limit;
+        while (count() < n && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(10ms);
+        return count() >= n;
+    }
+
+private:
+    explicit CaptureClient(jack_client_t* client) : client_(client) {}
+
+    static int Process(jack_nframes_t frames, void* arg)
+    {
+        auto* self = static_cast<CaptureClient*>(arg);
+        void* buffer = jack_port_get_buffer(self->port_, frames);
+        const jack_time_t now = jack_get_time();
+        std::size_t n = self->count_.load(std::memory_order_relaxed);
+        const std::uint32_t events = jack_midi_get_event_count(buffer);
+        for (std::uint32_t i = 0; i < events; ++i) {
+            jack_midi_event_t in;
+            if (jack_midi_event_get(&in, buffer, i) != 0)
+                continue;
+            if (n == self->events_.size() || in.size > Event{}.bytes.size()) {
+                self->overflowed_.store(true);
+                continue;
+            }
+            Event& out = self->events_[n];
+            out.usecs = now;
+            out.size = static_cast<std::uint32_t>(in.size);
+            std::copy(in.buffer, in.buffer + in.size, out.bytes.begin());
+            self->count_.store(++n, std::memory_order_release);
+        }
+        return 0;
+    }
+
+    jack_client_t* client_;
+    jack_port_t* port_ = nullptr;
+    std::array<Event, 128> events_{};
+    std::atomic<std::size_t> count_{0};
+    std::atomic<bool> overflowed_{false};
+};
+
+// libjack prints every refused connection while the server starts.
+void Quiet(const char* /*message*/) {}
+
+double MsBetween(const CaptureClient::Event& from, const CaptureClient::Event& to)
+{
+    return (static_cast<double>(to.usecs) - static_cast<double>(from.usecs)) / 1000.0;
+}
+
+TEST(JackMidiOutput, MessagesReachAJackClientInOrderAndSpacedAsSent)
+{
+    const std::filesystem::path jackd = FindJackd();
+    if (jackd.empty())
+        GTEST_SKIP() << "jackd is not installed";
+    test::TempDir home;
+    const std::string serverName = ServerName();
+    const ScopedEnv homeEnv("HOME", home.path().string());
+    const ScopedEnv serverEnv("JACK_DEFAULT_SERVER", serverName);
+    const ScopedEnv noReservation("JACK_NO_AUDIO_RESERVATION", "1");
+
+    jack_set_error_function(&Quiet);
+    jack_set_info_function(&Quiet);
+    JackServer server(jackd, serverName, home.path() / "jackd.log");
+    ASSERT_TRUE(server.started());
+    const std::string captureName = "sonrigo-capture";
+    std::unique_ptr<CaptureClient> capture;
+    const auto deadline = std::chrono::steady_clock::now() + kServerStartLimit;
+    while (!capture && !server.exited() && std::chrono::steady_clock::now() < deadline) {
+        capture = CaptureClient::Open(captureName);
+        if (!capture)
+            std::this_thread::sleep_for(100ms);
+    }
+    if (!capture) {
+        std::ostringstream log;
+        log << std::ifstream(home.path() / "jackd.log").rdbuf();
+        GTEST_SKIP() << "jackd did not come up:\n" << log.str();
+    }
+
+    auto system = std::make_shared<RtMidiOutputSystem>();
+    const std::vector<std::string> names = system->portNames();
+    EXPECT_NE(std::find(names.begin(), names.end(), capture->portName()), names.end());
+    system->setPreferredPort(captureName);
+    InstallMidiOutputSystem(system);
+
+    constexpr std::size_t kSent = 5;
+    constexpr std::size_t kResets = 16 * 3;  // three controllers on every channel
+    test::CaptureMessages messages;
+    Bytes longSysEx = {0xF0, 0x82, 0x2C};  // 300 more bytes
+    for (int i = 0; i < 299; ++i)
+        longSysEx.push_back(static_cast<std::uint8_t>(i & 0x7F));
+    longSysEx.push_back(0xF7);
+    std::chrono::steady_clock::duration closeTook{};
+    {
+        MidiControler device(-1);
+        ASSERT_TRUE(device.isOpen());
+        // Opening connects the ports; the capture side sees it from the next cycle on.
+        ASSERT_TRUE(capture->waitUntilConnected(3000ms));
+        EXPECT_TRUE(device.SendNoteOn(60, 100, 0));
+        std::this_thread::sleep_for(kSpacing);
+        EXPECT_TRUE(device.SendProgramChange(5, 3));
+        std::this_thread::sleep_for(kSpacing);
+        EXPECT_TRUE(device.SendSysEx(static_cast<std::int32_t>(longSysEx.size()), longSysEx.data()));
+        std::this_thread::sleep_for(kSpacing);
+        EXPECT_TRUE(device.SendShortMessage(0x40, 0x07, 0xB2));
+        std::this_thread::sleep_for(kSpacing);
+        EXPECT_TRUE(device.SendNoteOff(60, 0));
+        EXPECT_TRUE(capture->waitFor(kSent, 5000ms));
+        const auto closeStart = std::chrono::steady_clock::now();
+        device.Close();
+        closeTook = std::chrono::steady_clock::now() - closeStart;
+    }
+    InstallMidiOutputSystem(nullptr);
+    EXPECT_TRUE(messages.take().empty());
+
+    capture->waitFor(kSent + kResets, 5000ms);
+    ASSERT_GE(capture->count(), kSent);
+    EXPECT_FALSE(capture->overflowed());
+    std::vector<Bytes> received;
+    for (std::size_t i = 0; i < capture->count(); ++i) {
+        const CaptureClient::Event& e = capture->event(i);
+        received.emplace_back(e.bytes.begin(), e.bytes.begin() + e.size);
+    }
+    Bytes sysExSent = {0xF0};
+    sysExSent.insert(sysExSent.end(), longSysEx.begin() + 3, longSysEx.end());
+    const std::vector<Bytes> sent = {{0x90, 0x3C, 0x64}, {0xC3, 0x05}, sysExSent, {0xB2, 0x07, 0x40}, {0x80, 0x3C, 0x00}};
+    EXPECT_EQ(std::vector<Bytes>(received.begin(), received.begin() + kSent), sent);
+
+    // The four 20 ms pauses show in when the messages arrived. Wall-clock
+    // time, not frames: on a loaded machine the synchronous server's cycles
+    // run late and frames fall behind. A stall may merge neighbours into one
+    // cycle, so only the whole span is checked, with a wide margin.
+    for (std::size_t i = 1; i < kSent; ++i)
+        RecordProperty("gap_ms_" + std::to_string(i), std::to_string(MsBetween(capture->event(i - 1), capture->event(i))));
+    const double span = MsBetween(capture->event(0), capture->event(kSent - 1));
+    EXPECT_GE(span, 40.0);
+    EXPECT_LE(span, 5000.0);
+
+    // Close silenced every channel before it closed the port. RtMidi's JACK
+    // close waits at most a second for its queue to drain and then drops the
+    // rest: only when Close returned sooner must every reset have arrived.
+    std::vector<Bytes> resets;
+    for (std::uint8_t channel = 0; channel < 16; ++channel) {
+        for (std::uint8_t controller : {120, 121, 123})
+            resets.push_back({static_cast<std::uint8_t>(0xB0 | channel), controller, 0x00});
+    }
+    const std::vector<Bytes> afterSent(received.begin() + kSent, received.end());
+    if (closeTook < 900ms) {
+        EXPECT_EQ(afterSent, resets);
+    } else {
+        ASSERT_LE(afterSent.size(), resets.size());
+        EXPECT_EQ(afterSent, std::vector<Bytes>(resets.begin(), resets.begin() + afterSent.size()));
+    }
+}
+
+}  // namespace
+}  // namespace sonrigo

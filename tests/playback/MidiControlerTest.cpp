@@ -1,0 +1,222 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/Beep.h"
+#include "platform/RecordingMidiOutput.h"
+#include "playback/MidiControler.h"
+#include "support/CaptureMessages.h"
+
+namespace sonrigo {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+using Kind = RecordingMidiOutput::Kind;
+
+std::atomic<int> gBeeps{0};
+
+void CountBeep(unsigned frequencyHz, unsigned durationMs)
+{
+    if (frequencyHz == 1000 && durationMs == 1000)
+        ++gBeeps;
+}
+
+class MidiControlerTest : public testing::Test {
+protected:
+    void SetUp() override { useSystem(1); }
+
+    void TearDown() override
+    {
+        InstallMidiOutputSystem(nullptr);
+        InstallBeep(nullptr);
+        MidiControler::RearmMissingDeviceReport();
+    }
+
+    void useSystem(int ports)
+    {
+        RecordingMidiOutputOptions options;
+        options.portCount = ports;
+        system_ = std::make_shared<RecordingMidiOutput>(options);
+        InstallMidiOutputSystem(system_);
+        InstallBeep(&CountBeep);
+        gBeeps = 0;
+    }
+
+    // The SysEx's bytes as sent, or nothing; with the beeps it cost.
+    std::vector<Bytes> sysEx(const Bytes& input, int& beeps)
+    {
+        MidiControler device(-1);
+        system_->clear();
+        gBeeps = 0;
+        device.SendSysEx(static_cast<std::int32_t>(input.size()), input.data());
+        beeps = gBeeps.load();
+        return system_->messages();
+    }
+
+    test::CaptureMessages messages_;
+    std::shared_ptr<RecordingMidiOutput> system_;
+};
+
+TEST_F(MidiControlerTest, ChannelMessagesGoOutAsTheirBytes)
+{
+    MidiControler device(-1);
+    ASSERT_TRUE(device.isOpen());
+    EXPECT_TRUE(device.SendNoteOn(60, 200, 0));           // velocity clamped
+    EXPECT_TRUE(device.SendNoteOn(60, 0x164, 1));         // only the low byte counts: 0x64
+    EXPECT_TRUE(device.SendNoteOff(60, 9));
+    EXPECT_TRUE(device.SendProgramChange(5, 3));
+    EXPECT_TRUE(device.SendShortMessage(0x40, 0x07, 0xB2));
+    EXPECT_TRUE(device.SendShortMessage(0x140, 0x107, 0x1B2));  // low 8 bits of each
+    EXPECT_TRUE(device.SendShortMessage(0x99, 0x40, 0xD1));     // channel pressure: 2 bytes
+    EXPECT_TRUE(device.SendShortMessage(0x40, 0x00, 0xE0));     // pitch bend: 3 bytes
+    EXPECT_EQ(system_->messages(), (std::vector<Bytes>{{0x90, 0x3C, 0x7F},
+                                                       {0x91, 0x3C, 0x64},
+                                                       {0x89, 0x3C, 0x00},
+                                                       {0xC3, 0x05},
+                                                       {0xB2, 0x07, 0x40},
+                                                       {0xB2, 0x07, 0x40},
+                                                       {0xD1, 0x40},
+                                                       {0xE0, 0x00, 0x40}}));
+    for (const auto& record : system_->records())
+        EXPECT_EQ(record.kind, Kind::Short);
+    EXPECT_FALSE(device.SendShortMessage(0, 0x10, 0x20));  // a data byte is not a status
+    EXPECT_FALSE(device.SendShortMessage(0, 0, 0xF0));
+    EXPECT_EQ(system_->messages().size(), 8u);
+    EXPECT_TRUE(messages_.take().empty());
+}
+
+TEST_F(MidiControlerTest, SysExFileFormLosesItsLengthFieldAndOtherInputIsSentUnchanged)
+{
+    int beeps = 0;
+    EXPECT_EQ(sysEx({0xF0, 0x05, 0x7E, 0x7F, 0x09, 0x01, 0xF7}, beeps),
+              (std::vector<Bytes>{{0xF0, 0x7E, 0x7F, 0x09, 0x01, 0xF7}}));
+    EXPECT_EQ(sysEx({0x41, 0x10, 0x42, 0x12, 0x40, 0xF7}, beeps),
+              (std::vector<Bytes>{{0x41, 0x10, 0x42, 0x12, 0x40, 0xF7}}));
+    EXPECT_EQ(beeps, 0);
+
+    MidiControler device(-1);
+    system_->clear();
+    EXPECT_TRUE(device.SendGmSystemOn());
+    ASSERT_EQ(system_->records().size(), 1u);
+    EXPECT_EQ(system_->records()[0].kind, Kind::Long);
+    EXPECT_EQ(system_->records()[0].bytes, (Bytes{0xF0, 0x7E, 0x7F, 0x09, 0x01, 0xF7}));
+}
+
+TEST_F(MidiControlerTest, LongSysExIsSentWholeWithAMultiByteLengthField)
+{
+    Bytes body(400);
+    for (std::size_t i = 0; i < body.size(); ++i)
+        body[i] = static_cast<std::uint8_t>(i % 128);
+    body.back() = 0xF7;
+    Bytes fileForm = {0xF0, 0x83, 0x10};  // 400 as a two-byte quantity
+    fileForm.insert(fileForm.end(), body.begin(), body.end());
+    Bytes expected = {0xF0};
+    expected.insert(expected.end(), body.begin(), body.end());
+
+    int beeps = 0;
+    EXPECT_EQ(sysEx(fileForm, beeps), std::vector<Bytes>{expected});
+    EXPECT_EQ(sysEx(body, beeps), std::vector<Bytes>{body}) << "input without F0 over 256 bytes is not cut";
+    // The longest field: 4 bytes.
+    EXPECT_EQ(sysEx({0xF0, 0x80, 0x80, 0x80, 0x02, 0x01, 0xF7}, beeps), (std::vector<Bytes>{{0xF0, 0x01, 0xF7}}));
+    EXPECT_EQ(beeps, 0);
+}
+
+TEST_F(MidiControlerTest, MalformedSysExIsNotSentAndBeeps)
+{
+    const std::vector<Bytes> malformed = {
+        {0xF0},                                // no length field
+        {0xF0, 0x05},                          // nothing after the field
+        {0xF0, 0x81, 0x82},                    // field runs to the end
+        {0xF0, 0x81, 0x80, 0x80, 0x80, 0x01},  // field longer than 4 bytes
+    };
+    for (const Bytes& input : malformed) {
+        int beeps = 0;
+        EXPECT_TRUE(sysEx(input, beeps).empty()) << input.size();
+        EXPECT_EQ(beeps, 1) << input.size();
+    }
+    MidiControler device(-1);
+    gBeeps = 0;
+    EXPECT_FALSE(device.SendSysEx(0, malformed[0].data()));
+    EXPECT_FALSE(device.SendSysEx(3, nullptr));
+    EXPECT_EQ(gBeeps.load(), 2);
+    EXPECT_TRUE(messages_.take().empty());
+}
+
+TEST_F(MidiControlerTest, FailedSendsOnlyProgramChangeShowsAMessage)
+{
+    MidiControler device(-1);
+    system_->failSends(true);
+    EXPECT_FALSE(device.SendNoteOn(60, 100, 0));
+    EXPECT_FALSE(device.SendNoteOff(60, 0));
+    EXPECT_FALSE(device.SendShortMessage(0x40, 0x07, 0xB0));
+    EXPECT_TRUE(messages_.take().empty());
+    EXPECT_FALSE(device.SendProgramChange(5, 0));
+    EXPECT_EQ(messages_.take(), std::vector<std::string>{"Can not change tone with Midi device!"});
+    EXPECT_FALSE(device.SendGmSystemOn());
+    EXPECT_EQ(gBeeps.load(), 1);
+    EXPECT_TRUE(messages_.take().empty());
+}
+
+TEST_F(MidiControlerTest, NoOutputPortIsReportedOncePerProcess)
+{
+    useSystem(0);
+    MidiControler first(-1);
+    EXPECT_FALSE(first.isOpen());
+    EXPECT_EQ(messages_.take(), std::vector<std::string>{"Can not open Midi device!"});
+    MidiControler second(-1);
+    second.Open(-1);
+    EXPECT_FALSE(second.isOpen());
+    EXPECT_TRUE(messages_.take().empty());
+    // Without a port, sends fail as they would on a closed device.
+    EXPECT_FALSE(second.SendNoteOn(60, 100, 0));
+    EXPECT_FALSE(second.SendProgramChange(1, 0));
+    EXPECT_EQ(messages_.take(), std::vector<std::string>{"Can not change tone with Midi device!"});
+    EXPECT_TRUE(system_->openRequests().empty()) << "nothing to open";
+
+    MidiControler::RearmMissingDeviceReport();
+    MidiControler third(-1);
+    EXPECT_EQ(messages_.take(), std::vector<std::string>{"Can not open Midi device!"});
+}
+
+TEST_F(MidiControlerTest, FailedOpenIsReportedEveryTime)
+{
+    system_->failOpen(true);
+    MidiControler first(-1);
+    MidiControler second(0);
+    EXPECT_FALSE(first.isOpen());
+    EXPECT_FALSE(second.isOpen());
+    EXPECT_EQ(messages_.take(), (std::vector<std::string>{"Can not open Midi device!", "Can not open Midi device!"}));
+    EXPECT_EQ(system_->openRequests(), (std::vector<int>{-1, 0}));
+}
+
+TEST_F(MidiControlerTest, CloseResetsThenClosesAndReportsEachFailure)
+{
+    struct Case {
+        bool failReset;
+        bool failClose;
+        std::size_t messages;
+    };
+    for (const Case c : {Case{false, false, 0}, Case{true, false, 1}, Case{false, true, 1}, Case{true, true, 2}}) {
+        useSystem(1);
+        MidiControler device(-1);
+        system_->failReset(c.failReset);
+        system_->failClose(c.failClose);
+        device.Close();
+        const auto records = system_->records();
+        ASSERT_EQ(records.size(), 2u);
+        EXPECT_EQ(records[0].kind, Kind::Reset);
+        EXPECT_EQ(records[1].kind, Kind::Close) << "close is tried even when reset failed";
+        EXPECT_EQ(messages_.take(), std::vector<std::string>(c.messages, "Can not close Midi device!"));
+        EXPECT_FALSE(device.isOpen());
+        device.Close();
+        EXPECT_EQ(system_->records().size(), 2u) << "a second Close does nothing";
+        EXPECT_FALSE(device.SendNoteOn(60, 100, 0));
+    }
+}
+
+}  // namespace
+}  // namespace sonrigo

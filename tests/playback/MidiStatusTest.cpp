@@ -1,0 +1,62 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "PlaybackFixture.h"
+#include "playback/MidiStatus.h"
+#include "song/MidiEvent.h"
+
+namespace sonrigo::test {
+namespace {
+
+TEST(MidiStatusTest, KeepsTheLastValuesBeforeTheStartInChannelOrder)
+{
+    auto song = MakeSong({Program(0, 5, 0), Program(0, 7, 0), Control(0, 7, 100, 1), Tempo(0, 400000),
+                          Control(0, 10, 20, 0), NoteOn(10, 60), Program(0, 9, 0)});
+    MidiStatus status;
+    const MidiStatus::Position position = status.collect(*song, 5);
+    EXPECT_EQ(position.index, 5);
+    EXPECT_EQ(position.skippedTicks, 0);
+    const std::vector<MidiEvent> events = status.makeEvents();
+    ASSERT_EQ(events.size(), 4u);
+    EXPECT_EQ(events[0].kind, EventKind::ProgramChange);
+    EXPECT_EQ(events[0].value, 7);
+    EXPECT_EQ(events[1].kind, EventKind::ControlChange);
+    EXPECT_EQ(events[1].channel, 0);
+    EXPECT_EQ(events[1].subtype, 10);
+    EXPECT_EQ(events[2].channel, 1);
+    EXPECT_EQ(events[2].value, 100);
+    EXPECT_EQ(events[3].subtype, 0x51);
+    EXPECT_EQ(events[3].value, 400000);
+}
+
+TEST(MidiStatusTest, FindsWhereTheStartFalls)
+{
+    auto song = MakeSong({NoteOn(0, 60), NoteOn(10, 61)});
+    EXPECT_EQ(MidiStatus().collect(*song, 1).index, 1);
+    EXPECT_EQ(MidiStatus().collect(*song, 1).skippedTicks, 0);
+    auto late = MakeSong({Program(480, 3), NoteOn(0, 60)});
+    MidiStatus status;
+    EXPECT_EQ(status.collect(*late, 100).index, 0);
+    EXPECT_TRUE(status.makeEvents().empty());
+    const MidiStatus::Position past = MidiStatus().collect(*song, 1000);
+    EXPECT_EQ(past.index, 2);
+    EXPECT_EQ(past.skippedTicks, 10);
+}
+
+TEST(MidiStatusTest, AZeroTimeSignatureIsReportedAndStillPacked)
+{
+    ScopedMessageCapture messages;
+    SongEvent signature{.delta = 0, .kind = EventKind::Meta, .channel = kNoChannel, .subtype = 0x58, .value = 0};
+    auto song = MakeSong({signature, NoteOn(10, 60)});
+    MidiStatus status;
+    status.collect(*song, 5);
+    const std::vector<MidiEvent> events = status.makeEvents();
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0].length, 4);
+    EXPECT_EQ(messages.take(), std::vector<std::string>{"error in MidiStatus!"});
+}
+
+}  // namespace
+}  // namespace sonrigo::test

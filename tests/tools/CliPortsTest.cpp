@@ -1,0 +1,33 @@
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <sstream>
+
+#include "CliPorts.h"
+#include "platform/RecordingMidiOutput.h"
+
+namespace sonrigo {
+namespace {
+
+RecordingMidiOutputOptions WithPorts(int count)
+{
+    RecordingMidiOutputOptions options;
+    options.portCount = count;
+    return options;
+}
+
+TEST(CliPorts, ListsEveryPortWithItsDeviceNumber)
+{
+    RecordingMidiOutput none(WithPorts(0));
+    std::ostringstream empty;
+    EXPECT_EQ(RunPorts(none, empty), 0);
+    EXPECT_EQ(empty.str(), "no MIDI output ports\n");
+
+    RecordingMidiOutput two(WithPorts(2));
+    std::ostringstream listed;
+    EXPECT_EQ(RunPorts(two, listed), 0);
+    EXPECT_EQ(listed.str(), "0: Recording port 0 (default)\n1: Recording port 1\n");
+}
+
+}  // namespace
+}  // namespace sonrigo

@@ -1,0 +1,447 @@
+// The editor window on a real X server (the test runs under Xvfb), and the
+// editor host where Qt does not run on X11.
+
+#include <QApplication>
+#include <QEventLoop>
+#include <QImage>
+#include <QPixmap>
+#include <QPointer>
+#include <QScreen>
+#include <QSet>
+#include <QTimer>
+#include <QtGui/qguiapplication_platform.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <functional>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "vsthost/EditorHost.h"
+#include "vsthost/EditorSession.h"
+#include "vsthost/EditorWindow.h"
+#include "vsthost/ProbeLog.h"
+#include "vsthost/QtEditorHost.h"
+#include "vsthost/VstPlugin.h"
+#include "vsthost/XErrorTrap.h"
+#include "vsthost/XEventProcForwarder.h"
+
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+
+// Qt, fontconfig and GTK (amsynth's editor) keep caches until the process
+// ends; the leak checker would report them all.
+extern "C" const char* __asan_default_options()
+{
+    return "detect_leaks=0";
+}
+
+// Qt's own threads (the xcb reader, D-Bus) and GLib's dconf worker, started by
+// amsynth's GTK, hand data to the main thread through synchronisation inside
+// those libraries, which ThreadSanitizer does not see: they are not
+// instrumented. Every such hand-over would be reported as a race.
+extern "C" const char* __tsan_default_suppressions()
+{
+    return "race:libxcb.so\nrace:libQt6XcbQpa.so\nrace:libQt6Core.so\nrace:libQt6DBus.so\nrace:libglib-2.0.so\n"
+           "race:libgio-2.0.so\n";
+}
+
+namespace sonrigo {
+namespace {
+
+constexpr const char* kProbeName = "Sonrigo Probe Instrument With A Name Too Long For The Title";
+
+bool OnX11()
+{
+    return QGuiApplication::platformName() == QLatin1String("xcb");
+}
+
+Display* AppDisplay()
+{
+    auto* x11 = qApp->nativeInterface<QNativeInterface::QX11Application>();
+    return x11 != nullptr ? x11->display() : nullptr;
+}
+
+void PumpFor(int ms)
+{
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+bool PumpUntil(const std::function<bool()>& done, int timeoutMs = 3000)
+{
+    for (int waited = 0; !done(); waited += 10) {
+        if (waited >= timeoutMs)
+            return false;
+        PumpFor(10);
+    }
+    return true;
+}
+
+// A second client of the X server: sees what the server has, not what the
+// application's connection still holds back.
+struct Observer {
+    Display* display = XOpenDisplay(nullptr);
+    ~Observer() { XCloseDisplay(display); }
+
+    // The window's map state, or -1 when it does not exist.
+    int mapState(unsigned long window, QSize* size = nullptr) const
+    {
+        XErrorTrap trap(display);
+        XWindowAttributes attributes{};
+        if (XGetWindowAttributes(display, window, &attributes) == 0 || trap.takeError())
+            return -1;
+        if (size != nullptr)
+            *size = QSize(attributes.width, attributes.height);
+        return attributes.map_state;
+    }
+};
+
+// Sits in front of the probe's dispatcher and looks at the host window, from
+// another client, at the moments the editor opens and closes.
+struct DispatchSpy {
+    static inline vst::AEffectDispatcherProc original = nullptr;
+    static inline const Observer* observer = nullptr;
+    static inline unsigned long window = 0;
+    static inline int stateAtOpen = -2, stateAtClose = -2, closes = 0;
+
+    static vst::VstIntPtr Dispatch(vst::AEffect* effect, vst::VstInt32 opcode, vst::VstInt32 index,
+                                   vst::VstIntPtr value, void* ptr, float opt)
+    {
+        if (opcode == vst::effEditOpen) {
+            window = reinterpret_cast<std::uintptr_t>(ptr);
+            stateAtOpen = observer->mapState(window);
+        } else if (opcode == vst::effEditClose) {
+            ++closes;
+            stateAtClose = observer->mapState(window);
+        }
+        return original(effect, opcode, index, value, ptr, opt);
+    }
+};
+
+class EditorWindowOnX11 : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (!OnX11())
+            GTEST_SKIP() << "Qt does not run on X11 here";
+        ASSERT_NE(observer_.display, nullptr);
+        DispatchSpy::observer = &observer_;
+        DispatchSpy::window = 0;
+        DispatchSpy::stateAtOpen = DispatchSpy::stateAtClose = -2;
+        DispatchSpy::closes = 0;
+        InstallEditorHost(host_);
+    }
+    void TearDown() override { InstallEditorHost(nullptr); }
+
+    void loadSpied(const char* path)
+    {
+        ASSERT_TRUE(plugin_.load(path));
+        DispatchSpy::original = plugin_.effect()->dispatcher;
+        plugin_.effect()->dispatcher = &DispatchSpy::Dispatch;
+    }
+
+    long count(int opcode) const { return std::ranges::count(log_.opcodes(), opcode); }
+
+    // Opens the editor as the program does; whileOpen runs inside the modal
+    // loop once the window is on screen. The window is closed afterwards if
+    // whileOpen left it open.
+    void showEditor(VstPlugin& plugin, const std::function<void(EditorWindow&)>& whileOpen)
+    {
+        bool ran = false;
+        QTimer::singleShot(0, [&] {
+            QPointer<EditorWindow> window = qobject_cast<EditorWindow*>(QApplication::activeModalWidget());
+            ran = !window.isNull() &&
+                  PumpUntil([&] { return observer_.mapState(window->nativeWindow()) == IsViewable; });
+            if (ran)
+                whileOpen(*window);
+            if (!window.isNull() && window->isVisible())
+                window->done(0);
+        });
+        plugin.openEditor();
+        EXPECT_TRUE(ran) << "no editor window showed";
+    }
+
+    test::ProbeLog log_;  // before the plug-in: the probe reads its variable when it loads
+    VstPlugin plugin_{44100.0f, 882, 16};
+    Observer observer_;
+    std::shared_ptr<QtEditorHost> host_ = std::make_shared<QtEditorHost>();
+};
+
+TEST_F(EditorWindowOnX11, ClientAreaIsTheEditorRectangleAtLeast100Square)
+{
+    for (const auto& [path, expected] : {std::pair{SONRIGO_PROBE_PATH, QSize(500, 300)},
+                                         std::pair{SONRIGO_PROBE_SMALL_RECT_PATH, QSize(100, 100)},
+                                         std::pair{SONRIGO_PROBE_NO_RECT_PATH, EditorWindow::kDefaultClientSize}}) {
+        SCOPED_TRACE(path);
+        VstPlugin plugin(44100.0f, 882, 16);
+        ASSERT_TRUE(plugin.load(path));
+        QSize size;
+        showEditor(plugin, [&](EditorWindow& window) { observer_.mapState(window.nativeWindow(), &size); });
+        EXPECT_EQ(size, expected);
+    }
+}
+
+TEST_F(EditorWindowOnX11, EditorOpensOnTheLiveWindowWithTheDisplayAndTitle)
+{
+    loadSpied(SONRIGO_PROBE_PATH);
+    unsigned long window = 0;
+    QString title;
+    showEditor(plugin_, [&](EditorWindow& shown) {
+        window = shown.nativeWindow();
+        title = shown.windowTitle();
+        EXPECT_EQ(plugin_.editorWindow(), window);
+    });
+    ASSERT_NE(window, 0u);
+    EXPECT_EQ(DispatchSpy::window, window);
+    EXPECT_EQ(DispatchSpy::stateAtOpen, IsUnmapped) << "the window must exist on the server before effEditOpen";
+    EXPECT_EQ(title.toStdString(), std::string(kProbeName).substr(0, 32));
+    const std::vector<std::string> opens = log_.linesStartingWith("editOpen ");
+    ASSERT_EQ(opens.size(), 1u);
+    EXPECT_EQ(opens[0], "editOpen window " + std::to_string(window) + " display " +
+                            std::to_string(reinterpret_cast<long>(AppDisplay())));
+}
+
+TEST_F(EditorWindowOnX11, IdlesEvery20MillisecondsWhileOpenOnly)
+{
+    loadSpied(SONRIGO_PROBE_PATH);
+    long idles = 0;
+    showEditor(plugin_, [&](EditorWindow&) {
+        const long before = count(vst::effEditIdle);
+        PumpFor(400);
+        idles = count(vst::effEditIdle) - before;
+    });
+    // 20 expected; a loaded machine delays timers, it never adds ticks.
+    EXPECT_GE(idles, 8);
+    EXPECT_LE(idles, 22);
+    const long afterClose = count(vst::effEditIdle);
+    PumpFor(100);
+    EXPECT_EQ(count(vst::effEditIdle), afterClose);
+}
+
+TEST_F(EditorWindowOnX11, CloseBoxClosesTheEditorOnceBeforeTheWindowGoes)
+{
+    loadSpied(SONRIGO_PROBE_PATH);
+    showEditor(plugin_, [&](EditorWindow& window) {
+        // What the window manager sends when the user clicks the close box.
+        XEvent event{};
+        event.xclient.type = ClientMessage;
+        event.xclient.window = window.nativeWindow();
+        event.xclient.message_type = XInternAtom(observer_.display, "WM_PROTOCOLS", False);
+        event.xclient.format = 32;
+        event.xclient.data.l[0] = static_cast<long>(XInternAtom(observer_.display, "WM_DELETE_WINDOW", False));
+        event.xclient.data.l[1] = CurrentTime;
+        XSendEvent(observer_.display, window.nativeWindow(), False, NoEventMask, &event);
+        XFlush(observer_.display);
+        EXPECT_TRUE(PumpUntil([&] { return !window.isVisible(); }));
+    });
+    EXPECT_EQ(DispatchSpy::closes, 1);
+    EXPECT_EQ(DispatchSpy::stateAtClose, IsViewable);
+    EXPECT_EQ(plugin_.editorWindow(), 0u);
+    plugin_.closeEditor();
+    EXPECT_EQ(count(vst::effEditClose), 1);
+}
+
+TEST_F(EditorWindowOnX11, CloseWindowReturnsWithTheEditorClosed)
+{
+    loadSpied(SONRIGO_PROBE_PATH);
+    showEditor(plugin_, [&](EditorWindow& window) {
+        VstPlugin stranger(44100.0f, 882, 16);
+        EditorSession notShown(stranger);
+        host_->closeWindow(notShown);
+        EXPECT_TRUE(window.isVisible());
+        EXPECT_EQ(DispatchSpy::closes, 0);
+
+        host_->closeWindow(*plugin_.editorSession());
+        EXPECT_EQ(DispatchSpy::closes, 1);
+        EXPECT_EQ(DispatchSpy::stateAtClose, IsViewable);
+        EXPECT_FALSE(window.isVisible());
+    });
+    EXPECT_EQ(count(vst::effEditClose), 1);
+    EXPECT_EQ(plugin_.editorWindow(), 0u);
+}
+
+// A real editor: amsynth's, GTK 2 in its own X connection, reparented into
+// the host window; shown twice, with the library unloaded in between, as when
+// the user picks the same instrument again. Its picture is kept beside the
+// test binary.
+TEST_F(EditorWindowOnX11, AmsynthEditorDrawsIntoTheWindowEachTimeItOpens)
+{
+    if (!std::filesystem::exists(SONRIGO_AMSYNTH_PATH))
+        GTEST_SKIP() << "amsynth is not installed";
+    QImage image;
+    for (int round = 0; round < 2; ++round) {
+        SCOPED_TRACE(round);
+        VstPlugin amsynth(44100.0f, 882, 16);
+        ASSERT_TRUE(amsynth.load(SONRIGO_AMSYNTH_PATH));
+        image = QImage();
+        showEditor(amsynth, [&](EditorWindow& window) {
+            PumpFor(1000);
+            // What the server shows there, the plug-in's child windows included.
+            image = window.screen()->grabWindow(window.nativeWindow()).toImage();
+        });
+        ASSERT_FALSE(image.isNull());
+    }
+    const std::string path = SONRIGO_SCREENSHOT_DIR "/amsynth-editor.png";
+    ASSERT_TRUE(image.save(QString::fromStdString(path)));
+    std::cout << "editor screenshot: " << path << " (" << image.width() << "x" << image.height() << ")\n";
+    QSet<QRgb> colours;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            colours.insert(image.pixel(x, y));
+    EXPECT_GT(colours.size(), 16) << "the window shows no editor";
+}
+
+TEST(EditorHostWithoutX11, ReturnsAtOnceWithoutTouchingThePlugin)
+{
+    if (OnX11())
+        GTEST_SKIP() << "runs with QT_QPA_PLATFORM=offscreen";
+    test::ProbeLog log;
+    VstPlugin plugin(44100.0f, 882, 16);
+    ASSERT_TRUE(plugin.load(SONRIGO_PROBE_PATH));
+    InstallEditorHost(std::make_shared<QtEditorHost>());
+    plugin.openEditor();
+    InstallEditorHost(nullptr);
+    for (const int opcode : log.opcodes())
+        EXPECT_TRUE(opcode < vst::effEditGetRect || opcode > vst::effEditIdle) << "opcode " << opcode;
+    EXPECT_TRUE(QApplication::topLevelWidgets().isEmpty());
+}
+
+// Stands in for an Xlib editor's event procedure.
+std::vector<XEvent> forwarded;
+void RecordEvent(XEvent* event)
+{
+    forwarded.push_back(*event);
+}
+
+bool fatalHandlerCalled = false;
+int FatalHandler(Display*, XErrorEvent*)
+{
+    fatalHandlerCalled = true;
+    return 0;
+}
+
+class XEventProcForwarding : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (!OnX11())
+            GTEST_SKIP() << "Qt does not run on X11 here";
+        display_ = AppDisplay();
+        host_.setAttribute(Qt::WA_NativeWindow);
+        host_.resize(200, 200);
+        host_.show();
+        forwarded.clear();
+    }
+
+    // A window made the way an Xlib editor makes its own, on the connection
+    // the host hands it.
+    Window makeWindow(Window parent, std::optional<std::uintptr_t> proc)
+    {
+        const Window window = XCreateSimpleWindow(display_, parent, 0, 0, 100, 80, 0, 0, 0);
+        XSelectInput(display_, window, ExposureMask | ButtonPressMask | StructureNotifyMask);
+        if (proc) {
+            // 64 bits as two 32-bit items, low half first.
+            long halves[2] = {static_cast<long>(*proc & 0xFFFFFFFFu), static_cast<long>(*proc >> 32)};
+            const Atom atom = XInternAtom(display_, "_XEventProc", False);
+            XChangeProperty(display_, window, atom, atom, 32, PropModeReplace, reinterpret_cast<unsigned char*>(halves), 2);
+        }
+        XMapWindow(display_, window);
+        XSync(display_, False);
+        return window;
+    }
+
+    void pressButton(Window window)
+    {
+        XEvent event{};
+        event.xbutton.type = ButtonPress;
+        event.xbutton.window = window;
+        event.xbutton.button = 3;
+        event.xbutton.x = 12;
+        event.xbutton.y = 34;
+        XSendEvent(observer_.display, window, False, ButtonPressMask, &event);
+        XFlush(observer_.display);
+    }
+
+    Display* display_ = nullptr;
+    QWidget host_;
+    Observer observer_;
+};
+
+TEST_F(XEventProcForwarding, ReadsThePropertyAndSurvivesVanishedWindows)
+{
+    const std::uintptr_t pointer = 0x7F12'3456'789A'BCDEu;
+    const Window editor = makeWindow(host_.winId(), pointer);
+    EXPECT_EQ(XEventProcForwarder::ReadEventProc(display_, editor), pointer);
+    const Window plain = makeWindow(host_.winId(), std::nullopt);
+    EXPECT_EQ(XEventProcForwarder::ReadEventProc(display_, plain), std::nullopt);
+
+    // A plug-in's toolkit may have installed a handler that exits.
+    XErrorHandler previous = XSetErrorHandler(FatalHandler);
+    XDestroyWindow(display_, editor);
+    EXPECT_EQ(XEventProcForwarder::ReadEventProc(display_, editor), std::nullopt);
+    XEventProcForwarder forwarder(display_, editor);
+    forwarder.rescan();
+    EXPECT_EQ(forwarder.windowCount(), 0u);
+    EXPECT_FALSE(fatalHandlerCalled);
+    EXPECT_EQ(XSetErrorHandler(previous), &FatalHandler) << "the process handler must be put back";
+}
+
+TEST_F(XEventProcForwarding, DeliversTheEventsOfEditorWindowsAsXEvents)
+{
+    const Window editor = makeWindow(host_.winId(), reinterpret_cast<std::uintptr_t>(&RecordEvent));
+    const Window inner = makeWindow(editor, std::nullopt);
+    const Window stranger = makeWindow(host_.winId(), std::nullopt);
+    XEventProcForwarder forwarder(display_, host_.winId());
+    forwarder.rescan();
+    EXPECT_EQ(forwarder.windowCount(), 2u);
+    EXPECT_EQ(forwarder.procFor(inner), &RecordEvent);
+
+    const auto presses = [](Window window) {
+        return std::ranges::count_if(forwarded, [&](const XEvent& e) {
+            return e.type == ButtonPress && e.xbutton.window == window;
+        });
+    };
+    pressButton(stranger);
+    pressButton(inner);
+    pressButton(editor);
+    ASSERT_TRUE(PumpUntil([&] { return presses(editor) == 1; }));
+    EXPECT_EQ(presses(inner), 1);
+    EXPECT_EQ(presses(stranger), 0);
+    const auto press = std::ranges::find_if(
+        forwarded, [&](const XEvent& e) { return e.type == ButtonPress && e.xbutton.window == editor; });
+    EXPECT_EQ(press->xbutton.button, 3u);
+    EXPECT_EQ(press->xbutton.x, 12);
+    EXPECT_EQ(press->xbutton.y, 34);
+    EXPECT_TRUE(press->xany.send_event);
+    EXPECT_EQ(press->xany.display, display_);
+
+    // Expose comes from the server itself, not from another client.
+    XClearArea(display_, editor, 0, 0, 0, 0, True);
+    XFlush(display_);
+    EXPECT_TRUE(PumpUntil([&] {
+        return std::ranges::any_of(forwarded, [&](const XEvent& e) { return e.type == Expose && e.xexpose.window == editor; });
+    }));
+}
+
+}  // namespace
+}  // namespace sonrigo
+
+int main(int argc, char** argv)
+{
+    testing::InitGoogleTest(&argc, argv);
+    const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
+    if ((platform.isEmpty() || platform == "xcb") && qEnvironmentVariableIsEmpty("DISPLAY")) {
+        std::puts("no X display: skipped");
+        return 77;
+    }
+    sonrigo::PrepareQtForPluginEditors();
+    QApplication application(argc, argv);
+    return RUN_ALL_TESTS();
+}

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "support/TempDir.h"
+
+namespace sonrigo::test {
+
+// A fresh folder for one test that loads plug-ins: HOME points into it (real
+// plug-ins write their settings there) and so does SONRIGO_PROBE_LOG, where
+// the probe instrument appends one line per call it receives. Both variables
+// are put back when the object goes. Set it up before loading a probe: the
+// probe reads the variable when it is instantiated.
+class ProbeLog {
+public:
+    ProbeLog();
+    ~ProbeLog();
+    ProbeLog(const ProbeLog&) = delete;
+    ProbeLog& operator=(const ProbeLog&) = delete;
+
+    const TempDir& dir() const { return dir_; }
+    std::vector<std::string> lines() const;
+    // The lines that start with prefix, in order.
+    std::vector<std::string> linesStartingWith(std::string_view prefix) const;
+    // The dispatcher calls as "opcode index value ptr|null opt".
+    std::vector<std::string> dispatches() const;
+    // Just the opcodes of the dispatcher calls.
+    std::vector<int> opcodes() const;
+
+private:
+    TempDir dir_;
+    std::string path_;
+    std::optional<std::string> oldLog_;
+    std::optional<std::string> oldHome_;
+};
+
+}  // namespace sonrigo::test

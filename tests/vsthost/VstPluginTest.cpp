@@ -1,0 +1,429 @@
+#include "vsthost/VstPlugin.h"
+
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "support/CaptureMessages.h"
+#include "vsthost/EditorHost.h"
+#include "vsthost/EditorSession.h"
+#include "vsthost/ProbeLog.h"
+
+namespace sonrigo {
+namespace {
+
+using test::ProbeLog;
+using Strings = std::vector<std::string>;
+
+constexpr float kRate = 44100.0f;
+constexpr std::int32_t kBlock = 882;
+constexpr std::int32_t kMaxEvents = 16;
+
+// Whether the library at path is loaded in this process now.
+bool IsLoaded(const char* path)
+{
+    void* handle = ::dlopen(path, RTLD_NOW | RTLD_NOLOAD);
+    if (handle != nullptr)
+        ::dlclose(handle);
+    return handle != nullptr;
+}
+
+vst::VstMidiEvent MidiEvent(int status, int data1, int data2, int deltaFrames)
+{
+    vst::VstMidiEvent event{};
+    event.type = vst::kVstMidiType;
+    event.byteSize = sizeof(vst::VstMidiEvent);
+    event.deltaFrames = deltaFrames;
+    event.midiData[0] = static_cast<char>(status);
+    event.midiData[1] = static_cast<char>(data1);
+    event.midiData[2] = static_cast<char>(data2);
+    return event;
+}
+
+TEST(VstPluginLoad, OpensThroughVSTPluginMainThenSetsRateAndBlockSizeAndZeroesBuffers)
+{
+    ProbeLog log;
+    VstPlugin plugin(kRate, kBlock, kMaxEvents);
+    ASSERT_TRUE(plugin.load(SONRIGO_PROBE_PATH));
+    EXPECT_EQ(plugin.entryPoint(), VstPlugin::EntryPoint::VSTPluginMain);
+    EXPECT_EQ(log.lines().front(), "entry VSTPluginMain");
+    // Not resumed: that is the caller's business.
+    EXPECT_EQ(log.dispatches(), (Strings{"0 0 0 null 0", "10 0 0 null 44100", "11 0 882 null 0"}));
+    EXPECT_EQ(plugin.numPrograms(), 3);
+    EXPECT_EQ(plugin.numParams(), 4);
+    EXPECT_EQ(plugin.numInputs(), 2);
+    EXPECT_EQ(plugin.numOutputs(), 2);
+    ASSERT_NE(plugin.outputs(), nullptr);
+    for (int channel = 0; channel < 2; ++channel)
+        for (int frame = 0; frame < kBlock; ++frame)
+            ASSERT_EQ(plugin.outputs()[channel][frame], 0.0f);
+}
+
+TEST(VstPluginLoad, FallsBackToMain)
+{
+    ProbeLog log;
+    VstPlugin plugin(kRate, kBlock, kMaxEvents);
+    ASSERT_TRUE(plugin.load(SONRIGO_PROBE_MAIN_ONLY_PATH));
+    EXPECT_EQ(plugin.entryPoint(), VstPlugin::EntryPoint::Main);
+    EXPECT_EQ(log.lines().front(), "entry main");
+    EXPECT_EQ(log.opcodes(), (std::vector<int>{0, 10, 11}));
+}
+
+TEST(VstPluginLoad, EachFailureShowsItsMessageAndNeverCallsTheDispatcher)
+{
+    struct Case {
+        const char* path;
+        const char* message;
+    };
+    const Case cases[] = {
+        {SONRIGO_PROBE_NO_ENTRY_PATH, "プラグインのエントリ取得に失敗しました。"},
+        {SONRIGO_PROBE_NULL_INSTANCE_PATH, "インスタンスの生成に失敗しました。"},
+        {SONRIGO_PROBE_WRONG_MAGIC_PATH, "VSTプラグインではありません。"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path);
+        ProbeLog log;
+        test::CaptureMessages messages;
+        {
+            auto plugin = std::make_unique<VstPlugin>(kRate, kBlock, kMaxEvents);
+            EXPECT_FALSE(plugin->load(c.path));
+            EXPECT_FALSE(plugin->isLoaded());
+            EXPECT_EQ(messages.take(), Strings{c.message});
+            // Calls on a failed plug-in are skipped, not passed to the rejected record.
+            plugin->resume();
+            plugin->setProgram(1);
+            EXPECT_EQ(plugin->getProgramName(), "");
+        }
+        EXPECT_EQ(log.dispatches(), Strings{});
+        EXPECT_FALSE(IsLoaded(c.path));
+    }
+}
+
+TEST(VstPluginLoad, AFileThatIsNoLibraryGivesTheLoaderReasonOnASecondLine)
+{
+    ProbeLog log;
+    const std::string notALibrary = log.dir().write("readme.so", {'h', 'i', '\n'});
+    const std::string missing = (log.dir().path() / "missing.so").string();
+    for (const std::string& path : {notALibrary, missing}) {
+        test::CaptureMessages messages;
+        VstPlugin plugin(kRate, kBlock, kMaxEvents);
+        EXPECT_FALSE(plugin.load(path));
+        const Strings shown = messages.take();
+        ASSERT_EQ(shown.size(), 1u);
+        const std::string head = "プラグインのロードに失敗しました。\n";
+        ASSERT_TRUE(shown[0].starts_with(head)) << shown[0];
+        EXPECT_NE(shown[0].find(path), std::string::npos) << shown[0];
+    }
+}
+
+TEST(VstPluginLoad, TheLibraryIsFreedExactlyOnceAfterAFailedLoadAndAfterClose)
+{
+    for (const char* path : {SONRIGO_PROBE_NO_ENTRY_PATH, SONRIGO_PROBE_PATH}) {
+        SCOPED_TRACE(path);
+        ProbeLog log;
+        test::CaptureMessages messages;
+        // Our own reference: were the plug-in to free the library twice, this
+        // one would be gone too.
+        void* ours = ::dlopen(path, RTLD_NOW | RTLD_LOCAL);
+        ASSERT_NE(ours, nullptr);
+        {
+            VstPlugin plugin(kRate, kBlock, kMaxEvents);
+            plugin.load(path);
+        }
+        EXPECT_TRUE(IsLoaded(path));
+        ::dlclose(ours);
+        EXPECT_FALSE(IsLoaded(path));
+    }
+}
+
+TEST(VstPlugin, ResumeSuspendProgramsAndCloseDispatchWhatTheyShould)
+{
+    ProbeLog log;
+    VstPlugin plugin(kRate, kBlock, kMaxEvents);
+    ASSERT_TRUE(plugin.load(SONRIGO_PROBE_PATH));
+    plugin.resume();
+    plugin.setProgram(2);
+    EXPECT_EQ(plugin.getProgram(), 2);
+    plugin.suspend();
+    plugin.close();
+    EXPECT_FALSE(plugin.isLoaded());
+    EXPECT_EQ(plugin.outputs(), nullptr);
+    EXPECT_FALSE(IsLoaded(SONRIGO_PROBE_PATH));
+    // After close nothing reaches the (freed) plug-in.
+    plugin.resume();
+    EXPECT_EQ(plugin.getProgram(), 0);
+    EXPECT_EQ(plugin.getParamName(0), "");
+    plugin.setParameter(0, 0.5f);
+    plugin.process(kBlock);
+    const Strings calls = log.dispatches();
+    EXPECT_EQ(Strings(calls.begin() + 3, calls.end()),
+              (Strings{"12 0 1 null 0", "2 0 2 null 0", "3 0 0 null 0", "12 0 0 null 0", "1 0 0 null 0"}));
+    EXPECT_EQ(log.linesStartingWith("setParameter"), Strings{});
+    EXPECT_EQ(log.lines().back(), "unload");
+}
+
+TEST(VstPlugin, TheSeventeenthEventIsDroppedAndTheFirstSixteenArriveInOrder)
+{
+    ProbeLog log;
+    VstPlugin plugin(kRate, kBlock, kMaxEvents);
+    ASSERT_TRUE(plugin.load(SONRIGO_PROBE_PATH));
+    std::vector<vst::VstMidiEvent> events;
+    for (int i = 0; i < 17; ++i)
+        events.push_back(MidiEvent(0x90, 40 + i, 100, i * 10));
+    for (vst::VstMidiEvent& event : events)
+        plugin.addEvent(&event);
+    EXPECT_EQ(plugin.pendingEventCount(), 16);
+    plugin.flushEvents();
+    EXPECT_EQ(plugin.pendingEventCount(), 0);
+    plugin.flushEvents();  // nothing queued: no call
+
+    Strings expected;
+    for (int i = 0; i < 16; ++i) {
+        char line[64];
+        std::snprintf(line, sizeof line, "event 1 %d 90 %02x 64", i * 10, 40 + i);
+        expected.push_back(line);
+    }
+    EXPECT_EQ(log.linesStartingWith("event"), expected);
+    EXPECT_EQ(log.dispatches().back(), "25 0 0 ptr 0");
+    EXPECT_EQ(log.linesStartingWith("dispatch 25").size(), 1u);
+
+    // The block is reused: the next flush starts again from the first slot.
+    vst::VstMidiEvent off = MidiEvent(0x80, 40, 0, 5);
+    plugin.addEvent(&off);
+    plugin.flushEvents();
+    EXPECT_EQ(log.linesStartingWith("event").back(), "event 1 5 80 28 00");
+}
+
+TEST(VstPlugin, ProcessHandsOverTheBuffersOnlyWhenThePluginCanReplace)
+{
+    ProbeLog log;
+    VstPlugin full(kRate, kBlock, kMaxEvents);
+    VstPlugin noInputs(kRate, kBlock, kMaxEvents);
+    VstPlugin noReplacing(kRate, kBlock, kMaxEvents);
+    ASSERT_TRUE(full.load(SONRIGO_PROBE_PATH));
+    ASSERT_TRUE(noInputs.load(SONRIGO_PROBE_NO_INPUTS_PATH));
+    ASSERT_TRUE(noReplacing.load(SONRIGO_PROBE_NO_REPLACING_PATH));
+    full.process(441);
+    full.process(5000);  // more than the buffers hold
+    noInputs.process(kBlock);
+    noReplacing.process(kBlock);
+    EXPECT_EQ(log.linesStartingWith("process"),
+              (Strings{"process inputs outputs 441", "process inputs outputs 882", "process null outputs 882"}));
+    EXPECT_EQ(log.linesStartingWith("accumulate"), Strings{});
+    EXPECT_EQ(full.outputs()[0][881], 0.25f);
+    EXPECT_EQ(full.outputs()[1][0], 0.5f);
+    EXPECT_EQ(noInputs.numOutputs(), 3);
+    EXPECT_FLOAT_EQ(noInputs.outputs()[2][0], 0.3f);
+    EXPECT_EQ(noReplacing.outputs()[0][0], 0.0f);
+}
+
+TEST(VstPlugin, TextsComeFromZeroedBuffersCutToTheirLimits)
+{
+    ProbeLog log;
+    VstPlugin plugin(kRate, kBlock, kMaxEvents);
+    ASSERT_TRUE(plugin.load(SONRIGO_PROBE_PATH));
+    plugin.setProgram(1);
+    EXPECT_EQ(plugin.getParamName(3), std::string("Parameter 3 with a name longer than most").substr(0, 31));
+    EXPECT_EQ(plugin.getParamLabel(0), "dB");
+    plugin.setParameter(2, 0.75f);
+    EXPECT_EQ(plugin.getParamDisplay(2), "0.75");
+    EXPECT_EQ(plugin.getProgramName(), "Current program 1 of the");
+    EXPECT_EQ(plugin.getProgramNameIndexed(2), "Program 2 of the probe i");
+    EXPECT_EQ(plugin.getProgramNameIndexed(7), "");
+    EXPECT_EQ(plugin.getEffectName(), "Sonrigo Probe Instrument With A ");
+    const Strings calls = log.dispatches();
+    EXPECT_EQ(Strings(calls.begin() + 4, calls.end()),
+              (Strings{"8 3 0 ptr 0", "6 0 0 ptr 0", "7 2 0 ptr 0", "5 0 0 ptr 0", "29 2 0 ptr 0", "29 7 0 ptr 0",
+                       "45 0 0 ptr 0"}));
+}
+
+TEST(VstPlugin, SetParameterIgnoresIndicesOutsideTheParameters)
+{
+    ProbeLog log;
+    VstPlugin plugin(kRate, kBlock, kMaxEvents);
+    ASSERT_TRUE(plugin.load(SONRIGO_PROBE_PATH));
+    plugin.setParameter(0, 0.25f);
+    plugin.setParameter(3, 1.0f);
+    plugin.setParameter(4, 0.5f);  // == numParams
+    plugin.setParameter(-1, 0.5f);
+    EXPECT_EQ(log.linesStartingWith("setParameter"), (Strings{"setParameter 0 0.25", "setParameter 3 1"}));
+}
+
+TEST(VstPlugin, AnUnloadedPluginAnswersNothing)
+{
+    VstPlugin plugin(kRate, kBlock, kMaxEvents);
+    vst::VstMidiEvent event = MidiEvent(0x90, 60, 100, 0);
+    plugin.addEvent(&event);
+    plugin.flushEvents();
+    plugin.process(kBlock);
+    plugin.openEditor();
+    plugin.closeEditor();
+    plugin.close();
+    EXPECT_EQ(plugin.getProgram(), 0);
+    EXPECT_EQ(plugin.getProgramNameIndexed(0), "");
+    EXPECT_EQ(plugin.getEffectName(), "");
+    EXPECT_EQ(plugin.outputs(), nullptr);
+}
+
+// Plays the editor protocol as a window would; what it does inside the modal
+// loop is up to the test.
+class FakeEditorHost final : public EditorHost {
+public:
+    std::function<void(EditorSession&)> whileOpen;
+    int runs = 0;
+    int closes = 0;
+
+    void runModal(EditorSession& session) override
+    {
+        ++runs;
+        session.initialise(0x4242, nullptr);
+        session.idle();
+        if (whileOpen)
+            whileOpen(session);
+        if (session.isOpen())
+            session.close();
+    }
+    void closeWindow(EditorSession& session) override
+    {
+        ++closes;
+        session.close();
+    }
+};
+
+class VstPluginEditor : public ::testing::Test {
+protected:
+    void SetUp() override { InstallEditorHost(host); }
+    void TearDown() override { InstallEditorHost(nullptr); }
+
+    std::shared_ptr<FakeEditorHost> host = std::make_shared<FakeEditorHost>();
+};
+
+TEST_F(VstPluginEditor, OpensOnlyWithAHostAndAnEditor)
+{
+    ProbeLog log;
+    VstPlugin noEditor(kRate, kBlock, kMaxEvents);
+    ASSERT_TRUE(noEditor.load(SONRIGO_PROBE_NO_EDITOR_PATH));
+    noEditor.openEditor();
+    EXPECT_EQ(host->runs, 0);
+
+    VstPlugin plugin(kRate, kBlock, kMaxEvents);
+    ASSERT_TRUE(plugin.load(SONRIGO_PROBE_PATH));
+    InstallEditorHost(nullptr);
+    plugin.openEditor();
+    EXPECT_EQ(host->runs, 0);
+
+    InstallEditorHost(host);
+    host->whileOpen = [&](EditorSession& session) {
+        EXPECT_EQ(&session.plugin(), &plugin);
+        EXPECT_EQ(plugin.editorSession(), &session);
+        EXPECT_EQ(plugin.editorWindow(), 0x4242u);
+    };
+    plugin.openEditor();
+    EXPECT_EQ(host->runs, 1);
+    EXPECT_EQ(plugin.editorWindow(), 0u);
+    EXPECT_EQ(plugin.editorSession(), nullptr);
+    plugin.closeEditor();  // nothing open: nothing happens
+    EXPECT_EQ(host->closes, 0);
+    const std::vector<int> opcodes = log.opcodes();
+    EXPECT_EQ(std::vector<int>(opcodes.begin() + 6, opcodes.end()), (std::vector<int>{45, 14, 13, 19, 15}));
+}
+
+TEST_F(VstPluginEditor, ClosingThePluginClosesItsOpenEditorFirst)
+{
+    ProbeLog log;
+    VstPlugin plugin(kRate, kBlock, kMaxEvents);
+    ASSERT_TRUE(plugin.load(SONRIGO_PROBE_PATH));
+    host->whileOpen = [&](EditorSession&) { plugin.close(); };
+    plugin.openEditor();
+    EXPECT_EQ(host->closes, 1);
+    const std::vector<int> opcodes = log.opcodes();
+    EXPECT_EQ(std::vector<int>(opcodes.begin() + 3, opcodes.end()), (std::vector<int>{45, 14, 13, 19, 15, 1}));
+}
+
+}  // namespace
+}  // namespace sonrigo
+
+// amsynth leaks a little on every instance it creates; the leak checker of the
+// sanitizer builds must not blame the host for it.
+extern "C" const char* __lsan_default_suppressions()
+{
+    return "leak:amsynth_vst.so\n";
+}
+
+namespace sonrigo {
+namespace {
+
+// amsynth, a real instrument, when it is installed.
+class VstPluginAmsynth : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (!std::filesystem::exists(SONRIGO_AMSYNTH_PATH))
+            GTEST_SKIP() << SONRIGO_AMSYNTH_PATH << " is not installed";
+        // Kept mapped to the end, so that a leak report can still name it.
+        ::dlopen(SONRIGO_AMSYNTH_PATH, RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
+        // amsynth keeps its presets there and complains when it cannot.
+        std::filesystem::create_directories(home.dir().path() / ".local" / "share");
+    }
+
+    // Root mean square of the mono mix of the plug-in's outputs over blocks blocks.
+    static double RenderRms(VstPlugin& plugin, int blocks)
+    {
+        double sum = 0.0;
+        for (int block = 0; block < blocks; ++block) {
+            plugin.flushEvents();
+            plugin.process(kBlock);
+            for (int frame = 0; frame < kBlock; ++frame) {
+                double mono = 0.0;
+                for (int channel = 0; channel < plugin.numOutputs(); ++channel)
+                    mono += plugin.outputs()[channel][frame];
+                mono /= plugin.numOutputs();
+                sum += mono * mono;
+            }
+        }
+        return std::sqrt(sum / (blocks * kBlock));
+    }
+
+    ProbeLog home;  // amsynth writes its settings under HOME
+};
+
+TEST_F(VstPluginAmsynth, IsSilentUntilANoteAndSoundsAfterIt)
+{
+    VstPlugin plugin(kRate, kBlock, kMaxEvents);
+    ASSERT_TRUE(plugin.load(SONRIGO_AMSYNTH_PATH));
+    ASSERT_GT(plugin.numOutputs(), 0);
+    plugin.resume();
+    plugin.setProgram(0);
+    EXPECT_LT(RenderRms(plugin, 10), 1e-4);
+    vst::VstMidiEvent on = MidiEvent(0x90, 60, 100, 100);
+    plugin.addEvent(&on);
+    EXPECT_GT(RenderRms(plugin, 25), 0.01);
+    plugin.suspend();
+}
+
+TEST_F(VstPluginAmsynth, SixteenInstancesLoadAndRenderAtOnce)
+{
+    std::vector<std::unique_ptr<VstPlugin>> plugins;
+    std::vector<vst::VstMidiEvent> notes;
+    for (int channel = 0; channel < 16; ++channel)
+        notes.push_back(MidiEvent(0x90, 48 + channel, 100, channel));
+    for (int channel = 0; channel < 16; ++channel) {
+        plugins.push_back(std::make_unique<VstPlugin>(kRate, kBlock, kMaxEvents));
+        ASSERT_TRUE(plugins.back()->load(SONRIGO_AMSYNTH_PATH)) << channel;
+        plugins.back()->resume();
+        plugins.back()->addEvent(&notes[static_cast<std::size_t>(channel)]);
+    }
+    for (int channel = 0; channel < 16; ++channel)
+        EXPECT_GT(RenderRms(*plugins[static_cast<std::size_t>(channel)], 25), 0.01) << channel;
+    for (auto& plugin : plugins)
+        plugin->suspend();
+}
+
+}  // namespace
+}  // namespace sonrigo

@@ -1,0 +1,297 @@
+// A VST 2 instrument that does nothing but tell: it appends every call the
+// host makes into it (and every answer the host gives to the questions it
+// asks when opened) to the file named by SONRIGO_PROBE_LOG, one line each.
+// Built several times from this one file; the compile definitions below pick
+// what each build does wrong or differently.
+
+#include <cstdarg>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "vsthost/VstApi.h"
+
+// Which entry points the library exports.
+#ifndef PROBE_EXPORT_VSTPLUGINMAIN
+#define PROBE_EXPORT_VSTPLUGINMAIN 1
+#endif
+#ifndef PROBE_EXPORT_MAIN
+#define PROBE_EXPORT_MAIN 1
+#endif
+// The entry point returns null instead of an instance.
+#ifndef PROBE_NULL_INSTANCE
+#define PROBE_NULL_INSTANCE 0
+#endif
+#ifndef PROBE_MAGIC
+#define PROBE_MAGIC 0x56737450
+#endif
+#ifndef PROBE_HAS_EDITOR
+#define PROBE_HAS_EDITOR 1
+#endif
+// The editor rectangle; a width of 0 leaves effEditGetRect's pointer null.
+#ifndef PROBE_RECT_WIDTH
+#define PROBE_RECT_WIDTH 500
+#endif
+#ifndef PROBE_RECT_HEIGHT
+#define PROBE_RECT_HEIGHT 300
+#endif
+#ifndef PROBE_CAN_REPLACING
+#define PROBE_CAN_REPLACING 1
+#endif
+#ifndef PROBE_INPUTS
+#define PROBE_INPUTS 2
+#endif
+#ifndef PROBE_OUTPUTS
+#define PROBE_OUTPUTS 2
+#endif
+// Output channel k is filled with PROBE_OUTPUT_STEP * (k + 1).
+#ifndef PROBE_OUTPUT_STEP
+#define PROBE_OUTPUT_STEP 0.25f
+#endif
+
+#define PROBE_EXPORT extern "C" __attribute__((visibility("default")))
+
+using namespace sonrigo::vst;
+
+namespace {
+
+constexpr VstInt32 kNumPrograms = 3;
+constexpr VstInt32 kNumParams = 4;
+constexpr std::size_t kLogPathSize = 4096;
+// Longer than every limit the host sets, to see that it cuts them.
+constexpr const char* kEffectName = "Sonrigo Probe Instrument With A Name Too Long For The Title";
+
+struct Probe {
+    AEffect effect;
+    audioMasterCallback host;
+    char logPath[kLogPathSize];
+    ERect rect;
+    VstInt32 program;
+    float params[kNumParams];
+};
+
+Probe* probeOf(AEffect* effect)
+{
+    return static_cast<Probe*>(effect->object);
+}
+
+void appendLine(const char* path, const char* format, va_list args)
+{
+    if (path == nullptr || path[0] == '\0')
+        return;
+    std::FILE* file = std::fopen(path, "a");
+    if (file == nullptr)
+        return;
+    std::vfprintf(file, format, args);
+    std::fputc('\n', file);
+    std::fclose(file);
+}
+
+__attribute__((format(printf, 2, 3))) void logLine(const Probe* probe, const char* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    appendLine(probe != nullptr ? probe->logPath : std::getenv("SONRIGO_PROBE_LOG"), format, args);
+    va_end(args);
+}
+
+void askHost(Probe* probe)
+{
+    AEffect* effect = &probe->effect;
+    audioMasterCallback host = probe->host;
+    logLine(probe, "host version %ld", static_cast<long>(host(effect, audioMasterVersion, 0, 0, nullptr, 0.0f)));
+    const char* questions[] = {"sendVstEvents", "sendVstMidiEvent", "supplyIdle",       "SupplyIdle", "supplyidle",
+                               "sendVstTimeInfo", "receiveVstEvents", "sizeWindow", "supplyIdle "};
+    for (const char* question : questions) {
+        char copy[32] = {};
+        std::strncpy(copy, question, sizeof copy - 1);
+        logLine(probe, "host canDo '%s' %ld", question,
+                static_cast<long>(host(effect, audioMasterCanDo, 0, 0, copy, 0.0f)));
+    }
+    logLine(probe, "host canDo null %ld", static_cast<long>(host(effect, audioMasterCanDo, 0, 0, nullptr, 0.0f)));
+    logLine(probe, "host language %ld", static_cast<long>(host(effect, audioMasterGetLanguage, 0, 0, nullptr, 0.0f)));
+    logLine(probe, "host getTime %ld", static_cast<long>(host(effect, audioMasterGetTime, 0, 0, nullptr, 0.0f)));
+    logLine(probe, "host sampleRate %ld",
+            static_cast<long>(host(effect, audioMasterGetSampleRate, 0, 0, nullptr, 0.0f)));
+    logLine(probe, "host blockSize %ld", static_cast<long>(host(effect, audioMasterGetBlockSize, 0, 0, nullptr, 0.0f)));
+    logLine(probe, "host sizeWindow %ld", static_cast<long>(host(effect, audioMasterSizeWindow, 640, 480, nullptr, 0.0f)));
+    logLine(probe, "host idle %ld", static_cast<long>(host(effect, audioMasterIdle, 0, 0, nullptr, 0.0f)));
+    logLine(probe, "host opcode-1 %ld", static_cast<long>(host(effect, -1, 0, 0, nullptr, 0.0f)));
+    logLine(probe, "host opcode39 %ld", static_cast<long>(host(effect, 39, 0, 0, nullptr, 0.0f)));
+}
+
+void writeText(void* ptr, const char* text)
+{
+    if (ptr != nullptr)
+        std::strcpy(static_cast<char*>(ptr), text);
+}
+
+VstIntPtr dispatcher(AEffect* effect, VstInt32 opcode, VstInt32 index, VstIntPtr value, void* ptr, float opt)
+{
+    Probe* probe = probeOf(effect);
+    logLine(probe, "dispatch %d %d %ld %s %g", opcode, index, static_cast<long>(value), ptr != nullptr ? "ptr" : "null",
+            static_cast<double>(opt));
+    char text[128];
+    switch (opcode) {
+    case effOpen:
+        askHost(probe);
+        return 0;
+    case effClose:
+        std::free(probe);
+        return 0;
+    case effSetProgram:
+        probe->program = static_cast<VstInt32>(value);
+        return 0;
+    case effGetProgram:
+        return probe->program;
+    case effGetProgramName:
+        std::snprintf(text, sizeof text, "Current program %d of the probe instrument", probe->program);
+        writeText(ptr, text);
+        return 0;
+    case effGetProgramNameIndexed:
+        if (index < 0 || index >= kNumPrograms)
+            return 0;
+        std::snprintf(text, sizeof text, "Program %d of the probe instrument", index);
+        writeText(ptr, text);
+        return 1;
+    case effGetParamName:
+        std::snprintf(text, sizeof text, "Parameter %d with a name longer than most", index);
+        writeText(ptr, text);
+        return 0;
+    case effGetParamLabel:
+        writeText(ptr, "dB");
+        return 0;
+    case effGetParamDisplay:
+        std::snprintf(text, sizeof text, "%.2f", index >= 0 && index < kNumParams ? probe->params[index] : -1.0);
+        writeText(ptr, text);
+        return 0;
+    case effGetEffectName:
+        writeText(ptr, kEffectName);
+        return 1;
+    case effProcessEvents: {
+        const auto* events = static_cast<const VstEvents*>(ptr);
+        const auto* slots = reinterpret_cast<VstEvent* const*>(reinterpret_cast<const char*>(events) +
+                                                               offsetof(VstEvents, events));
+        for (VstInt32 i = 0; i < events->numEvents; ++i) {
+            const auto* midi = reinterpret_cast<const VstMidiEvent*>(slots[i]);
+            logLine(probe, "event %d %d %02x %02x %02x", midi->type, midi->deltaFrames,
+                    static_cast<unsigned char>(midi->midiData[0]), static_cast<unsigned char>(midi->midiData[1]),
+                    static_cast<unsigned char>(midi->midiData[2]));
+        }
+        return 1;
+    }
+    case effEditOpen:
+        logLine(probe, "editOpen window %lu display %ld", static_cast<unsigned long>(reinterpret_cast<std::uintptr_t>(ptr)),
+                static_cast<long>(value));
+        // Plug-ins answer effEditOpen with anything; this one says "failed".
+        return 0;
+    case effEditGetRect:
+        if (PROBE_RECT_WIDTH > 0 && ptr != nullptr)
+            *static_cast<ERect**>(ptr) = &probe->rect;
+        return PROBE_RECT_WIDTH > 0 ? 1 : 0;
+    default:
+        return 0;
+    }
+}
+
+void processReplacing(AEffect* effect, float** inputs, float** outputs, VstInt32 frames)
+{
+    Probe* probe = probeOf(effect);
+    logLine(probe, "process %s %s %d", inputs != nullptr ? "inputs" : "null", outputs != nullptr ? "outputs" : "null",
+            frames);
+    for (VstInt32 channel = 0; channel < effect->numOutputs && outputs != nullptr; ++channel)
+        for (VstInt32 frame = 0; frame < frames; ++frame)
+            outputs[channel][frame] = PROBE_OUTPUT_STEP * static_cast<float>(channel + 1);
+}
+
+void processAccumulating(AEffect* effect, float**, float**, VstInt32 frames)
+{
+    logLine(probeOf(effect), "accumulate %d", frames);
+}
+
+void setParameter(AEffect* effect, VstInt32 index, float value)
+{
+    Probe* probe = probeOf(effect);
+    logLine(probe, "setParameter %d %g", index, static_cast<double>(value));
+    if (index >= 0 && index < kNumParams)
+        probe->params[index] = value;
+}
+
+float getParameter(AEffect* effect, VstInt32 index)
+{
+    Probe* probe = probeOf(effect);
+    return index >= 0 && index < kNumParams ? probe->params[index] : 0.0f;
+}
+
+// A record with the wrong magic is never handed back by the host, so it is
+// never closed: it lives in static storage instead of leaking.
+Probe rejectedProbe;
+
+AEffect* createProbe(audioMasterCallback host, const char* entryName)
+{
+    if (PROBE_NULL_INSTANCE) {
+        logLine(nullptr, "entry %s null", entryName);
+        return nullptr;
+    }
+    Probe* probe = PROBE_MAGIC == kEffectMagic ? static_cast<Probe*>(std::calloc(1, sizeof(Probe))) : &rejectedProbe;
+    if (probe == nullptr)
+        return nullptr;
+    std::memset(probe, 0, sizeof(Probe));
+    const char* path = std::getenv("SONRIGO_PROBE_LOG");
+    if (path != nullptr)
+        std::strncpy(probe->logPath, path, kLogPathSize - 1);
+    probe->host = host;
+    probe->rect = ERect{10, 20, static_cast<std::int16_t>(10 + PROBE_RECT_HEIGHT),
+                        static_cast<std::int16_t>(20 + PROBE_RECT_WIDTH)};
+    AEffect& effect = probe->effect;
+    effect.magic = PROBE_MAGIC;
+    effect.dispatcher = &dispatcher;
+    effect.process = &processAccumulating;
+    effect.setParameter = &setParameter;
+    effect.getParameter = &getParameter;
+    effect.numPrograms = kNumPrograms;
+    effect.numParams = kNumParams;
+    effect.numInputs = PROBE_INPUTS;
+    effect.numOutputs = PROBE_OUTPUTS;
+    effect.flags = effFlagsIsSynth | (PROBE_HAS_EDITOR ? effFlagsHasEditor : 0) |
+                   (PROBE_CAN_REPLACING ? effFlagsCanReplacing : 0);
+    effect.object = probe;
+    effect.uniqueID = 0x50726f62;  // 'Prob'
+    effect.version = 1;
+    effect.processReplacing = &processReplacing;
+    logLine(probe, "entry %s", entryName);
+    return &effect;
+}
+
+__attribute__((destructor)) void unloaded()
+{
+    logLine(nullptr, "unload");
+}
+
+}  // namespace
+
+#if PROBE_EXPORT_VSTPLUGINMAIN
+PROBE_EXPORT AEffect* VSTPluginMain(audioMasterCallback host)
+{
+    return createProbe(host, "VSTPluginMain");
+}
+#endif
+
+#if PROBE_EXPORT_MAIN
+// Older plug-ins export their entry point as "main"; C++ does not let a
+// function of that name return a pointer, so the symbol is named directly.
+PROBE_EXPORT AEffect* probeMain(audioMasterCallback host) __asm__("main");
+AEffect* probeMain(audioMasterCallback host)
+{
+    return createProbe(host, "main");
+}
+#endif
+
+#if !PROBE_EXPORT_VSTPLUGINMAIN && !PROBE_EXPORT_MAIN
+// The same factory under a name no host looks for.
+PROBE_EXPORT AEffect* probeWithoutEntryPoint(audioMasterCallback host)
+{
+    return createProbe(host, "none");
+}
+#endif

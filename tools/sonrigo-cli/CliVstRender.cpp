@@ -1,0 +1,183 @@
+#include "CliVstRender.h"
+
+#include <sndfile.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <ostream>
+
+#include "vsthost/VstApi.h"
+#include "vsthost/VstPlugin.h"
+
+namespace sonrigo {
+namespace {
+
+// The rack's settings: 10 ms blocks at 44100 Hz, 16 events a block.
+constexpr int kSampleRate = 44100;
+constexpr std::int32_t kBlockSize = 882;
+constexpr std::int32_t kMaxEvents = 16;
+
+struct MelodyNote {
+    std::int32_t startFrame;
+    std::int32_t lengthFrames;
+    std::uint8_t key;
+};
+
+// C major arpeggio up and a chord, then a second of release tail: long enough
+// to hear attack, sustain and release of most instruments.
+constexpr MelodyNote kMelody[] = {
+    {0, 11025, 60},     {13230, 11025, 64}, {26460, 11025, 67},
+    {39690, 11025, 72}, {52920, 22050, 60}, {52920, 22050, 64}, {52920, 22050, 67},
+};
+constexpr std::int32_t kTotalFrames = 52920 + 22050 + kSampleRate;
+constexpr char kVelocity = 100;
+
+struct TimedEvent {
+    std::int32_t frame;
+    vst::VstMidiEvent event;
+};
+
+std::vector<TimedEvent> melodyEvents()
+{
+    std::vector<TimedEvent> events;
+    for (const MelodyNote& note : kMelody) {
+        for (const bool on : {true, false}) {
+            TimedEvent timed{};
+            timed.frame = on ? note.startFrame : note.startFrame + note.lengthFrames;
+            timed.event.type = vst::kVstMidiType;
+            timed.event.byteSize = sizeof(vst::VstMidiEvent);
+            timed.event.midiData[0] = static_cast<char>(on ? 0x90 : 0x80);
+            timed.event.midiData[1] = static_cast<char>(note.key);
+            timed.event.midiData[2] = on ? kVelocity : 0;
+            events.push_back(timed);
+        }
+    }
+    // Note-offs before note-ons at the same frame, so a repeated key restarts.
+    std::stable_sort(events.begin(), events.end(), [](const TimedEvent& a, const TimedEvent& b) {
+        if (a.frame != b.frame)
+            return a.frame < b.frame;
+        return (a.event.midiData[0] & 0xF0) == 0x80 && (b.event.midiData[0] & 0xF0) == 0x90;
+    });
+    return events;
+}
+
+std::int16_t toPcm(float sample)
+{
+    const float clipped = std::clamp(sample, -1.0f, 1.0f);
+    return static_cast<std::int16_t>(std::lrint(clipped * 32767.0f));
+}
+
+std::vector<std::int16_t> render(VstPlugin& plugin)
+{
+    std::vector<TimedEvent> events = melodyEvents();
+    std::vector<std::int16_t> samples;
+    samples.reserve(static_cast<std::size_t>(kTotalFrames));
+    std::size_t next = 0;
+    for (std::int32_t start = 0; start < kTotalFrames; start += kBlockSize) {
+        const std::int32_t frames = std::min(kBlockSize, kTotalFrames - start);
+        while (next < events.size() && events[next].frame < start + frames) {
+            events[next].event.deltaFrames = events[next].frame - start;
+            plugin.addEvent(&events[next].event);
+            ++next;
+        }
+        plugin.flushEvents();
+        plugin.process(frames);
+        float* const* outputs = plugin.outputs();
+        const std::int32_t channels = plugin.numOutputs();
+        for (std::int32_t frame = 0; frame < frames; ++frame) {
+            float sum = 0.0f;
+            for (std::int32_t channel = 0; channel < channels && outputs != nullptr; ++channel)
+                sum += outputs[channel][frame];
+            samples.push_back(toPcm(channels > 0 ? sum / static_cast<float>(channels) : 0.0f));
+        }
+    }
+    return samples;
+}
+
+// Writes samples as a WAV file to path, through a temporary file in the same
+// folder that is renamed when complete. Returns an empty string, or why not.
+std::string writeWav(const std::string& path, const std::vector<std::int16_t>& samples)
+{
+    const std::filesystem::path target(path);
+    const std::filesystem::path folder = target.has_parent_path() ? target.parent_path() : ".";
+    std::string temp = (folder / ("." + target.filename().string() + ".XXXXXX")).string();
+    const int fd = ::mkstemp(temp.data());
+    if (fd < 0)
+        return std::strerror(errno);
+    // mkstemp makes the file private; the result gets the usual permissions.
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    ::fchmod(fd, 0666 & ~mask);
+
+    SF_INFO info{};
+    info.samplerate = kSampleRate;
+    info.channels = 1;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+    SNDFILE* file = sf_open_fd(fd, SFM_WRITE, &info, SF_TRUE);
+    if (file == nullptr) {
+        const std::string reason = sf_strerror(nullptr);
+        ::close(fd);
+        ::unlink(temp.c_str());
+        return reason;
+    }
+    const auto count = static_cast<sf_count_t>(samples.size());
+    std::string reason;
+    if (sf_write_short(file, samples.data(), count) != count)
+        reason = sf_strerror(file);
+    if (sf_close(file) != 0 && reason.empty())
+        reason = "the file could not be completed";
+    if (reason.empty() && std::rename(temp.c_str(), path.c_str()) != 0)
+        reason = std::strerror(errno);
+    if (!reason.empty())
+        ::unlink(temp.c_str());
+    return reason;
+}
+
+}  // namespace
+
+bool ParseVstRenderArgs(const std::vector<std::string>& args, VstRenderOptions& options)
+{
+    options = {};
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        if (args[i] == "-o") {
+            if (i + 1 >= args.size() || !options.output.empty())
+                return false;
+            options.output = args[++i];
+        } else if (options.plugin.empty() && !args[i].empty() && args[i][0] != '-') {
+            options.plugin = args[i];
+        } else {
+            return false;
+        }
+    }
+    return !options.plugin.empty() && !options.output.empty();
+}
+
+int RunVstRender(const VstRenderOptions& options, std::ostream& err)
+{
+    VstPlugin plugin(static_cast<float>(kSampleRate), kBlockSize, kMaxEvents);
+    if (!plugin.load(options.plugin)) {
+        err << "sonrigo: cannot load the plug-in " << options.plugin << '\n';
+        return 1;
+    }
+    plugin.resume();
+    plugin.setProgram(0);
+    const std::vector<std::int16_t> samples = render(plugin);
+    plugin.suspend();
+    plugin.close();
+
+    const std::string problem = writeWav(options.output, samples);
+    if (!problem.empty()) {
+        err << "sonrigo: cannot write " << options.output << ": " << problem << '\n';
+        return 1;
+    }
+    return 0;
+}
+
+}  // namespace sonrigo
