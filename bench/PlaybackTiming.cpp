@@ -56,7 +56,7 @@ public:
 };
 
 // Tempos that are not whole beats per minute, changing every bar; notes on
-// four channels every thirty-second note. Also gives each record's exact time.
+// all sixteen channels every thirty-second note. Also gives each record's exact time.
 std::unique_ptr<MidiF0Data> MakeSong(int seconds, std::vector<double>& exactUs)
 {
     auto song = std::make_unique<MidiF0Data>(TrackState::OnOff);
@@ -81,11 +81,11 @@ std::unique_ptr<MidiF0Data> MakeSong(int seconds, std::vector<double>& exactUs)
         add(std::move(tempo));
         tempoUs = track.event(track.count() - 1).value;
         for (std::int32_t tick = 0; tick < kTicksPerBar; tick += kStep) {
-            for (std::int32_t channel = 0; channel < 4; ++channel) {
+            for (std::int32_t channel = 0; channel < 16; ++channel) {
                 MidiEvent note(0);
                 note.kind = (tick / kStep) % 2 == 0 ? EventKind::NoteOn : EventKind::NoteOff;
                 note.channel = channel;
-                note.data1 = 48 + channel * 7 + (tick / kStep) % 12;
+                note.data1 = 36 + channel * 3 + (tick / kStep) % 12;
                 note.velocity = 90;
                 add(std::move(note));
             }

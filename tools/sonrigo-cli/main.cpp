@@ -9,6 +9,7 @@
 
 #include "CliDump.h"
 #include "CliInfo.h"
+#include "CliPlay.h"
 #include "CliPorts.h"
 #include "CliVstInfo.h"
 #include "CliVstRender.h"
@@ -20,6 +21,8 @@ constexpr const char* kUsage =
     "       sonrigo-cli dump [--form tracks|playable|playcopy] FILE\n"
     "                               print the loaded song's events as JSON Lines\n"
     "                               (default form: playable)\n"
+    "       sonrigo-cli play FILE [--port NAME] [--start-tick T]\n"
+    "                               play the song on the MIDI output (Ctrl-C stops)\n"
     "       sonrigo-cli ports          list the MIDI output ports\n"
     "       sonrigo-cli vst-info PLUGIN.so\n"
     "                               show what a VST 2 plug-in says about itself\n"
@@ -44,6 +47,13 @@ int main(int argc, char** argv)
         if (status == sonrigo::kDumpUsageError)
             std::cerr << kUsage;
         return status;
+    }
+    if (argc >= 2 && std::strcmp(argv[1], "play") == 0) {
+        sonrigo::PlayOptions options;
+        if (sonrigo::ParsePlayArgs(std::vector<std::string>(argv + 2, argv + argc), options))
+            return sonrigo::RunPlay(options);
+        std::cerr << kUsage;
+        return sonrigo::kPlayUsageError;
     }
     if (argc == 2 && std::strcmp(argv[1], "ports") == 0)
         return sonrigo::RunPorts(*sonrigo::CurrentMidiOutputSystem(), std::cout);
