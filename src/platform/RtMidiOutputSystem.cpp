@@ -12,6 +12,8 @@
 #include <thread>
 #include <utility>
 
+#include "common/InstalledService.h"
+
 namespace sonrigo {
 namespace {
 
@@ -254,23 +256,22 @@ void RtMidiOutputSystem::setPreferredPort(std::string nameContains)
 
 namespace {
 
-std::mutex gSystemMutex;
-std::shared_ptr<MidiOutputSystem> gSystem;
+InstalledService<MidiOutputSystem>& Installed()
+{
+    static InstalledService<MidiOutputSystem> installed;
+    return installed;
+}
 
 }  // namespace
 
 void InstallMidiOutputSystem(std::shared_ptr<MidiOutputSystem> system)
 {
-    std::lock_guard lock(gSystemMutex);
-    gSystem = std::move(system);
+    Installed().exchange(std::move(system));
 }
 
 std::shared_ptr<MidiOutputSystem> CurrentMidiOutputSystem()
 {
-    std::lock_guard lock(gSystemMutex);
-    if (!gSystem)
-        gSystem = std::make_shared<RtMidiOutputSystem>();
-    return gSystem;
+    return Installed().current([] { return std::make_shared<RtMidiOutputSystem>(); });
 }
 
 }  // namespace sonrigo

@@ -1,7 +1,6 @@
 #include <memory>
-#include <mutex>
-#include <utility>
 
+#include "common/InstalledService.h"
 #include "platform/ThreadTimerService.h"
 #include "platform/TimerService.h"
 
@@ -9,37 +8,23 @@ namespace sonrigo {
 
 namespace {
 
-struct Registry {
-    std::mutex mutex;
-    std::shared_ptr<TimerService> service;
-};
-
-Registry& TheRegistry()
+InstalledService<TimerService>& Installed()
 {
-    static Registry registry;
-    return registry;
+    static InstalledService<TimerService> installed;
+    return installed;
 }
 
 }  // namespace
 
 void InstallTimerService(std::shared_ptr<TimerService> service)
 {
-    std::shared_ptr<TimerService> previous;
-    {
-        Registry& registry = TheRegistry();
-        std::lock_guard lock(registry.mutex);
-        previous = std::exchange(registry.service, std::move(service));
-    }
-    // A replaced real service joins its thread here, outside the lock.
+    // A replaced real service joins its thread when this goes, outside the lock.
+    const std::shared_ptr<TimerService> previous = Installed().exchange(std::move(service));
 }
 
 std::shared_ptr<TimerService> CurrentTimerService()
 {
-    Registry& registry = TheRegistry();
-    std::lock_guard lock(registry.mutex);
-    if (!registry.service)
-        registry.service = std::make_shared<ThreadTimerService>();
-    return registry.service;
+    return Installed().current([] { return std::make_shared<ThreadTimerService>(); });
 }
 
 }  // namespace sonrigo

@@ -130,19 +130,9 @@ void CallBackPlayer::fire()
             }
             return;
         }
-        SequencerState::NextDue due;
-        if (!state.nextDue(delta, firing, due)) {
-            state.playing.store(0);
-            ReportGeneralError(0);
+        if (state.scheduleNext(delta, firing, &CallBackPlayer::onTimer, this, timer_, firingUs_) !=
+            SequencerState::Step::SameFiring)
             return;
-        }
-        if (!due.sameFiring || state.atEnd()) {
-            firingUs_.store(due.deadlineUs);
-            // A timer that cannot be had leaves the player playing with no
-            // timer until it is stopped, as a stop then kills nothing.
-            timer_.store(CurrentTimerService()->startAt(due.deadlineUs, &CallBackPlayer::onTimer, this));
-            return;
-        }
         delta = dispatch();
     }
 }

@@ -61,17 +61,9 @@ void MidiPlayer::fire()
             state.playing.store(0);
             return;
         }
-        SequencerState::NextDue due;
-        if (!state.nextDue(delta, firing, due)) {
-            state.playing.store(0);
-            ReportGeneralError(0);
+        if (state.scheduleNext(delta, firing, &MidiPlayer::onTimer, this, gMidiPlayerTimer, firingUs_) !=
+            SequencerState::Step::SameFiring)
             return;
-        }
-        if (!due.sameFiring || state.atEnd()) {
-            firingUs_.store(due.deadlineUs);
-            gMidiPlayerTimer.store(CurrentTimerService()->startAt(due.deadlineUs, &MidiPlayer::onTimer, this));
-            return;
-        }
     }
 }
 

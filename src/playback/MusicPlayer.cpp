@@ -232,9 +232,16 @@ std::int32_t MusicPlayer::stopPlayback()
 
 void MusicPlayer::shutdown()
 {
-    if (!idle())
-        stopPlayback();
     TimerService& timers = *CurrentTimerService();
+    // A worker that is only finishing (its song ended) is not stopped: a stop
+    // would wait for a player that is gone.
+    for (int i = 0; !idle() && i < kStopStepsBeforeKill; ++i) {
+        if (hasPlayer() == 1) {
+            stopPlayback();
+            break;
+        }
+        timers.sleepFor(kPollMs);
+    }
     for (int i = 0; !idle() && i < kStopStepsBeforeKill; ++i)
         timers.sleepFor(kPollMs);
     joinFinishedWorker();

@@ -207,6 +207,23 @@ bool SequencerState::nextDue(std::int32_t delta, std::int64_t firingUs, NextDue&
     return true;
 }
 
+SequencerState::Step SequencerState::scheduleNext(std::int32_t delta, std::int64_t firingUs, TimerCallback callback,
+                                                  void* user, std::atomic<TimerId>& timerOut,
+                                                  std::atomic<std::int64_t>& firingOut)
+{
+    NextDue due;
+    if (!nextDue(delta, firingUs, due)) {
+        playing.store(0);
+        ReportGeneralError(0);
+        return Step::Failed;
+    }
+    if (due.sameFiring && !atEnd())
+        return Step::SameFiring;
+    firingOut.store(due.deadlineUs);
+    timerOut.store(CurrentTimerService()->startAt(due.deadlineUs, callback, user));
+    return Step::Scheduled;
+}
+
 void SequencerState::closeDevice()
 {
     if (MidiControler* device = device_.exchange(nullptr)) {

@@ -44,16 +44,15 @@ public:
     // Closes and releases the output device.
     void closeDevice();
 
-    // The deadline of the next firing after `delta` ticks from the record just
-    // dispatched (whose own deadline was `dispatchedAtUs`), and whether the
-    // record falls in the same millisecond as the firing that started at
-    // `firingUs`, so that it is dispatched in that same firing. Returns false
-    // when no delay can be computed (the tempo makes it infinite).
-    struct NextDue {
-        std::int64_t deadlineUs = 0;
-        bool sameFiring = false;
-    };
-    bool nextDue(std::int32_t delta, std::int64_t firingUs, NextDue& due);
+    // After dispatching, with `delta` ticks to the next record: either that
+    // record falls in this firing (SameFiring), or its timer has been started
+    // (Scheduled: its identifier in timerOut, its deadline in firingOut; a
+    // timer that cannot be had leaves the player playing with none until it
+    // is stopped), or no delay can be had (Failed: playback has ended with
+    // "General Error").
+    enum class Step { SameFiring, Scheduled, Failed };
+    Step scheduleNext(std::int32_t delta, std::int64_t firingUs, TimerCallback callback, void* user,
+                      std::atomic<TimerId>& timerOut, std::atomic<std::int64_t>& firingOut);
     // Starts the clock of exact times: the first record is due at firstUs.
     void startClock(std::int64_t firstUs);
 
@@ -80,6 +79,15 @@ public:
 
 private:
     SequencerState() = default;
+    // When the record `delta` ticks after the one just dispatched is due, and
+    // whether that falls within the millisecond of the firing due at
+    // `firingUs`, so that the same firing dispatches it. False when no delay
+    // can be computed (a division of 0).
+    struct NextDue {
+        std::int64_t deadlineUs = 0;
+        bool sameFiring = false;
+    };
+    bool nextDue(std::int32_t delta, std::int64_t firingUs, NextDue& due);
     void setTempoFromMeta(std::int32_t microsecondsPerQuarter);
     // division x speed x tempo x 0.01, as the first players computed it.
     std::int64_t literalTicksPerMinute() const;

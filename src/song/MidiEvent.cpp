@@ -29,19 +29,8 @@ MidiEvent& MidiEvent::operator=(const MidiEvent& other)
 }
 
 MidiEvent::MidiEvent(MidiEvent&& other) noexcept
-    : kind(other.kind)
-    , delta(other.delta)
-    , data1(other.data1)
-    , duration(other.duration)
-    , velocity(other.velocity)
-    , subtype(other.subtype)
-    , value(other.value)
-    , length(other.length)
-    , channel(other.channel)
-    , heapSize_(std::exchange(other.heapSize_, 0))
 {
-    std::memcpy(inline_, other.inline_, kInlinePayload);  // the inline bytes or the block's address
-    std::fill(std::begin(other.inline_), std::end(other.inline_), std::uint8_t{0});
+    *this = std::move(other);
 }
 
 MidiEvent& MidiEvent::operator=(MidiEvent&& other) noexcept

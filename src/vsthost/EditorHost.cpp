@@ -1,26 +1,26 @@
 #include "vsthost/EditorHost.h"
 
-#include <mutex>
-#include <utility>
+#include "common/InstalledService.h"
 
 namespace sonrigo {
 namespace {
 
-std::mutex hostMutex;
-std::shared_ptr<EditorHost> installedHost;
+InstalledService<EditorHost>& Installed()
+{
+    static InstalledService<EditorHost> installed;
+    return installed;
+}
 
 }  // namespace
 
 void InstallEditorHost(std::shared_ptr<EditorHost> host)
 {
-    std::lock_guard lock(hostMutex);
-    installedHost = std::move(host);
+    Installed().exchange(std::move(host));
 }
 
 std::shared_ptr<EditorHost> CurrentEditorHost()
 {
-    std::lock_guard lock(hostMutex);
-    return installedHost;
+    return Installed().current();
 }
 
 }  // namespace sonrigo

@@ -27,7 +27,9 @@
 #include <vector>
 
 #include "platform/RtMidiOutputSystem.h"
+#include "PlaybackFixture.h"
 #include "playback/MidiControler.h"
+#include "playback/MusicPlayer.h"
 #include "support/CaptureMessages.h"
 #include "support/TempDir.h"
 
@@ -357,6 +359,44 @@ TEST(JackMidiOutput, MessagesReachAJackClientInOrderAndSpacedAsSent)
         ASSERT_LE(afterSent.size(), resets.size());
         EXPECT_EQ(afterSent, std::vector<Bytes>(resets.begin(), resets.begin() + afterSent.size()));
     }
+
+    // A short song through the play controller on the real timer thread:
+    // General MIDI System On, then four notes a sixteenth apart at 240 bpm
+    // (62.5 ms), each released at the next one's start.
+    const std::size_t before = capture->count();
+    InstallMidiOutputSystem(system);
+    auto song = test::MakeSong({test::Tempo(0, 250000), test::NoteOn(0, 60), test::NoteOff(24, 60),
+                                test::NoteOn(0, 62), test::NoteOff(24, 62), test::NoteOn(0, 64),
+                                test::NoteOff(24, 64), test::NoteOn(0, 65), test::NoteOff(24, 65)});
+    std::atomic<bool> ended{false};
+    PlaybackParameters parameters;
+    parameters.song = song.get();
+    parameters.onEnd = [&ended] { ended.store(true); };
+    parameters.onEvent = [](std::int32_t, std::int32_t, MidiEvent*) {};
+    MusicPlayer::instance().startWorker(parameters);
+    for (auto limit = std::chrono::steady_clock::now() + 10s; !ended.load() && std::chrono::steady_clock::now() < limit;)
+        std::this_thread::sleep_for(10ms);
+    EXPECT_TRUE(ended.load());
+    MusicPlayer::instance().shutdown();
+    InstallMidiOutputSystem(nullptr);
+    EXPECT_EQ(messages.take(), std::vector<std::string>{});
+
+    constexpr std::size_t kSong = 1 + 8;
+    EXPECT_TRUE(capture->waitFor(before + kSong, 5000ms));
+    ASSERT_GE(capture->count(), before + kSong);
+    std::vector<Bytes> played;
+    for (std::size_t i = before; i < before + kSong; ++i)
+        played.emplace_back(capture->event(i).bytes.begin(), capture->event(i).bytes.begin() + capture->event(i).size);
+    const std::vector<Bytes> songBytes = {{0xF0, 0x7E, 0x7F, 0x09, 0x01, 0xF7}, {0x90, 60, 100}, {0x80, 60, 0},
+                                           {0x90, 62, 100}, {0x80, 62, 0}, {0x90, 64, 100}, {0x80, 64, 0},
+                                           {0x90, 65, 100}, {0x80, 65, 0}};
+    EXPECT_EQ(played, songBytes);
+    // Three sixteenths from the first note to the last: 187.5 ms, within a
+    // margin for JACK's cycles and a loaded machine.
+    const double notes = MsBetween(capture->event(before + 1), capture->event(before + 7));
+    RecordProperty("song_span_ms", std::to_string(notes));
+    EXPECT_GE(notes, 150.0);
+    EXPECT_LE(notes, 1000.0);
 }
 
 }  // namespace
