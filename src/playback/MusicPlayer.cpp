@@ -20,6 +20,16 @@ constexpr int kStartStepsBeforeGiveUp = 100;  // about 10 s: then "Quit and rest
 constexpr int kStopStepsForPlayer = 30;     // about 3 s
 constexpr int kStopStepsBeforeKill = 20;    // about 2 s
 
+TimerId TimerOf(const CallBackPlayer& player)
+{
+    return player.timer();
+}
+
+TimerId TimerOf(const MidiPlayer&)
+{
+    return MidiPlayer::timer();
+}
+
 }  // namespace
 
 MusicPlayer& MusicPlayer::instance()
@@ -53,13 +63,13 @@ std::int32_t MusicPlayer::play(MidiF0Data* song, PerEventCallback onEvent, std::
     SequencerState& state = SequencerState::instance();
 
     const std::lock_guard<std::mutex> lock(slotsMutex_);
-    if (song == nullptr) {
-        callBackPlayerSlot_ = onEvent ? Slot::Attempted : Slot::Empty;
-        midiPlayerSlot_ = onEvent ? midiPlayerSlot_ : Slot::Attempted;
-        state.playing.store(0);
-        return 0;
-    }
-    if (onEvent) {
+    // A player still here belongs to a worker given up on ("Quit and
+    // restart!"): it goes first, with its timer and its output device, so that
+    // it cannot later close the new player's device under it.
+    destroyPlayer(callBackPlayer_, callBackPlayerSlot_);
+    destroyPlayer(midiPlayer_, midiPlayerSlot_);
+    const bool withCallback = static_cast<bool>(onEvent);
+    if (song != nullptr && withCallback) {
         callbackMarker_.store(true);
         if (onEnd)
             callBackPlayer_ = std::make_unique<CallBackPlayer>(*song, kDefaultDevice, std::move(onEnd),
@@ -68,23 +78,32 @@ std::int32_t MusicPlayer::play(MidiF0Data* song, PerEventCallback onEvent, std::
             callBackPlayer_ = std::make_unique<CallBackPlayer>(*song, kDefaultDevice, std::move(onEvent), tickBase,
                                                                startTick, endTick);
         callBackPlayerSlot_ = Slot::Live;
-    } else {
+    } else if (song != nullptr) {
         midiPlayer_ = std::make_unique<MidiPlayer>(*song, kDefaultDevice);
         midiPlayerSlot_ = Slot::Live;
-        callBackPlayer_.reset();
-        callBackPlayerSlot_ = Slot::Empty;
-        callbackMarker_.store(false);
     }
-    if (state.deviceOpen())
+    if (song != nullptr && state.deviceOpen())
         return 1;
-    if (callbackMarker_.load()) {
-        callBackPlayer_.reset();
+    if (withCallback) {
+        destroyPlayer(callBackPlayer_, callBackPlayerSlot_);
         callBackPlayerSlot_ = Slot::Attempted;
     } else {
-        midiPlayer_.reset();
+        destroyPlayer(midiPlayer_, midiPlayerSlot_);
         midiPlayerSlot_ = Slot::Attempted;
     }
+    state.playing.store(0);
     return 0;
+}
+
+template <typename Player>
+void MusicPlayer::destroyPlayer(std::unique_ptr<Player>& player, Slot& slot)
+{
+    if (player) {
+        // Waits for a callback still running: the player may be gone after.
+        CurrentTimerService()->kill(TimerOf(*player));
+        player.reset();
+    }
+    slot = Slot::Empty;
 }
 
 void MusicPlayer::requestStop()
@@ -135,18 +154,11 @@ void MusicPlayer::waitForEnd(const PlaybackParameters& parameters)
 void MusicPlayer::releasePlayer()
 {
     const std::lock_guard<std::mutex> lock(slotsMutex_);
-    TimerService& timers = *CurrentTimerService();
     if (callbackMarker_.load()) {
-        if (callBackPlayer_)
-            timers.kill(callBackPlayer_->timer());  // waits for a callback still finishing
-        callBackPlayer_.reset();
-        callBackPlayerSlot_ = Slot::Empty;
+        destroyPlayer(callBackPlayer_, callBackPlayerSlot_);
         callbackMarker_.store(false);
     } else {
-        if (midiPlayer_)
-            timers.kill(MidiPlayer::timer());
-        midiPlayer_.reset();
-        midiPlayerSlot_ = Slot::Empty;
+        destroyPlayer(midiPlayer_, midiPlayerSlot_);
     }
 }
 
