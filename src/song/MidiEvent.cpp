@@ -28,38 +28,11 @@ MidiEvent& MidiEvent::operator=(const MidiEvent& other)
     return *this;
 }
 
-MidiEvent::MidiEvent(MidiEvent&& other) noexcept
+void MidiEvent::freeHeapBlock()
 {
-    *this = std::move(other);
-}
-
-MidiEvent& MidiEvent::operator=(MidiEvent&& other) noexcept
-{
-    if (this != &other) {
-        releaseBlock();
-        kind = other.kind;
-        delta = other.delta;
-        data1 = other.data1;
-        duration = other.duration;
-        velocity = other.velocity;
-        subtype = other.subtype;
-        value = other.value;
-        length = other.length;
-        channel = other.channel;
-        heapSize_ = std::exchange(other.heapSize_, 0);
-        std::memcpy(inline_, other.inline_, kInlinePayload);
-        std::fill(std::begin(other.inline_), std::end(other.inline_), std::uint8_t{0});
-    }
-    return *this;
-}
-
-void MidiEvent::releaseBlock()
-{
-    if (onHeap()) {
-        FreeBlock(heap_);
-        heapSize_ = 0;
-        std::fill(std::begin(inline_), std::end(inline_), std::uint8_t{0});
-    }
+    FreeBlock(heap_);
+    heapSize_ = 0;
+    std::fill(std::begin(inline_), std::end(inline_), std::uint8_t{0});
 }
 
 void MidiEvent::replaceWithBlock(std::size_t n)

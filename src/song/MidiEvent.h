@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <span>
 
 #include "common/ZeroedBlock.h"
@@ -59,8 +60,17 @@ public:
     // first replaces the own buffer by one of exactly that length) and the
     // other fields. A smaller payload keeps the buffer it has.
     MidiEvent& operator=(const MidiEvent& other);
-    MidiEvent(MidiEvent&& other) noexcept;
-    MidiEvent& operator=(MidiEvent&& other) noexcept;
+    // Moves are the lists' daily work (every insertion and merge moves
+    // records), so they stay inline: the fields, and the block, if any.
+    MidiEvent(MidiEvent&& other) noexcept { takeFrom(other); }
+    MidiEvent& operator=(MidiEvent&& other) noexcept
+    {
+        if (this != &other) {
+            releaseBlock();
+            takeFrom(other);
+        }
+        return *this;
+    }
     ~MidiEvent() { releaseBlock(); }
 
     // Replaces the payload by a fresh zero-filled buffer of n bytes; the old
@@ -102,7 +112,30 @@ private:
     // Replaces the storage by a zero-filled heap block of n bytes (n > 0), or
     // by the zeroed inline bytes when the block cannot be had (or n is 0).
     void replaceWithBlock(std::size_t n);
-    void releaseBlock();
+    void releaseBlock()
+    {
+        if (onHeap())
+            freeHeapBlock();
+    }
+    void freeHeapBlock();
+    void takeFrom(MidiEvent& other) noexcept
+    {
+        kind = other.kind;
+        delta = other.delta;
+        data1 = other.data1;
+        duration = other.duration;
+        velocity = other.velocity;
+        subtype = other.subtype;
+        value = other.value;
+        length = other.length;
+        channel = other.channel;
+        heapSize_ = other.heapSize_;
+        std::memcpy(inline_, other.inline_, kInlinePayload);  // the inline bytes or the block's address
+        if (other.heapSize_ != 0) {
+            other.heapSize_ = 0;
+            std::memset(other.inline_, 0, kInlinePayload);
+        }
+    }
 
     // A record is copied and moved millions of times in a load, so it is kept
     // at 48 bytes: the payload is either the inline bytes or, once more is
