@@ -107,7 +107,10 @@ std::string writeWav(const std::string& path, const std::vector<std::int16_t>& s
 {
     const std::filesystem::path target(path);
     const std::filesystem::path folder = target.has_parent_path() ? target.parent_path() : ".";
-    std::string temp = (folder / ("." + target.filename().string() + ".XXXXXX")).string();
+    std::string hidden = ".";
+    hidden += target.filename().string();
+    hidden += ".XXXXXX";
+    std::string temp = (folder / hidden).string();
     const int fd = ::mkstemp(temp.data());
     if (fd < 0)
         return std::strerror(errno);
