@@ -16,7 +16,8 @@ namespace {
 
 // Every block starts with this header; the caller's memory follows it.
 struct alignas(64) BlockHeader {
-    std::size_t mapped = 0;  // bytes of the whole mapping, header included
+    std::size_t mapped = 0;  // bytes of the whole block, header included
+    bool inSlab = false;     // carved from the slab: never unmapped on its own
 };
 
 constexpr std::size_t kGranule = std::size_t{64} * 1024;
@@ -26,6 +27,11 @@ constexpr std::size_t kHugePage = std::size_t{2} * 1024 * 1024;
 // this bounds what a player holds between loads.
 constexpr std::size_t kMaxCachedBytes = std::size_t{64} * 1024 * 1024;
 constexpr std::size_t kMaxCachedBlocks = 160;
+// Blocks smaller than a huge page (the track lists of a many-track song) are
+// carved from one region that asks for huge pages, so that their first touch
+// costs one fault per 2 MB too. Its size bounds what they can take; beyond it
+// they are mapped one by one.
+constexpr std::size_t kSlabBytes = std::size_t{64} * 1024 * 1024;
 
 std::size_t MappedSizeFor(std::size_t bytes)
 {
@@ -71,21 +77,37 @@ void UnmapBlock(void* block, std::size_t mapped) noexcept
 #endif
 }
 
+// The best block in `blocks` for `mapped` bytes: at least that long and not
+// much longer (a block far too big would hold pages the new owner never uses).
+std::vector<BlockHeader*>::iterator BestFit(std::vector<BlockHeader*>& blocks, std::size_t mapped)
+{
+    auto best = blocks.end();
+    for (auto it = blocks.begin(); it != blocks.end(); ++it) {
+        const std::size_t size = (*it)->mapped;
+        if (size >= mapped && size - mapped <= mapped / 4 && (best == blocks.end() || size < (*best)->mapped))
+            best = it;
+    }
+    return best;
+}
+
 class Pool {
 public:
+    // The slab stays mapped to the end: blocks carved from it may still be
+    // owned by objects destroyed after the pool.
     ~Pool() { trim(); }
 
-    // A kept block at least `mapped` long and not much longer (a block far too
-    // big would hold pages the new owner never uses), or null.
+    // A kept block that fits, or null.
     BlockHeader* takeCached(std::size_t mapped)
     {
         const std::lock_guard<std::mutex> lock(mutex_);
-        auto best = cached_.end();
-        for (auto it = cached_.begin(); it != cached_.end(); ++it) {
-            const std::size_t size = (*it)->mapped;
-            if (size >= mapped && size - mapped <= mapped / 4 && (best == cached_.end() || size < (*best)->mapped))
-                best = it;
+        if (auto it = BestFit(slabFree_, mapped); it != slabFree_.end()) {
+            BlockHeader* header = *it;
+            slabFree_.erase(it);
+            slabResidentBytes_ -= std::min(slabResidentBytes_, header->mapped);
+            ++slabInUse_;
+            return header;
         }
+        auto best = BestFit(cached_, mapped);
         if (best == cached_.end())
             return nullptr;
         BlockHeader* header = *best;
@@ -94,8 +116,44 @@ public:
         return header;
     }
 
+    // A new block from the slab for a block smaller than a huge page, or null.
+    BlockHeader* carve(std::size_t mapped)
+    {
+#if defined(__unix__)
+        if (mapped >= kHugePage)
+            return nullptr;
+        const std::lock_guard<std::mutex> lock(mutex_);
+        if (!slabTried_) {
+            slabTried_ = true;
+            slab_ = static_cast<std::uint8_t*>(MapBlock(kSlabBytes));
+        }
+        if (slab_ == nullptr || kSlabBytes - slabUsed_ < mapped)
+            return nullptr;
+        auto* header = new (slab_ + slabUsed_) BlockHeader{mapped, true};
+        slabUsed_ += mapped;
+        ++slabInUse_;
+        return header;
+#else
+        (void)mapped;
+        return nullptr;
+#endif
+    }
+
     void keep(BlockHeader* header) noexcept
     {
+        if (header->inSlab) {
+            // Slab blocks stay for the next request of their size; their
+            // pages go back to the system only on trim.
+            const std::lock_guard<std::mutex> lock(mutex_);
+            --slabInUse_;
+            try {
+                slabFree_.push_back(header);
+                slabResidentBytes_ += header->mapped;
+            } catch (const std::bad_alloc&) {
+                // Lost to reuse: its pages stay in the slab until the process ends.
+            }
+            return;
+        }
         std::vector<BlockHeader*> dropped;
         {
             const std::lock_guard<std::mutex> lock(mutex_);
@@ -125,6 +183,27 @@ public:
             const std::lock_guard<std::mutex> lock(mutex_);
             dropped.swap(cached_);
             cachedBytes_ = 0;
+#if defined(__unix__)
+            if (slab_ != nullptr && slabInUse_ == 0) {
+                // Nothing lives in the slab: it goes whole, and the next
+                // small block starts a fresh one.
+                munmap(slab_, kSlabBytes);
+                slab_ = nullptr;
+                slabTried_ = false;
+                slabUsed_ = 0;
+                slabFree_.clear();
+            } else {
+                // The free slab blocks keep their place; their pages are
+                // dropped (the header's page comes back zeroed, so it is
+                // written again).
+                for (BlockHeader* block : slabFree_) {
+                    const BlockHeader saved = *block;
+                    madvise(block, saved.mapped, MADV_DONTNEED);
+                    *block = saved;
+                }
+            }
+            slabResidentBytes_ = 0;
+#endif
         }
         for (BlockHeader* block : dropped)
             UnmapBlock(block, block->mapped);
@@ -133,13 +212,19 @@ public:
     std::size_t cachedBytes() const noexcept
     {
         const std::lock_guard<std::mutex> lock(mutex_);
-        return cachedBytes_;
+        return cachedBytes_ + slabResidentBytes_;
     }
 
 private:
     mutable std::mutex mutex_;
     std::vector<BlockHeader*> cached_;
     std::size_t cachedBytes_ = 0;
+    std::uint8_t* slab_ = nullptr;
+    std::size_t slabUsed_ = 0;
+    bool slabTried_ = false;
+    std::vector<BlockHeader*> slabFree_;
+    std::size_t slabInUse_ = 0;          // slab blocks handed out and not given back
+    std::size_t slabResidentBytes_ = 0;  // free slab blocks' bytes not yet trimmed
 };
 
 Pool& ThePool()
@@ -156,6 +241,8 @@ void* LargeBlockPool::allocate(std::size_t bytes)
         throw std::bad_alloc();
     const std::size_t mapped = MappedSizeFor(bytes);
     BlockHeader* header = ThePool().takeCached(mapped);
+    if (header == nullptr)
+        header = ThePool().carve(mapped);
     if (header == nullptr) {
         header = static_cast<BlockHeader*>(MapBlock(mapped));
         if (header == nullptr) {
@@ -164,7 +251,7 @@ void* LargeBlockPool::allocate(std::size_t bytes)
             if (header == nullptr)
                 throw std::bad_alloc();
         }
-        header->mapped = mapped;
+        *header = BlockHeader{mapped, false};
     }
     return header + 1;
 }

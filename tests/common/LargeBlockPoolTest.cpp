@@ -27,10 +27,21 @@ TEST(LargeBlockPool, ReusesFreedBlocksOfAboutTheRightSize)
     void* again = LargeBlockPool::allocate(3 * kMiB - 4096);
     EXPECT_EQ(again, first);
     EXPECT_EQ(reinterpret_cast<std::uintptr_t>(again) % 64, 0u);
+    // Blocks under a huge page come from one shared region and are reused
+    // the same way.
+    void* track = LargeBlockPool::allocate(512 * 1024);
+    std::memset(track, 0x33, 512 * 1024);
+    LargeBlockPool::release(track);
+    EXPECT_EQ(LargeBlockPool::allocate(500 * 1024), track);
+    LargeBlockPool::release(track);
     LargeBlockPool::release(small);
     LargeBlockPool::release(again);
     LargeBlockPool::trim();
     EXPECT_EQ(LargeBlockPool::cachedBytes(), 0u);
+    void* fresh = LargeBlockPool::allocate(512 * 1024);
+    std::memset(fresh, 0x44, 512 * 1024);
+    LargeBlockPool::release(fresh);
+    LargeBlockPool::trim();
 }
 
 // Lists that cross the pool's threshold while growing keep their contents.
