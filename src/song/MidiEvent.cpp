@@ -11,20 +11,12 @@ MidiEvent& MidiEvent::operator=(const MidiEvent& other)
 {
     if (this == &other)
         return *this;
-    channel = other.channel;
-    delta = other.delta;
     if (other.length >= static_cast<std::int32_t>(kDefaultPayloadSize))
         replaceWithBlock(static_cast<std::size_t>(other.length));
     const std::span<const std::uint8_t> source = other.payloadBytes();
     const std::span<std::uint8_t> target = writablePayload(source.size());
     std::copy_n(source.begin(), target.size(), target.begin());
-    length = other.length;
-    kind = other.kind;
-    data1 = other.data1;
-    duration = other.duration;
-    velocity = other.velocity;
-    subtype = other.subtype;
-    value = other.value;
+    copyFields(other);
     return *this;
 }
 

@@ -118,7 +118,8 @@ private:
             freeHeapBlock();
     }
     void freeHeapBlock();
-    void takeFrom(MidiEvent& other) noexcept
+    // Every public field; the payload is the caller's.
+    void copyFields(const MidiEvent& other) noexcept
     {
         kind = other.kind;
         delta = other.delta;
@@ -129,6 +130,10 @@ private:
         value = other.value;
         length = other.length;
         channel = other.channel;
+    }
+    void takeFrom(MidiEvent& other) noexcept
+    {
+        copyFields(other);
         heapSize_ = other.heapSize_;
         std::memcpy(inline_, other.inline_, kInlinePayload);  // the inline bytes or the block's address
         if (other.heapSize_ != 0) {
