@@ -55,6 +55,30 @@ bool JackServerRunning()
     return true;
 }
 
+// RtMidi connects its JACK port to the destination as it opens it, but
+// messages sent before the connection has reached the server's graph are
+// dropped, and the first one sent is General MIDI System On, at every start.
+// Waits until the destination reports the connection (at most half a second)
+// and then one period more, so that the next cycle carries what is sent.
+void AwaitJackConnection(const std::string& destination)
+{
+    constexpr auto kLimit = std::chrono::milliseconds(500);
+    SilenceJack();
+    jack_status_t status{};
+    jack_client_t* client = jack_client_open("sonrigo-connect", JackNoStartServer, &status);
+    if (client == nullptr)
+        return;
+    if (jack_port_t* port = jack_port_by_name(client, destination.c_str())) {
+        const auto deadline = std::chrono::steady_clock::now() + kLimit;
+        while (jack_port_connected(port) <= 0 && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        const jack_nframes_t rate = jack_get_sample_rate(client);
+        if (rate > 0)
+            std::this_thread::sleep_for(std::chrono::microseconds(std::int64_t{jack_get_buffer_size(client)} * 1'000'000 / rate));
+    }
+    jack_client_close(client);
+}
+
 bool AlsaSequencerPresent()
 {
     return access("/dev/snd/seq", R_OK | W_OK) == 0;
@@ -243,6 +267,8 @@ std::unique_ptr<MidiOutputPort> RtMidiOutputSystem::open(int deviceId)
         const bool opened = api.connection->run([&](RtMidiOut& midi) { midi.openPort(port, kOutputPortName); });
         if (!opened || !api.connection->midi().isPortOpen())
             return nullptr;
+        if (api.api == RtMidi::UNIX_JACK)
+            AwaitJackConnection(api.names[index]);
         return std::make_unique<RtMidiPort>(std::move(api.connection), api.api);
     }
     return nullptr;
