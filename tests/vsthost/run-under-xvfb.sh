@@ -6,4 +6,4 @@ if ! command -v xvfb-run >/dev/null 2>&1 || ! command -v Xvfb >/dev/null 2>&1; t
     exit 77
 fi
 # -a: the first free display number, so that parallel test runs do not meet.
-exec xvfb-run -a -s "-screen 0 1024x768x24 -nolisten tcp" "$@"
+exec xvfb-run -a -s "-screen 0 1024x768x24 -nolisten tcp -noreset" "$@"
