@@ -1,5 +1,7 @@
 #include "playback/MusicPlayer.h"
 
+#include <optional>
+
 #include "common/ErrorTexts.h"
 #include "playback/CallBackPlayer.h"
 #include "playback/MidiPlayer.h"
@@ -28,6 +30,18 @@ TimerId TimerOf(const CallBackPlayer& player)
 TimerId TimerOf(const MidiPlayer&)
 {
     return MidiPlayer::timer();
+}
+
+// Kills the player's timer, waiting for a callback still running, then
+// destroys the player, which closes the output device. Called without the
+// slots' lock: a running callback may ask the controller things.
+template <typename Player>
+void DestroyPlayer(std::unique_ptr<Player> player)
+{
+    if (!player)
+        return;
+    CurrentTimerService()->kill(TimerOf(*player));
+    player.reset();
 }
 
 }  // namespace
@@ -62,48 +76,53 @@ std::int32_t MusicPlayer::play(MidiF0Data* song, PerEventCallback onEvent, std::
         ReportError(MusicPlayerError::Internal);
     SequencerState& state = SequencerState::instance();
 
-    const std::lock_guard<std::mutex> lock(slotsMutex_);
     // A player still here belongs to a worker given up on ("Quit and
     // restart!"): it goes first, with its timer and its output device, so that
     // it cannot later close the new player's device under it.
-    destroyPlayer(callBackPlayer_, callBackPlayerSlot_);
-    destroyPlayer(midiPlayer_, midiPlayerSlot_);
+    std::unique_ptr<CallBackPlayer> oldCallBackPlayer;
+    std::unique_ptr<MidiPlayer> oldMidiPlayer;
+    {
+        const std::lock_guard<std::mutex> lock(slotsMutex_);
+        oldCallBackPlayer = std::move(callBackPlayer_);
+        oldMidiPlayer = std::move(midiPlayer_);
+        callBackPlayerSlot_ = Slot::Empty;
+        midiPlayerSlot_ = Slot::Empty;
+    }
+    DestroyPlayer(std::move(oldCallBackPlayer));
+    DestroyPlayer(std::move(oldMidiPlayer));
+
     const bool withCallback = static_cast<bool>(onEvent);
-    if (song != nullptr && withCallback) {
-        callbackMarker_.store(true);
-        if (onEnd)
-            callBackPlayer_ = std::make_unique<CallBackPlayer>(*song, kDefaultDevice, std::move(onEnd),
-                                                               std::move(onEvent), tickBase, startTick, endTick);
-        else
-            callBackPlayer_ = std::make_unique<CallBackPlayer>(*song, kDefaultDevice, std::move(onEvent), tickBase,
-                                                               startTick, endTick);
-        callBackPlayerSlot_ = Slot::Live;
-    } else if (song != nullptr) {
-        midiPlayer_ = std::make_unique<MidiPlayer>(*song, kDefaultDevice);
-        midiPlayerSlot_ = Slot::Live;
+    std::unique_ptr<CallBackPlayer> failedCallBackPlayer;
+    std::unique_ptr<MidiPlayer> failedMidiPlayer;
+    {
+        const std::lock_guard<std::mutex> lock(slotsMutex_);
+        if (song != nullptr && withCallback) {
+            callbackMarker_.store(true);
+            if (onEnd)
+                callBackPlayer_ = std::make_unique<CallBackPlayer>(*song, kDefaultDevice, std::move(onEnd),
+                                                                   std::move(onEvent), tickBase, startTick, endTick);
+            else
+                callBackPlayer_ = std::make_unique<CallBackPlayer>(*song, kDefaultDevice, std::move(onEvent),
+                                                                   tickBase, startTick, endTick);
+            callBackPlayerSlot_ = Slot::Live;
+        } else if (song != nullptr) {
+            midiPlayer_ = std::make_unique<MidiPlayer>(*song, kDefaultDevice);
+            midiPlayerSlot_ = Slot::Live;
+        }
+        if (song != nullptr && state.deviceOpen())
+            return 1;
+        if (withCallback) {
+            failedCallBackPlayer = std::move(callBackPlayer_);
+            callBackPlayerSlot_ = Slot::Attempted;
+        } else {
+            failedMidiPlayer = std::move(midiPlayer_);
+            midiPlayerSlot_ = Slot::Attempted;
+        }
     }
-    if (song != nullptr && state.deviceOpen())
-        return 1;
-    if (withCallback) {
-        destroyPlayer(callBackPlayer_, callBackPlayerSlot_);
-        callBackPlayerSlot_ = Slot::Attempted;
-    } else {
-        destroyPlayer(midiPlayer_, midiPlayerSlot_);
-        midiPlayerSlot_ = Slot::Attempted;
-    }
+    DestroyPlayer(std::move(failedCallBackPlayer));
+    DestroyPlayer(std::move(failedMidiPlayer));
     state.playing.store(0);
     return 0;
-}
-
-template <typename Player>
-void MusicPlayer::destroyPlayer(std::unique_ptr<Player>& player, Slot& slot)
-{
-    if (player) {
-        // Waits for a callback still running: the player may be gone after.
-        CurrentTimerService()->kill(TimerOf(*player));
-        player.reset();
-    }
-    slot = Slot::Empty;
 }
 
 void MusicPlayer::requestStop()
@@ -114,24 +133,29 @@ void MusicPlayer::requestStop()
 
 void MusicPlayer::killTimer()
 {
-    const std::lock_guard<std::mutex> lock(slotsMutex_);
-    TimerService& timers = *CurrentTimerService();
-    auto killAll = [&](auto currentTimer) {
-        // A callback running while it is killed may have set its next timer.
-        for (TimerId id = currentTimer(); id != 0;) {
-            timers.kill(id);
-            const TimerId next = currentTimer();
-            if (next == id)
-                break;
-            id = next;
-        }
+    // The live player's timer is read under the lock and killed outside it:
+    // kill waits for a callback that is running, and a callback may ask the
+    // controller things.
+    auto liveTimer = [this]() -> std::optional<TimerId> {
+        const std::lock_guard<std::mutex> lock(slotsMutex_);
+        if (midiPlayerSlot_ == Slot::Live)
+            return MidiPlayer::timer();
+        if (callBackPlayerSlot_ == Slot::Live && callBackPlayer_)
+            return callBackPlayer_->timer();
+        return std::nullopt;
     };
-    if (midiPlayerSlot_ == Slot::Live)
-        killAll([] { return MidiPlayer::timer(); });
-    else if (callBackPlayerSlot_ == Slot::Live)
-        killAll([this] { return callBackPlayer_->timer(); });
-    else
+    std::optional<TimerId> id = liveTimer();
+    if (!id)
         return;
+    TimerService& timers = *CurrentTimerService();
+    // A callback running while it is killed may have set its next timer.
+    while (*id != 0) {
+        timers.kill(*id);
+        const std::optional<TimerId> next = liveTimer();
+        if (!next || *next == *id)
+            break;
+        id = next;
+    }
     SequencerState::instance().playing.store(0);
 }
 
@@ -153,13 +177,21 @@ void MusicPlayer::waitForEnd(const PlaybackParameters& parameters)
 
 void MusicPlayer::releasePlayer()
 {
-    const std::lock_guard<std::mutex> lock(slotsMutex_);
-    if (callbackMarker_.load()) {
-        destroyPlayer(callBackPlayer_, callBackPlayerSlot_);
-        callbackMarker_.store(false);
-    } else {
-        destroyPlayer(midiPlayer_, midiPlayerSlot_);
+    std::unique_ptr<CallBackPlayer> callBackPlayer;
+    std::unique_ptr<MidiPlayer> midiPlayer;
+    {
+        const std::lock_guard<std::mutex> lock(slotsMutex_);
+        if (callbackMarker_.load()) {
+            callBackPlayer = std::move(callBackPlayer_);
+            callBackPlayerSlot_ = Slot::Empty;
+            callbackMarker_.store(false);
+        } else {
+            midiPlayer = std::move(midiPlayer_);
+            midiPlayerSlot_ = Slot::Empty;
+        }
     }
+    DestroyPlayer(std::move(callBackPlayer));
+    DestroyPlayer(std::move(midiPlayer));
 }
 
 void MusicPlayer::runWorker(const PlaybackParameters& parameters)

@@ -70,10 +70,7 @@ private:
     void runWorker(const PlaybackParameters& parameters);
     void joinFinishedWorker();
     void clearAttemptedSlots();
-    // Kills the player's timer, destroys it (closing the output device) and
-    // empties its slot. With slotsMutex_ held.
-    template <typename Player>
-    void destroyPlayer(std::unique_ptr<Player>& player, Slot& slot);
+
 
     std::atomic<std::int32_t> idle_{1};
     std::atomic<bool> callbackMarker_{false};
