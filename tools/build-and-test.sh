@@ -75,7 +75,8 @@ for name in "${builds[@]}"; do
     cmake -S "$top" -B "$dir" -G Ninja -DSONRIGO_WERROR=ON "${opts[@]}" >/dev/null
     cmake --build "$dir" -j "$jobs"
     log="$dir/ctest.log"
-    ctest --test-dir "$dir" --output-on-failure -j "$jobs" | tee "$log"
+    # A test that hangs fails after ten minutes instead of stalling the run.
+    ctest --test-dir "$dir" --output-on-failure --timeout 600 -j "$jobs" | tee "$log"
     ran=$(sed -n 's/.*tests failed out of \([0-9]*\).*/\1/p' "$log" | tail -n 1)
     total_passed=$((total_passed + ${ran:-0}))
 done

@@ -13,6 +13,7 @@
 #include <utility>
 
 #include "common/InstalledService.h"
+#include "platform/JackServerPresence.h"
 
 namespace sonrigo {
 namespace {
@@ -46,6 +47,8 @@ void SilenceJack()
 // callback can be set, so an API that cannot start is detected beforehand.
 bool JackServerRunning()
 {
+    if (!JackServerMayBeRunning())
+        return false;
     SilenceJack();
     jack_status_t status{};
     jack_client_t* client = jack_client_open("sonrigo-probe", JackNoStartServer, &status);
@@ -63,6 +66,8 @@ bool JackServerRunning()
 void AwaitJackConnection(const std::string& destination)
 {
     constexpr auto kLimit = std::chrono::milliseconds(500);
+    if (!JackServerMayBeRunning())
+        return;
     SilenceJack();
     jack_status_t status{};
     jack_client_t* client = jack_client_open("sonrigo-connect", JackNoStartServer, &status);

@@ -102,7 +102,7 @@ std::filesystem::path FindJackd()
 }
 
 // jackd with the dummy driver, its output in a log file; stopped (SIGTERM,
-// then SIGKILL) when the object goes.
+// then after 20 s SIGKILL) when the object goes.
 class JackServer {
 public:
     JackServer(const std::filesystem::path& jackd, const std::string& name, const std::filesystem::path& log)
@@ -139,8 +139,10 @@ public:
     {
         if (pid_ <= 0 || exited())
             return;
+        // A server killed while it writes its metadata database leaves a lock
+        // that hangs every later JACK client, so it gets a long time to quit.
         ::kill(pid_, SIGTERM);
-        for (int i = 0; i < 100 && !exited(); ++i)
+        for (int i = 0; i < 400 && !exited(); ++i)
             std::this_thread::sleep_for(50ms);
         if (!exited()) {
             ::kill(pid_, SIGKILL);
