@@ -1,47 +1,22 @@
 #include "platform/ThreadTimerService.h"
 
-#include <pthread.h>
-#include <sched.h>
 #include <sys/prctl.h>
-#include <sys/resource.h>
 
 #include <algorithm>
 #include <chrono>
+
+#include "platform/ThreadPriority.h"
 
 namespace sonrigo {
 
 namespace {
 
-// High enough to run ahead of ordinary desktop work, low enough to stay under
-// the audio servers' threads (JACK's default is 80 and above, PipeWire's 88).
+// High enough to run ahead of ordinary desktop work and of the audio render
+// thread, low enough to stay under the audio servers' threads.
 constexpr int kRealTimePriority = 70;
 
 // The service whose timer thread the current thread is, if any.
 thread_local const ThreadTimerService* tTimerThreadOf = nullptr;
-
-bool TrySchedFifo(pthread_t thread, int priority)
-{
-    sched_param param{};
-    param.sched_priority = priority;
-    return pthread_setschedparam(thread, SCHED_FIFO, &param) == 0;
-}
-
-// SCHED_FIFO at kRealTimePriority, or at the highest priority RLIMIT_RTPRIO
-// allows a user without CAP_SYS_NICE; false when neither is granted.
-bool RaiseToRealTime(pthread_t thread)
-{
-    const int lowest = sched_get_priority_min(SCHED_FIFO);
-    const int highest = sched_get_priority_max(SCHED_FIFO);
-    if (lowest < 0 || highest < lowest)
-        return false;
-    if (TrySchedFifo(thread, std::clamp(kRealTimePriority, lowest, highest)))
-        return true;
-    rlimit limit{};
-    if (getrlimit(RLIMIT_RTPRIO, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY)
-        return false;
-    const auto allowed = static_cast<int>(std::min<rlim_t>(limit.rlim_cur, static_cast<rlim_t>(highest)));
-    return allowed >= lowest && allowed < kRealTimePriority && TrySchedFifo(thread, allowed);
-}
 
 std::chrono::steady_clock::time_point ToTimePoint(std::int64_t us)
 {
@@ -53,7 +28,7 @@ std::chrono::steady_clock::time_point ToTimePoint(std::int64_t us)
 ThreadTimerService::ThreadTimerService()
 {
     thread_ = std::thread([this] { run(); });
-    realTime_.store(RaiseToRealTime(thread_.native_handle()), std::memory_order_relaxed);
+    realTime_.store(RaiseToRealTime(thread_.native_handle(), kRealTimePriority), std::memory_order_relaxed);
 }
 
 ThreadTimerService::~ThreadTimerService()

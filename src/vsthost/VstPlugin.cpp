@@ -210,6 +210,12 @@ void VstPlugin::flushEvents()
     pendingEvents_->numEvents = 0;
 }
 
+void VstPlugin::discardEvents()
+{
+    if (pendingEvents_ != nullptr)
+        pendingEvents_->numEvents = 0;
+}
+
 std::int32_t VstPlugin::pendingEventCount() const
 {
     return pendingEvents_ != nullptr ? pendingEvents_->numEvents : 0;

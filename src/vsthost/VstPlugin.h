@@ -47,6 +47,8 @@ public:
     // next flushEvents); beyond maxEvents the event is not added.
     void addEvent(vst::VstMidiEvent* event);
     void flushEvents();
+    // Forgets the queued events without handing them to the plug-in.
+    void discardEvents();
     void process(std::int32_t frames);
 
     // The texts are cut to 31 characters (parameter strings), 24 (program

@@ -4,24 +4,16 @@
 #include <gtest/gtest.h>
 #include <jack/jack.h>
 #include <jack/midiport.h>
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/prctl.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <array>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <sstream>
 #include <memory>
-#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -31,6 +23,8 @@
 #include "playback/MidiControler.h"
 #include "playback/MusicPlayer.h"
 #include "support/CaptureMessages.h"
+#include "support/JackServerProcess.h"
+#include "support/ScopedEnv.h"
 #include "support/TempDir.h"
 
 // libjack's ring buffer (RtMidi's queue to its JACK thread) is single-producer,
@@ -48,123 +42,8 @@ namespace {
 using namespace std::chrono_literals;
 using Bytes = std::vector<std::uint8_t>;
 
-constexpr jack_nframes_t kSampleRate = 44100;
 constexpr auto kServerStartLimit = 5s;
 constexpr auto kSpacing = 20ms;
-
-// Sets an environment variable for the test's lifetime.
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const std::string& value) : name_(name)
-    {
-        if (const char* old = std::getenv(name))
-            old_ = old;
-        ::setenv(name, value.c_str(), 1);
-    }
-    ~ScopedEnv()
-    {
-        if (old_)
-            ::setenv(name_, old_->c_str(), 1);
-        else
-            ::unsetenv(name_);
-    }
-    ScopedEnv(const ScopedEnv&) = delete;
-    ScopedEnv& operator=(const ScopedEnv&) = delete;
-
-private:
-    const char* name_;
-    std::optional<std::string> old_;
-};
-
-// Unique to this test binary, yet the same at every run: jack2 keeps a small
-// table of servers and frees an entry only for a server of the same name, so
-// the entry of a run that died is taken back by the next one.
-std::string ServerName()
-{
-    std::error_code ignored;
-    const std::string self = std::filesystem::read_symlink("/proc/self/exe", ignored).string();
-    return "sonrigo-test-" + std::to_string(std::hash<std::string>{}(self) % 1000000);
-}
-
-std::filesystem::path FindJackd()
-{
-    const char* path = std::getenv("PATH");
-    std::string dirs = path != nullptr ? path : "/usr/bin:/bin";
-    std::size_t start = 0;
-    while (start <= dirs.size()) {
-        const std::size_t end = std::min(dirs.find(':', start), dirs.size());
-        const std::filesystem::path candidate = std::filesystem::path(dirs.substr(start, end - start)) / "jackd";
-        if (::access(candidate.c_str(), X_OK) == 0)
-            return candidate;
-        start = end + 1;
-    }
-    return {};
-}
-
-// jackd with the dummy driver, its output in a log file; stopped (SIGTERM,
-// then after 20 s SIGKILL) when the object goes.
-class JackServer {
-public:
-    JackServer(const std::filesystem::path& jackd, const std::string& name, const std::filesystem::path& log)
-    {
-        const std::string rate = std::to_string(kSampleRate);
-        // Synchronous, with a long client timeout: on a loaded machine the
-        // server waits for the clients instead of dropping their cycle's MIDI.
-        std::vector<std::string> args = {jackd.string(), "--no-realtime", "--sync", "--timeout", "5000", "--name",
-                                         name, "-d", "dummy", "-r", rate, "-p", "256"};
-        std::vector<char*> argv;
-        for (std::string& a : args)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
-        const pid_t parent = ::getpid();
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            // Only async-signal-safe calls until exec. The server must not
-            // outlive a test process that dies without running destructors
-            // (a sanitizer stopping it): jack2 allows only a few servers at once.
-            ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-            if (::getppid() != parent)
-                ::_exit(127);
-            const int fd = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            if (fd >= 0) {
-                ::dup2(fd, STDOUT_FILENO);
-                ::dup2(fd, STDERR_FILENO);
-            }
-            ::execv(argv[0], argv.data());
-            ::_exit(127);
-        }
-    }
-
-    ~JackServer()
-    {
-        if (pid_ <= 0 || exited())
-            return;
-        // A server killed while it writes its metadata database leaves a lock
-        // that hangs every later JACK client, so it gets a long time to quit.
-        ::kill(pid_, SIGTERM);
-        for (int i = 0; i < 400 && !exited(); ++i)
-            std::this_thread::sleep_for(50ms);
-        if (!exited()) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, nullptr, 0);
-        }
-    }
-    JackServer(const JackServer&) = delete;
-    JackServer& operator=(const JackServer&) = delete;
-
-    bool started() const { return pid_ > 0; }
-    bool exited()
-    {
-        if (reaped_)
-            return true;
-        reaped_ = ::waitpid(pid_, nullptr, WNOHANG) == pid_;
-        return reaped_;
-    }
-
-private:
-    pid_t pid_ = -1;
-    bool reaped_ = false;
-};
 
 // A JACK client with one MIDI input that keeps every event with the time its
 // cycle was processed (JACK's microsecond clock). The process callback writes slots the reader has not been given yet
@@ -260,18 +139,18 @@ double MsBetween(const CaptureClient::Event& from, const CaptureClient::Event& t
 
 TEST(JackMidiOutput, MessagesReachAJackClientInOrderAndSpacedAsSent)
 {
-    const std::filesystem::path jackd = FindJackd();
+    const std::filesystem::path jackd = test::JackServerProcess::FindJackd();
     if (jackd.empty())
         GTEST_SKIP() << "jackd is not installed";
     test::TempDir home;
-    const std::string serverName = ServerName();
-    const ScopedEnv homeEnv("HOME", home.path().string());
-    const ScopedEnv serverEnv("JACK_DEFAULT_SERVER", serverName);
-    const ScopedEnv noReservation("JACK_NO_AUDIO_RESERVATION", "1");
+    const std::string serverName = test::JackServerProcess::ServerName();
+    const test::ScopedEnv homeEnv("HOME", home.path().string());
+    const test::ScopedEnv serverEnv("JACK_DEFAULT_SERVER", serverName);
+    const test::ScopedEnv noReservation("JACK_NO_AUDIO_RESERVATION", "1");
 
     jack_set_error_function(&Quiet);
     jack_set_info_function(&Quiet);
-    JackServer server(jackd, serverName, home.path() / "jackd.log");
+    test::JackServerProcess server(jackd, serverName, home.path() / "jackd.log");
     ASSERT_TRUE(server.started());
     const std::string captureName = "sonrigo-capture";
     std::unique_ptr<CaptureClient> capture;

@@ -45,7 +45,12 @@
 #ifndef PROBE_OUTPUTS
 #define PROBE_OUTPUTS 2
 #endif
-// Output channel k is filled with PROBE_OUTPUT_STEP * (k + 1).
+// Output channel k is filled with PROBE_OUTPUT_STEP * (k + 1), or, with
+// PROBE_OUTPUT_FROM_PARAMS, with (parameter k - 0.5) * 4: a level the test
+// sets, from -2 to 2.
+#ifndef PROBE_OUTPUT_FROM_PARAMS
+#define PROBE_OUTPUT_FROM_PARAMS 0
+#endif
 #ifndef PROBE_OUTPUT_STEP
 #define PROBE_OUTPUT_STEP 0.25f
 #endif
@@ -202,7 +207,9 @@ void processReplacing(AEffect* effect, float** inputs, float** outputs, VstInt32
             frames);
     for (VstInt32 channel = 0; channel < effect->numOutputs && outputs != nullptr; ++channel)
         for (VstInt32 frame = 0; frame < frames; ++frame)
-            outputs[channel][frame] = PROBE_OUTPUT_STEP * static_cast<float>(channel + 1);
+            outputs[channel][frame] = PROBE_OUTPUT_FROM_PARAMS && channel < kNumParams
+                                          ? (probe->params[channel] - 0.5f) * 4.0f
+                                          : PROBE_OUTPUT_STEP * static_cast<float>(channel + 1);
 }
 
 void processAccumulating(AEffect* effect, float**, float**, VstInt32 frames)

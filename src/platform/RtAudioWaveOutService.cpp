@@ -1,0 +1,388 @@
+#include "platform/RtAudioWaveOutService.h"
+
+#include <alsa/asoundlib.h>
+#include <jack/jack.h>
+
+#include <RtAudio.h>
+#include <algorithm>
+#include <chrono>
+#include <cstddef>
+#include <mutex>
+#include <optional>
+#include <utility>
+#include <vector>
+
+#include "platform/JackServerPresence.h"
+#include "platform/WavePlayQueue.h"
+
+namespace sonrigo {
+namespace {
+
+constexpr unsigned kSampleRate = 44100;
+// Frames asked of the device per callback: 512 is 11.6 ms at 44.1 kHz. The
+// callback runs at normal priority on a desktop that may be busy, so a period
+// much shorter than 10 ms would underrun; with RtAudio's usual two periods
+// the sound still leaves within about 25 ms of being queued, well under the
+// engine's buffers of a third of a second. JACK ignores it and uses the
+// server's period.
+constexpr unsigned kBufferFrames = 512;
+// The JACK client's name (RtAudio makes it unique when it is taken).
+constexpr const char* kStreamName = "Sonrigo";
+
+// libjack prints every failed connection; alsa-lib prints every step of a
+// failed configuration lookup ("ALSA lib confmisc.c: cannot find card '0'")
+// on a machine without a sound card. Library code must not print, and a
+// missing server or card is an ordinary situation here.
+void SilentJackMessage(const char* /*message*/) {}
+
+void SilentAlsaMessage(const char* /*file*/, int /*line*/, const char* /*function*/, int /*err*/,
+                       const char* /*fmt*/, ...)
+{
+}
+
+void SilenceLibraries()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        jack_set_error_function(&SilentJackMessage);
+        jack_set_info_function(&SilentJackMessage);
+        snd_lib_error_set_handler(&SilentAlsaMessage);
+    });
+}
+
+// Set by OnRtAudioError on the thread that made the failing call. Once a
+// stream is open, RtAudio reports through the error callback instead of
+// throwing; errors on its own callback thread set that thread's copy, which
+// nobody reads (the stream then stops playing, as a vanished device would).
+thread_local bool tRtAudioFailed = false;
+
+void OnRtAudioError(RtAudioError::Type type, const std::string& /*text*/)
+{
+    if (type != RtAudioError::WARNING && type != RtAudioError::DEBUG_WARNING)
+        tRtAudioFailed = true;
+}
+
+// Runs RtAudio calls; false when one threw or reported an error.
+template <typename Call>
+bool Run(Call&& call)
+{
+    tRtAudioFailed = false;
+    try {
+        call();
+    } catch (const RtAudioError&) {
+        return false;
+    }
+    return !tRtAudioFailed;
+}
+
+struct OutputDevice {
+    unsigned index = 0;  // RtAudio's number within its API
+    std::string name;
+    unsigned channels = 0;
+    bool plays44100 = false;
+};
+
+struct ApiDevices {
+    RtAudio::Api api = RtAudio::UNSPECIFIED;
+    std::unique_ptr<RtAudio> audio;
+    std::vector<OutputDevice> outputs;  // the devices with output channels, in RtAudio's order
+    std::size_t preferred = 0;          // into outputs: device -1
+};
+
+std::string ApiName(RtAudio::Api api)
+{
+    switch (api) {
+    case RtAudio::UNIX_JACK:
+        return "JACK";
+    case RtAudio::LINUX_PULSE:
+        return "PulseAudio";
+    case RtAudio::LINUX_ALSA:
+        return "ALSA";
+    default:
+        return RtAudio::getApiDisplayName(api);
+    }
+}
+
+ApiDevices ListOutputs(RtAudio::Api api)
+{
+    ApiDevices entry;
+    entry.api = api;
+    unsigned count = 0;
+    unsigned preferred = 0;
+    const bool started = Run([&] {
+        entry.audio = std::make_unique<RtAudio>(api);
+        entry.audio->showWarnings(false);
+        count = entry.audio->getDeviceCount();
+        preferred = entry.audio->getDefaultOutputDevice();
+    });
+    if (!started || !entry.audio || entry.audio->getCurrentApi() != api)
+        return {};
+    for (unsigned i = 0; i < count; ++i) {
+        RtAudio::DeviceInfo info{};
+        if (!Run([&] { info = entry.audio->getDeviceInfo(i); }) || !info.probed || info.outputChannels == 0)
+            continue;
+        if (i == preferred)
+            entry.preferred = entry.outputs.size();
+        const bool plays44100 = std::find(info.sampleRates.begin(), info.sampleRates.end(), kSampleRate) != info.sampleRates.end();
+        entry.outputs.push_back({i, info.name, info.outputChannels, plays44100});
+    }
+    return entry;
+}
+
+// The APIs with output devices, in the order they are numbered.
+std::vector<ApiDevices> EnumerateApis()
+{
+    SilenceLibraries();
+    std::vector<RtAudio::Api> compiled;
+    RtAudio::getCompiledApi(compiled);
+    std::vector<ApiDevices> apis;
+    for (RtAudio::Api api : {RtAudio::UNIX_JACK, RtAudio::LINUX_PULSE, RtAudio::LINUX_ALSA}) {
+        if (std::find(compiled.begin(), compiled.end(), api) == compiled.end())
+            continue;
+        // Asking libjack with no server running can block forever (see JackServerPresence.h).
+        if (api == RtAudio::UNIX_JACK && !JackServerMayBeRunning())
+            continue;
+        ApiDevices entry = ListOutputs(api);
+        if (!entry.outputs.empty())
+            apis.push_back(std::move(entry));
+    }
+    return apis;
+}
+
+struct Choice {
+    ApiDevices* api = nullptr;
+    const OutputDevice* device = nullptr;
+};
+
+std::optional<Choice> Choose(std::vector<ApiDevices>& apis, std::int32_t deviceId)
+{
+    if (deviceId == -1 && !apis.empty()) {
+        // Past an API whose default cannot take 44100 Hz (a JACK server
+        // running at 48000 Hz), as long as a later one can.
+        for (ApiDevices& api : apis) {
+            if (api.outputs[api.preferred].plays44100)
+                return Choice{&api, &api.outputs[api.preferred]};
+        }
+        return Choice{&apis.front(), &apis.front().outputs[apis.front().preferred]};
+    }
+    if (deviceId < 0)
+        return std::nullopt;
+    auto index = static_cast<std::size_t>(deviceId);
+    for (ApiDevices& api : apis) {
+        if (index < api.outputs.size())
+            return Choice{&api, &api.outputs[index]};
+        index -= api.outputs.size();
+    }
+    return std::nullopt;
+}
+
+// The format the stream plays: the engine's. One channel, as the play queue
+// hands out one sample a frame.
+bool Playable(const WaveFormat& format)
+{
+    return format.formatTag == 1 && format.channels == 1 && format.bitsPerSample == 16 && format.blockAlign == 2 &&
+           format.samplesPerSec == kSampleRate;
+}
+
+// A mono format goes to the first two channels of a device that has them
+// (some devices open only in stereo), else to its one channel.
+bool DevicePlays(const OutputDevice& device, const WaveFormat& format)
+{
+    return device.plays44100 && device.channels >= format.channels;
+}
+
+class RtAudioWaveOutStream final : public WaveOutStream {
+public:
+    // Opens and starts the device; null when either fails.
+    static std::unique_ptr<WaveOutStream> Open(std::unique_ptr<RtAudio> audio, const OutputDevice& device,
+                                               const WaveFormat& format, WaveOutWindow* window)
+    {
+        auto stream = std::unique_ptr<RtAudioWaveOutStream>(new RtAudioWaveOutStream(std::move(audio), format, window));
+        RtAudio& rt = *stream->audio_;
+        stream->channels_ = device.channels >= 2 ? 2 : 1;
+        RtAudio::StreamParameters parameters;
+        parameters.deviceId = device.index;
+        parameters.nChannels = stream->channels_;
+        RtAudio::StreamOptions options;
+        options.streamName = kStreamName;
+        unsigned frames = kBufferFrames;
+        const bool opened = Run([&] {
+            rt.openStream(&parameters, nullptr, RTAUDIO_SINT16, kSampleRate, &frames, &RtAudioWaveOutStream::Callback,
+                          stream.get(), &options, &OnRtAudioError);
+        });
+        if (!opened || !rt.isStreamOpen())
+            return nullptr;
+        // Before the callback can run: it must not allocate.
+        stream->scratch_.assign(std::max(frames, kBufferFrames), 0);
+        {
+            const std::lock_guard<std::mutex> lock(stream->mutex_);
+            stream->last_.at = std::chrono::steady_clock::now();
+        }
+        if (!Run([&] { rt.startStream(); }) || !rt.isStreamRunning())
+            return nullptr;
+        return stream;
+    }
+
+    ~RtAudioWaveOutStream() override { close(); }
+    RtAudioWaveOutStream(const RtAudioWaveOutStream&) = delete;
+    RtAudioWaveOutStream& operator=(const RtAudioWaveOutStream&) = delete;
+
+    bool prepare(WaveHeader& header) override { return queue_.prepare(header); }
+    bool unprepare(WaveHeader& header) override { return queue_.unprepare(header); }
+    bool write(WaveHeader& header) override { return queue_.write(header); }
+    void pause() override { queue_.pause(); }
+    void restart() override { queue_.restart(); }
+
+    void reset() override
+    {
+        queue_.reset();
+        // A callback that began before the reset must not store what it read then.
+        const std::lock_guard<std::mutex> lock(mutex_);
+        ++generation_;
+        last_ = {0, 0, std::chrono::steady_clock::now()};
+    }
+
+    // The queue's position at the last callback, plus the frames the time
+    // since then stands for, but never more than that callback took from the
+    // queue. Between callbacks the position then moves smoothly instead of in
+    // steps of a period; it never counts a frame the device was not given, and
+    // never goes back (the next callback starts where this one's frames end).
+    std::uint32_t position() const override
+    {
+        Played last;
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            last = last_;
+        }
+        // Capped at a second, far above any period, so that the product cannot overflow.
+        const auto elapsed = std::min<std::chrono::steady_clock::duration>(std::chrono::steady_clock::now() - last.at,
+                                                                            std::chrono::seconds(1));
+        const std::int64_t frames =
+            std::chrono::duration_cast<std::chrono::microseconds>(elapsed).count() * kSampleRate / 1'000'000;
+        return last.position + static_cast<std::uint32_t>(std::clamp<std::int64_t>(frames, 0, last.frames));
+    }
+
+    // Owner's thread only, as every member but position().
+    bool close() override
+    {
+        if (!audio_)
+            return false;
+        RtAudio& rt = *audio_;
+        bool closed = Run([&] {
+            if (rt.isStreamRunning())
+                rt.abortStream();
+        });
+        closed = Run([&] {
+            if (rt.isStreamOpen())
+                rt.closeStream();
+        }) && closed;
+        audio_.reset();  // every API has joined or stopped its callback thread by now
+        queue_.detach();
+        return closed;
+    }
+
+private:
+    struct Played {
+        std::uint32_t position = 0;  // the queue's position when the callback began
+        std::uint32_t frames = 0;    // what the callback took from the queue
+        std::chrono::steady_clock::time_point at{};
+    };
+
+    RtAudioWaveOutStream(std::unique_ptr<RtAudio> audio, const WaveFormat& format, WaveOutWindow* window)
+        : audio_(std::move(audio)), queue_(format, window)
+    {
+    }
+
+    static int Callback(void* output, void* /*input*/, unsigned frames, double /*streamTime*/,
+                        RtAudioStreamStatus /*status*/, void* user)
+    {
+        static_cast<RtAudioWaveOutStream*>(user)->render(static_cast<std::int16_t*>(output), frames);
+        return 0;
+    }
+
+    // On RtAudio's callback thread: the queued frames, interleaved into the
+    // device's channels, silence where the queue runs dry or is paused.
+    void render(std::int16_t* out, std::size_t frames)
+    {
+        std::uint64_t generation = 0;
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            generation = generation_;
+        }
+        const std::uint32_t before = queue_.position();
+        std::size_t taken = 0;
+        bool dry = false;
+        for (std::size_t done = 0; done < frames;) {
+            const std::size_t chunk = std::min(frames - done, scratch_.size());
+            // Once the queue ran dry, the rest of the period stays silent
+            // rather than starting a buffer written meanwhile after a gap.
+            const std::size_t got = dry ? 0 : queue_.play(scratch_.data(), chunk);
+            dry = got < chunk;
+            std::fill(scratch_.begin() + static_cast<std::ptrdiff_t>(got), scratch_.begin() + static_cast<std::ptrdiff_t>(chunk), 0);
+            taken += got;
+            for (std::size_t i = 0; i < chunk; ++i) {
+                std::int16_t* frame = out + (done + i) * channels_;
+                std::fill(frame, frame + channels_, scratch_[i]);
+            }
+            done += chunk;
+        }
+        const auto now = std::chrono::steady_clock::now();
+        const std::lock_guard<std::mutex> lock(mutex_);
+        if (generation == generation_)
+            last_ = {before, static_cast<std::uint32_t>(taken), now};
+    }
+
+    std::unique_ptr<RtAudio> audio_;  // null once closed
+    WavePlayQueue queue_;
+    // Of the stream: 2 where the device has them. A device's further
+    // channels are not opened, so the server or driver keeps them silent.
+    unsigned channels_ = 1;
+    std::vector<std::int16_t> scratch_;  // the callback's; sized before the stream starts
+
+    mutable std::mutex mutex_;  // last_ and generation_, between the callback, reset() and position()
+    Played last_;
+    std::uint64_t generation_ = 0;  // counts resets
+};
+
+}  // namespace
+
+RtAudioWaveOutService::RtAudioWaveOutService()
+{
+    std::vector<ApiDevices> apis = EnumerateApis();
+    available_ = !apis.empty();
+    if (!available_) {
+        name_ = "no audio device";
+        return;
+    }
+    const Choice preferred = *Choose(apis, -1);
+    name_ = ApiName(preferred.api->api) + ": " + preferred.device->name;
+}
+
+std::shared_ptr<WaveOutService> RtAudioWaveOutService::CreateIfAvailable()
+{
+    auto service = std::make_shared<RtAudioWaveOutService>();
+    return service->available_ ? service : nullptr;
+}
+
+bool RtAudioWaveOutService::query(std::int32_t deviceId, const WaveFormat& format)
+{
+    if (!Playable(format))
+        return false;
+    std::vector<ApiDevices> apis = EnumerateApis();
+    const std::optional<Choice> choice = Choose(apis, deviceId);
+    return choice && DevicePlays(*choice->device, format);
+}
+
+std::unique_ptr<WaveOutStream> RtAudioWaveOutService::open(std::int32_t deviceId, const WaveFormat& format,
+                                                           WaveOutWindow* window)
+{
+    if (!Playable(format))
+        return nullptr;
+    std::vector<ApiDevices> apis = EnumerateApis();
+    const std::optional<Choice> choice = Choose(apis, deviceId);
+    if (!choice || !DevicePlays(*choice->device, format))
+        return nullptr;
+    return RtAudioWaveOutStream::Open(std::move(choice->api->audio), *choice->device, format, window);
+}
+
+}  // namespace sonrigo

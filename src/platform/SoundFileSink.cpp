@@ -1,0 +1,100 @@
+#include "platform/SoundFileSink.h"
+
+#include <sndfile.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+
+namespace sonrigo {
+namespace {
+
+int MajorFormatFor(const std::string& path)
+{
+    std::string extension;
+    if (const std::size_t dot = path.rfind('.'); dot != std::string::npos && path.find('/', dot) == std::string::npos)
+        extension = path.substr(dot + 1);
+    std::transform(extension.begin(), extension.end(), extension.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    if (extension == "flac")
+        return SF_FORMAT_FLAC | SF_FORMAT_PCM_16;
+    if (extension == "ogg" || extension == "oga")
+        return SF_FORMAT_OGG | SF_FORMAT_VORBIS;
+    return SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+}
+
+}  // namespace
+
+std::unique_ptr<SoundFileSink> SoundFileSink::Create(const std::string& path, std::int32_t sampleRate,
+                                                     std::string& error)
+{
+    SF_INFO info{};
+    info.samplerate = sampleRate;
+    info.channels = 1;
+    info.format = MajorFormatFor(path);
+    const std::string partial = path + ".partial";
+    SNDFILE* file = sf_open(partial.c_str(), SFM_WRITE, &info);
+    if (file == nullptr) {
+        error = sf_strerror(nullptr);
+        return nullptr;
+    }
+    return std::unique_ptr<SoundFileSink>(new SoundFileSink(file, path, partial));
+}
+
+SoundFileSink::SoundFileSink(void* file, std::string path, std::string partialPath)
+    : file_(file), path_(std::move(path)), partialPath_(std::move(partialPath))
+{
+}
+
+SoundFileSink::~SoundFileSink()
+{
+    discard();
+}
+
+void SoundFileSink::write(const std::int16_t* frames, std::size_t count)
+{
+    if (file_ == nullptr || failed_)
+        return;
+    const auto wanted = static_cast<sf_count_t>(count);
+    if (sf_writef_short(static_cast<SNDFILE*>(file_), frames, wanted) != wanted)
+        failed_ = true;
+    else
+        frames_ += wanted;
+}
+
+bool SoundFileSink::commit(std::string& error)
+{
+    if (file_ == nullptr) {
+        error = "the file was already closed";
+        return false;
+    }
+    if (failed_) {
+        error = sf_strerror(static_cast<SNDFILE*>(file_));
+        discard();
+        return false;
+    }
+    const int closed = sf_close(static_cast<SNDFILE*>(file_));
+    file_ = nullptr;
+    if (closed != 0) {
+        error = sf_error_number(closed);
+        std::remove(partialPath_.c_str());
+        return false;
+    }
+    if (std::rename(partialPath_.c_str(), path_.c_str()) != 0) {
+        error = "cannot rename " + partialPath_ + " to " + path_;
+        std::remove(partialPath_.c_str());
+        return false;
+    }
+    return true;
+}
+
+void SoundFileSink::discard()
+{
+    if (file_ == nullptr)
+        return;
+    sf_close(static_cast<SNDFILE*>(file_));
+    file_ = nullptr;
+    std::remove(partialPath_.c_str());
+}
+
+}  // namespace sonrigo

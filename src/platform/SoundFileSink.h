@@ -1,0 +1,44 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "platform/SampleSink.h"
+
+namespace sonrigo {
+
+// Writes what a device plays to a sound file through libsndfile: WAV, or FLAC
+// or Ogg Vorbis when the name ends in .flac or .ogg; one channel of 16 bits.
+//
+// The frames go to a temporary file beside the final one ("NAME.partial"),
+// which commit() renames to the final name; a sink destroyed without commit
+// removes it, so that an interrupted run never leaves a partial file under the
+// final name.
+class SoundFileSink final : public SampleSink {
+public:
+    // Null, with the reason in `error`, when the file cannot be created.
+    static std::unique_ptr<SoundFileSink> Create(const std::string& path, std::int32_t sampleRate, std::string& error);
+    ~SoundFileSink() override;
+    SoundFileSink(const SoundFileSink&) = delete;
+    SoundFileSink& operator=(const SoundFileSink&) = delete;
+
+    void write(const std::int16_t* frames, std::size_t count) override;
+    // Frames written so far.
+    std::int64_t frames() const { return frames_; }
+    // Finishes the file and moves it to the final name; false, with the
+    // reason in `error`, when writing or renaming failed (nothing is left).
+    bool commit(std::string& error);
+
+private:
+    SoundFileSink(void* file, std::string path, std::string partialPath);
+    void discard();
+
+    void* file_;  // SNDFILE*
+    const std::string path_;
+    const std::string partialPath_;
+    std::int64_t frames_ = 0;
+    bool failed_ = false;
+};
+
+}  // namespace sonrigo

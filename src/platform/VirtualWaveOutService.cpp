@@ -1,0 +1,109 @@
+#include "platform/VirtualWaveOutService.h"
+
+#include <array>
+#include <atomic>
+#include <algorithm>
+#include <mutex>
+#include <utility>
+
+#include "platform/WavePlayQueue.h"
+
+namespace sonrigo {
+namespace {
+
+class VirtualWaveOutStream final : public WaveOutStream {
+public:
+    VirtualWaveOutStream(std::shared_ptr<TimerService> clock, SampleSink* sink, const WaveFormat& format,
+                         WaveOutWindow* window)
+        : clock_(std::move(clock)), sink_(sink), rate_(format.samplesPerSec), queue_(format, window)
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        startUs_ = clock_->nowUs();
+        timer_ = clock_->startAt(startUs_ + kStepUs, &VirtualWaveOutStream::Tick, this);
+    }
+
+    ~VirtualWaveOutStream() override { close(); }
+
+    bool prepare(WaveHeader& header) override { return queue_.prepare(header); }
+    bool unprepare(WaveHeader& header) override { return queue_.unprepare(header); }
+    bool write(WaveHeader& header) override { return queue_.write(header); }
+    void pause() override { queue_.pause(); }
+    void restart() override { queue_.restart(); }
+    void reset() override { queue_.reset(); }
+    std::uint32_t position() const override { return queue_.position(); }
+
+    bool close() override
+    {
+        TimerId timer = 0;
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            closed_ = true;
+            timer = std::exchange(timer_, 0);
+        }
+        if (timer != 0)
+            clock_->kill(timer);  // waits for a tick that is running
+        queue_.detach();
+        return true;
+    }
+
+private:
+    static constexpr std::int64_t kStepUs = 1000;
+
+    static void Tick(TimerId /*id*/, void* user) { static_cast<VirtualWaveOutStream*>(user)->tick(); }
+
+    // On the clock's thread, once a millisecond: plays the frames due by now.
+    void tick()
+    {
+        const std::int64_t now = clock_->nowUs();
+        const std::int64_t due = (now - startUs_) * rate_ / 1'000'000;
+        std::int64_t frames = due - clockFrames_;
+        clockFrames_ = due;
+        while (frames > 0) {
+            const std::size_t chunk = static_cast<std::size_t>(std::min<std::int64_t>(frames, kScratchFrames));
+            scratch_.fill(0);
+            queue_.play(scratch_.data(), chunk);
+            if (sink_ != nullptr)
+                sink_->write(scratch_.data(), chunk);
+            frames -= static_cast<std::int64_t>(chunk);
+        }
+        const std::lock_guard<std::mutex> lock(mutex_);
+        if (!closed_)
+            timer_ = clock_->startAt(now + kStepUs, &VirtualWaveOutStream::Tick, this);
+    }
+
+    static constexpr std::size_t kScratchFrames = 512;
+
+    std::shared_ptr<TimerService> clock_;
+    SampleSink* const sink_;
+    const std::int64_t rate_;
+    WavePlayQueue queue_;
+    std::mutex mutex_;  // timer_ and closed_, between the clock's thread and close()
+    TimerId timer_ = 0;
+    bool closed_ = false;
+    std::int64_t startUs_ = 0;
+    // Only on the clock's thread.
+    std::int64_t clockFrames_ = 0;
+    std::array<std::int16_t, kScratchFrames> scratch_{};
+};
+
+}  // namespace
+
+VirtualWaveOutService::VirtualWaveOutService(std::shared_ptr<TimerService> clock, SampleSink* sink)
+    : clock_(std::move(clock)), sink_(sink)
+{
+}
+
+bool VirtualWaveOutService::query(std::int32_t /*deviceId*/, const WaveFormat& format)
+{
+    return format.formatTag == 1 && format.channels == 1 && format.bitsPerSample == 16 && format.samplesPerSec > 0;
+}
+
+std::unique_ptr<WaveOutStream> VirtualWaveOutService::open(std::int32_t deviceId, const WaveFormat& format,
+                                                           WaveOutWindow* window)
+{
+    if (!query(deviceId, format))
+        return nullptr;
+    return std::make_unique<VirtualWaveOutStream>(clock_, sink_, format, window);
+}
+
+}  // namespace sonrigo

@@ -1,0 +1,132 @@
+#include "platform/WavePlayQueue.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace sonrigo {
+
+WavePlayQueue::WavePlayQueue(const WaveFormat& format, WaveOutWindow* window)
+    : blockAlign_(std::max<std::size_t>(format.blockAlign, 1)), window_(window)
+{
+}
+
+bool WavePlayQueue::prepare(WaveHeader& header)
+{
+    const std::lock_guard<std::mutex> lock(mutex_);
+    if ((header.flags.load() & WaveHeader::kInQueue) != 0)
+        return false;
+    header.flags.fetch_or(WaveHeader::kPrepared);
+    return true;
+}
+
+bool WavePlayQueue::unprepare(WaveHeader& header)
+{
+    const std::lock_guard<std::mutex> lock(mutex_);
+    if ((header.flags.load() & WaveHeader::kInQueue) != 0)
+        return false;
+    header.flags.fetch_and(~WaveHeader::kPrepared);
+    return true;
+}
+
+bool WavePlayQueue::write(WaveHeader& header)
+{
+    const std::lock_guard<std::mutex> lock(mutex_);
+    const std::uint32_t flags = header.flags.load();
+    if ((flags & WaveHeader::kPrepared) == 0 || (flags & WaveHeader::kInQueue) != 0 || count_ == kCapacity)
+        return false;
+    header.flags.store((flags & ~WaveHeader::kDone) | WaveHeader::kInQueue);
+    queue_[(head_ + count_) % kCapacity] = &header;
+    ++count_;
+    return true;
+}
+
+void WavePlayQueue::pause()
+{
+    paused_.store(true, std::memory_order_release);
+}
+
+void WavePlayQueue::restart()
+{
+    paused_.store(false, std::memory_order_release);
+}
+
+void WavePlayQueue::reset()
+{
+    // Marked done and handed back one at a time, each outside the queue's lock.
+    for (;;) {
+        WaveHeader* header = nullptr;
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            if (count_ == 0) {
+                readBytes_ = 0;
+                position_.store(0, std::memory_order_release);
+                return;
+            }
+            header = queue_[head_];
+            head_ = (head_ + 1) % kCapacity;
+            --count_;
+            readBytes_ = 0;
+            header->flags.store((header->flags.load() & ~WaveHeader::kInQueue) | WaveHeader::kDone);
+        }
+        notify(header);
+    }
+}
+
+void WavePlayQueue::detach()
+{
+    window_.store(nullptr, std::memory_order_release);
+    const std::lock_guard<std::mutex> notifying(notifyMutex_);  // waits for one being delivered
+}
+
+void WavePlayQueue::notify(WaveHeader* header)
+{
+    const std::lock_guard<std::mutex> notifying(notifyMutex_);
+    if (WaveOutWindow* window = window_.load(std::memory_order_acquire))
+        window->waveBufferDone(header);
+}
+
+std::size_t WavePlayQueue::play(std::int16_t* out, std::size_t frames)
+{
+    if (paused())
+        return 0;
+    std::size_t played = 0;
+    while (played < frames) {
+        WaveHeader* finished = nullptr;
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            if (count_ == 0)
+                break;
+            WaveHeader* header = queue_[head_];
+            const std::size_t available = (header->bufferLength - std::min<std::size_t>(readBytes_, header->bufferLength)) / blockAlign_;
+            const std::size_t take = std::min(available, frames - played);
+            if (out != nullptr && take > 0) {
+                // One channel of 16 bits: the frames are the samples.
+                std::memcpy(out + played, header->data + readBytes_, take * blockAlign_);
+            }
+            readBytes_ += take * blockAlign_;
+            played += take;
+            position_.fetch_add(static_cast<std::uint32_t>(take), std::memory_order_acq_rel);
+            if (take == available) {
+                head_ = (head_ + 1) % kCapacity;
+                --count_;
+                readBytes_ = 0;
+                header->flags.store((header->flags.load() & ~WaveHeader::kInQueue) | WaveHeader::kDone);
+                finished = header;
+            }
+        }
+        if (finished != nullptr)
+            notify(finished);
+    }
+    return played;
+}
+
+std::size_t WavePlayQueue::queuedFrames() const
+{
+    const std::lock_guard<std::mutex> lock(mutex_);
+    std::size_t bytes = 0;
+    for (std::size_t i = 0; i < count_; ++i)
+        bytes += queue_[(head_ + i) % kCapacity]->bufferLength;
+    return (bytes - std::min(bytes, readBytes_)) / blockAlign_;
+}
+
+}  // namespace sonrigo

@@ -1,0 +1,62 @@
+#include "vsthost/RackEventQueue.h"
+
+#include "vsthost/VstRack.h"
+
+namespace sonrigo {
+
+void RackEventQueue::waveBufferDone(WaveHeader* header)
+{
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        if (count_ == kCapacity) {
+            dropped_.fetch_add(1);
+            return;
+        }
+        headers_[(head_ + count_) % kCapacity] = header;
+        ++count_;
+    }
+    posted_.notify_one();
+}
+
+void RackEventQueue::rackLevel(const std::atomic<double>* level)
+{
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        pendingLevel_ = level;
+        ++pendingLevels_;
+    }
+    posted_.notify_one();
+}
+
+std::size_t RackEventQueue::dispatch(VstRack& rack)
+{
+    std::size_t handed = 0;
+    for (;;) {
+        WaveHeader* header = nullptr;
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            if (handed == 0) {
+                // The level is read now, as a window reads it when it handles the message.
+                if (pendingLevel_ != nullptr)
+                    level_ = pendingLevel_->load(std::memory_order_acquire);
+                levelCount_ += pendingLevels_;
+                pendingLevels_ = 0;
+            }
+            if (count_ == 0)
+                return handed;
+            header = headers_[head_];
+            head_ = (head_ + 1) % kCapacity;
+            --count_;
+        }
+        rack.onBufferDone(header);
+        ++handed;
+    }
+}
+
+void RackEventQueue::waitFor(std::chrono::milliseconds limit)
+{
+    std::unique_lock<std::mutex> lock(mutex_);
+    posted_.wait_for(lock, limit, [this] { return count_ > 0 || pendingLevels_ > 0; });
+}
+
+}  // namespace sonrigo

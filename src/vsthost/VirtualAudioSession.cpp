@@ -1,0 +1,116 @@
+#include "vsthost/VirtualAudioSession.h"
+
+#include <atomic>
+
+#include "platform/VirtualWaveOutService.h"
+#include "playback/MusicPlayer.h"
+#include "smf/MidiF0Data.h"
+
+namespace sonrigo {
+namespace {
+
+// The player's rack: the default device, four buffers of 32768 bytes, 50 ms
+// of lead and a 10 ms period.
+constexpr std::int32_t kBufferBytes = 32768;
+constexpr std::int32_t kBufferCount = 4;
+constexpr std::int32_t kLeadMs = 50;
+constexpr std::int32_t kPeriodMs = 10;
+// How often the owner's loop handles the rack's notifications.
+constexpr std::uint32_t kOwnerStepMs = 5;
+constexpr std::int64_t kProgressStepUs = 100'000;
+
+}  // namespace
+
+VirtualAudioSession::VirtualAudioSession(SampleSink* sink)
+    : previousTimers_(CurrentTimerService()),
+      previousWaveOut_(CurrentWaveOutService()),
+      clock_(std::make_shared<VirtualTimerService>())
+{
+    InstallTimerService(clock_);
+    InstallWaveOutService(std::make_shared<VirtualWaveOutService>(clock_, sink));
+    rack_ = std::make_unique<VstRack>(&events_, -1, kBufferBytes, kBufferCount, kLeadMs, kPeriodMs);
+    router_ = std::make_unique<ChannelRouter>(*rack_);
+}
+
+VirtualAudioSession::~VirtualAudioSession()
+{
+    rack_->stop();
+    for (std::int32_t slot = 0; slot < VstRack::kSlotCount; ++slot)
+        rack_->suspendPlugin(slot);
+    rack_->removeAllPlugins();
+    router_.reset();
+    rack_.reset();
+    InstallWaveOutService(previousWaveOut_);
+    InstallTimerService(previousTimers_);
+}
+
+bool VirtualAudioSession::loadInstrument(std::int32_t channel, const std::string& path)
+{
+    const bool wasRunning = rack_->running();
+    rack_->stop();
+    rack_->suspendPlugin(channel);
+    rack_->loadPlugin(channel, path);
+    const bool loaded = rack_->plugin(channel) != nullptr;
+    if (loaded) {
+        rack_->resumePlugin(channel);
+        rack_->setProgram(channel, 0);
+    }
+    router_->setRouted(channel, loaded);
+    if (wasRunning)
+        rack_->start();
+    return loaded;
+}
+
+bool VirtualAudioSession::start()
+{
+    return rack_->start();
+}
+
+void VirtualAudioSession::runFor(std::uint32_t ms)
+{
+    const std::int64_t until = clock_->nowUs() + std::int64_t{ms} * 1000;
+    while (clock_->nowUs() < until) {
+        events_.dispatch(*rack_);
+        const std::int64_t left = (until - clock_->nowUs() + 999) / 1000;
+        clock_->sleepFor(static_cast<std::uint32_t>(std::min<std::int64_t>(left, kOwnerStepMs)));
+    }
+    events_.dispatch(*rack_);
+}
+
+bool VirtualAudioSession::play(MidiF0Data& song, std::uint32_t tailMs,
+                               const std::function<bool(std::int64_t playedUs)>& progress)
+{
+    if (!rack_->running() && !rack_->start())
+        return false;
+    std::atomic<bool> ended{false};
+    const std::int64_t started = clock_->nowUs();
+    song.Play([&ended] { ended.store(true); }, router_->callback());
+    std::int64_t nextProgress = started;
+    bool stopped = false;
+    while (!ended.load()) {
+        events_.dispatch(*rack_);
+        const std::int64_t now = clock_->nowUs();
+        if (progress && now >= nextProgress) {
+            nextProgress = now + kProgressStepUs;
+            if (!progress(now - started)) {
+                stopped = true;
+                break;
+            }
+        }
+        clock_->sleepFor(kOwnerStepMs);
+    }
+    if (!stopped)
+        runFor(tailMs);
+    rack_->stop();
+    // A song that ended by itself has no player left to stop: only its worker
+    // is collected.
+    if (stopped)
+        song.Stop();
+    else
+        MusicPlayer::instance().shutdown();
+    if (progress && !stopped)
+        progress(clock_->nowUs() - started);
+    return !stopped;
+}
+
+}  // namespace sonrigo

@@ -1,0 +1,68 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "platform/SampleSink.h"
+#include "platform/TimerService.h"
+#include "platform/VirtualTimerService.h"
+#include "platform/WaveOut.h"
+#include "vsthost/ChannelRouter.h"
+#include "vsthost/RackEventQueue.h"
+#include "vsthost/VstRack.h"
+
+namespace sonrigo {
+
+class MidiF0Data;
+
+// The whole audio road of the player on a virtual clock: the sequencer's
+// timer service, the wave device's position and the render thread's 10 ms
+// steps all run on one VirtualTimerService, and what the ring plays goes to a
+// sample sink. A song then plays faster than real time and gives the same
+// samples at every run.
+//
+// Installs its clock and its wave output as the process's services while it
+// lives (the ones before come back after). Used from the thread that
+// creates it, which is the clock's participant; one at a time.
+class VirtualAudioSession {
+public:
+    // The sink may be null; it must outlive the session.
+    explicit VirtualAudioSession(SampleSink* sink);
+    ~VirtualAudioSession();
+    VirtualAudioSession(const VirtualAudioSession&) = delete;
+    VirtualAudioSession& operator=(const VirtualAudioSession&) = delete;
+
+    // Puts an instrument on a channel, in the order the player does it (the
+    // audio stopped around the load), and routes the channel to it; false
+    // (with the plug-in's message shown) when it does not load.
+    bool loadInstrument(std::int32_t channel, const std::string& path);
+    // Starts the audio; false when the device does not open.
+    bool start();
+
+    // Plays the song from its start to its end and `tailMs` beyond, the
+    // rack's notifications handled all along, then stops the audio. `progress`
+    // (may be empty) hears the virtual microseconds played about every 100 ms
+    // and may answer false to stop early. false when the song did not play
+    // to its end.
+    bool play(MidiF0Data& song, std::uint32_t tailMs,
+              const std::function<bool(std::int64_t playedUs)>& progress = {});
+    // Lets virtual time pass with the rack's notifications handled.
+    void runFor(std::uint32_t ms);
+
+    VstRack& rack() { return *rack_; }
+    ChannelRouter& router() { return *router_; }
+    RackEventQueue& events() { return events_; }
+    VirtualTimerService& clock() { return *clock_; }
+
+private:
+    std::shared_ptr<TimerService> previousTimers_;
+    std::shared_ptr<WaveOutService> previousWaveOut_;
+    std::shared_ptr<VirtualTimerService> clock_;
+    RackEventQueue events_;
+    std::unique_ptr<VstRack> rack_;
+    std::unique_ptr<ChannelRouter> router_;
+};
+
+}  // namespace sonrigo

@@ -1,0 +1,141 @@
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/WaveOut.h"
+#include "vsthost/RackWindow.h"
+#include "vsthost/RingPosition.h"
+#include "vsthost/VstApi.h"
+#include "vsthost/WaveOutDevice.h"
+
+namespace sonrigo {
+
+class TimerService;
+class VstPlugin;
+
+// Sixteen instrument slots, one per MIDI channel, and the audio engine that
+// plays them: the wave output ring, the two ring positions, the mix buffer and
+// the render thread. Channel messages from the sequencer become timestamped
+// VST MIDI events for the plug-in of their channel.
+//
+// Threads: queueMidi, setProgram, programName and getProgram run in the
+// sequencer's timer callback; renderPass on the render thread; everything
+// else on the owner's (user-interface) thread. One lock keeps queueMidi, the
+// render pass's hand-over of the events and the loading and removing of
+// plug-ins from interleaving. Plug-ins are loaded and removed only while the
+// audio is stopped.
+class VstRack {
+public:
+    static constexpr std::int32_t kSlotCount = 16;
+    static constexpr std::int32_t kEventsPerPlugin = 16;
+    static constexpr double kSampleRate = 44100.0;
+    // The level of a silent pass.
+    static constexpr double kSilenceLevel = -1.7e308;
+
+    // Plays through the installed wave output service.
+    VstRack(RackWindow* window, std::int32_t deviceId, std::int32_t bufferBytes, std::int32_t bufferCount,
+            std::int32_t leadMs, std::int32_t periodMs);
+    VstRack(std::shared_ptr<WaveOutService> service, RackWindow* window, std::int32_t deviceId,
+            std::int32_t bufferBytes, std::int32_t bufferCount, std::int32_t leadMs, std::int32_t periodMs);
+    // Stops the audio; does not remove the plug-ins (removeAllPlugins first).
+    virtual ~VstRack();
+    VstRack(const VstRack&) = delete;
+    VstRack& operator=(const VstRack&) = delete;
+
+    // Slots: an index outside 0..15, or an empty slot, makes each of these do
+    // nothing (getters answer 0 or the empty string).
+    void loadPlugin(std::int32_t slot, const std::string& path);
+    void removePlugin(std::int32_t slot);
+    void removeAllPlugins();
+    void resumePlugin(std::int32_t slot);
+    void suspendPlugin(std::int32_t slot);
+    std::int32_t paramCount(std::int32_t slot);
+    std::int32_t programCount(std::int32_t slot);
+    std::string paramName(std::int32_t slot, std::int32_t parameter);
+    std::string paramLabel(std::int32_t slot, std::int32_t parameter);
+    std::string paramDisplay(std::int32_t slot, std::int32_t parameter);
+    void setParameter(std::int32_t slot, std::int32_t parameter, float value);
+    std::string programName(std::int32_t slot);
+    std::string programNameIndexed(std::int32_t slot, std::int32_t program);
+    std::int32_t getProgram(std::int32_t slot);
+    void setProgram(std::int32_t slot, std::int32_t program);
+    // Closes every open editor, then shows this slot's; returns when it closes.
+    void openEditor(std::int32_t slot);
+
+    // One channel message for the next render pass (allocates nothing).
+    void queueMidi(std::uint8_t status, std::uint8_t data1, std::uint8_t data2);
+
+    // Opens the device, queues the ring and starts the render thread; false
+    // (with the device's message shown) when the device cannot play. Does
+    // nothing while running.
+    bool start();
+    // Stops the render thread, waits until it has ended, then resets and
+    // closes the device.
+    void stop();
+    // The owner's answer to a done notification: queues the buffer again.
+    void onBufferDone(WaveHeader* header);
+    // One pass: renders what the play position has advanced since the last.
+    void renderPass();
+
+    bool running() const { return running_.load(std::memory_order_acquire); }
+    double gain() const { return gain_.load(std::memory_order_relaxed); }
+    void setGain(double gain) { gain_.store(gain, std::memory_order_relaxed); }
+    // The last pass's level in dB (kSilenceLevel for silence).
+    double level() const { return level_.load(std::memory_order_acquire); }
+    std::int32_t latencyFrames() const { return latencyFrames_; }
+    std::int32_t blockSize() const { return blockSize_; }
+    std::int32_t periodMs() const { return periodMs_; }
+    const WaveFormat& format() const { return format_; }
+    std::int32_t pluginCount() const;
+    std::int32_t eventCapacity() const;
+    std::int32_t eventCount() const;
+    // The slot's plug-in or null (owner's thread).
+    VstPlugin* plugin(std::int32_t slot) const;
+    WaveOutDevice& waveOut() { return waveOut_; }
+    const RingPosition& renderPosition() const { return renderPosition_; }
+    // The mix of the last pass (render thread, or while stopped).
+    const std::vector<std::int16_t>& mixBuffer() const { return mixBuffer_; }
+
+private:
+    static bool ValidSlot(std::int32_t slot) { return slot >= 0 && slot < kSlotCount; }
+    VstPlugin* occupied(std::int32_t slot) const { return ValidSlot(slot) ? slots_[static_cast<std::size_t>(slot)].get() : nullptr; }
+    void renderThread();
+
+    std::shared_ptr<TimerService> clock_;
+    WaveFormat format_;
+    WaveOutDevice waveOut_;
+    RingPosition renderPosition_;  // written under mutex_ by the render thread
+    RingPosition targetPosition_;  // render thread only
+    std::array<std::unique_ptr<VstPlugin>, kSlotCount> slots_;
+    std::int32_t pluginCount_ = 0;
+    std::vector<std::int16_t> mixBuffer_;
+    std::vector<double> mixTotals_;  // one pass's frames before conversion
+    std::int32_t blockSize_;
+    std::int32_t bufferBytes_;
+    std::int32_t bufferCount_;
+    std::int32_t periodMs_;
+    std::int32_t latencyFrames_;
+    RackWindow* window_;
+    std::int32_t deviceId_;
+    std::atomic<double> gain_{1.0};
+    std::atomic<bool> running_{false};
+    std::unique_ptr<vst::VstMidiEvent[]> eventStore_;
+    std::int32_t eventCapacity_ = 0;
+    std::int32_t eventCount_ = 0;
+    std::atomic<double> level_{0.0};
+
+    // queueMidi, the render pass's hand-over, loading and removing, and the
+    // device's opening and closing (queueMidi reads its position).
+    mutable std::mutex mutex_;
+    std::thread renderThread_;
+    std::atomic<bool> renderEnded_{true};
+};
+
+}  // namespace sonrigo

@@ -1,0 +1,181 @@
+#include "vsthost/WaveOutDevice.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "common/MessageSink.h"
+
+namespace sonrigo {
+namespace {
+
+constexpr const char* kUnsupportedFormatText = "サポートされていないフォーマットです。";
+constexpr const char* kAlreadyOpenText = "再生デバイスはオープン済みです。";
+constexpr const char* kOpenFailedText = "再生デバイスのオープンに失敗しました。";
+constexpr const char* kCloseFailedText = "再生デバイスのクローズに失敗しました。";
+// The two preparation texts differ in one particle: each path has its own.
+constexpr const char* kStartPrepareFailedText = "バッファが再生用に準備できませんでした。";
+constexpr const char* kRequeuePrepareFailedText = "バッファを再生用に準備できませんでした。";
+constexpr const char* kQueueFailedText = "バッファを再生キューに登録できませんでした。";
+constexpr const char* kUnprepareFailedText = "再生用バッファの開放に失敗しました。";
+
+}  // namespace
+
+WaveOutDevice::WaveOutDevice(std::int32_t deviceId, const WaveFormat* format, std::int32_t bufferBytes,
+                             std::int32_t bufferCount)
+    : WaveOutDevice(CurrentWaveOutService(), deviceId, format, bufferBytes, bufferCount)
+{
+}
+
+WaveOutDevice::WaveOutDevice(std::shared_ptr<WaveOutService> service, std::int32_t deviceId, const WaveFormat* format,
+                             std::int32_t bufferBytes, std::int32_t bufferCount)
+    : service_(std::move(service)), deviceId_(deviceId), format_(format), pool_(bufferBytes, bufferCount)
+{
+}
+
+WaveOutDevice::~WaveOutDevice() = default;
+
+bool WaveOutDevice::query()
+{
+    if (!service_ || format_ == nullptr || !service_->query(deviceId_, *format_)) {
+        ShowMessage(kUnsupportedFormatText);
+        return false;
+    }
+    return true;
+}
+
+bool WaveOutDevice::open(WaveOutWindow* window)
+{
+    if (handle_) {
+        ShowMessage(kAlreadyOpenText);
+        return false;
+    }
+    if (service_ && format_ != nullptr)
+        handle_ = service_->open(deviceId_, *format_, window);
+    if (!handle_) {
+        ShowMessage(kOpenFailedText);
+        return false;
+    }
+    live_.store(handle_.get(), std::memory_order_release);
+    return true;
+}
+
+bool WaveOutDevice::close()
+{
+    if (!handle_)
+        return true;
+    live_.store(nullptr, std::memory_order_release);
+    const bool closed = handle_->close();
+    handle_.reset();
+    if (!closed) {
+        ShowMessage(kCloseFailedText);
+        return false;
+    }
+    return true;
+}
+
+bool WaveOutDevice::startQueue()
+{
+    if (!pool_.ok() || !handle_)
+        return false;
+    pool_.clear();
+    handle_->pause();
+    for (std::int32_t i = 0; i < pool_.bufferCount(); ++i) {
+        WaveHeader& header = *pool_.header(i);
+        header.data = pool_.buffer(i);
+        header.bufferLength = static_cast<std::uint32_t>(pool_.bufferBytes());
+        header.user = 0;
+        header.flags.store(0);
+        header.loops = 0;
+        if (!handle_->prepare(header)) {
+            ShowMessage(kStartPrepareFailedText);
+            return false;
+        }
+        if (!handle_->write(header)) {
+            ShowMessage(kQueueFailedText);
+            return false;
+        }
+    }
+    return true;
+}
+
+bool WaveOutDevice::requeue(WaveHeader* header)
+{
+    if (header == nullptr || !handle_)
+        return false;
+    const std::uint32_t flags = header->flags.load();
+    if ((flags & WaveHeader::kPrepared) == 0 || (flags & WaveHeader::kDone) == 0)
+        return false;
+    if (!handle_->unprepare(*header))
+        ShowMessage(kUnprepareFailedText);
+    header->flags.store(0);
+    if (!handle_->prepare(*header))
+        ShowMessage(kRequeuePrepareFailedText);
+    if (!handle_->write(*header)) {
+        ShowMessage(kQueueFailedText);
+        return false;
+    }
+    return true;
+}
+
+void WaveOutDevice::restart()
+{
+    if (handle_)
+        handle_->restart();
+}
+
+void WaveOutDevice::reset()
+{
+    if (!pool_.ok() || !handle_)
+        return;
+    handle_->reset();
+    for (std::int32_t i = 0; i < pool_.bufferCount(); ++i) {
+        WaveHeader& header = *pool_.header(i);
+        const std::uint32_t flags = header.flags.load();
+        if ((flags & WaveHeader::kPrepared) != 0 && (flags & WaveHeader::kDone) != 0)
+            handle_->unprepare(header);
+    }
+}
+
+void WaveOutDevice::writeRing(std::uint32_t bufferIndex, std::uint32_t frameOffset, const std::int16_t* samples,
+                              std::uint32_t frames)
+{
+    if (!pool_.ok() || pool_.bufferCount() == 0 || format_ == nullptr || format_->blockAlign == 0)
+        return;
+    const std::uint32_t blockAlign = format_->blockAlign;
+    const std::uint32_t perBuffer = static_cast<std::uint32_t>(pool_.bufferBytes()) / blockAlign;
+    const auto count = static_cast<std::uint32_t>(pool_.bufferCount());
+    if (perBuffer == 0)
+        return;
+    bufferIndex = std::min(bufferIndex, count - 1);
+    frameOffset = std::min(frameOffset, perBuffer - 1);
+    frames = std::min(frames, perBuffer * count);
+
+    const auto* source = reinterpret_cast<const char*>(samples);
+    const std::uint32_t room = perBuffer - frameOffset;
+    if (frames <= room) {
+        std::memcpy(pool_.buffer(static_cast<std::int32_t>(bufferIndex)) + std::size_t{frameOffset} * blockAlign, source,
+                    std::size_t{frames} * blockAlign);
+        return;
+    }
+    std::memcpy(pool_.buffer(static_cast<std::int32_t>(bufferIndex)) + std::size_t{frameOffset} * blockAlign, source,
+                std::size_t{room} * blockAlign);
+    source += std::size_t{room} * blockAlign;
+    std::uint32_t remaining = frames - room;
+    std::uint32_t b = (bufferIndex + 1) % count;
+    while (remaining >= perBuffer) {
+        std::memcpy(pool_.buffer(static_cast<std::int32_t>(b)), source, std::size_t{perBuffer} * blockAlign);
+        source += std::size_t{perBuffer} * blockAlign;
+        remaining -= perBuffer;
+        b = (b + 1) % count;
+    }
+    if (remaining > 0)
+        std::memcpy(pool_.buffer(static_cast<std::int32_t>(b)), source, std::size_t{remaining} * blockAlign);
+}
+
+std::uint32_t WaveOutDevice::position() const
+{
+    const WaveOutStream* stream = live_.load(std::memory_order_acquire);
+    return stream != nullptr ? stream->position() : 0;
+}
+
+}  // namespace sonrigo

@@ -1,0 +1,199 @@
+// The real audio path: RtAudioWaveOutService into a JACK server started for
+// the test (dummy driver, no sound card), recorded by a JACK client.
+
+#include <gtest/gtest.h>
+#include <jack/jack.h>
+
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <cmath>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <memory>
+#include <mutex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/RtAudioWaveOutService.h"
+#include "support/JackAudioCapture.h"
+#include "support/JackServerProcess.h"
+#include "support/ScopedEnv.h"
+#include "support/TempDir.h"
+
+namespace sonrigo {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr auto kServerStartLimit = 5s;
+constexpr auto kPatience = 20s;  // only a hung stream uses it up
+constexpr std::size_t kBufferBytes = 32768;
+constexpr std::size_t kBufferFrames = kBufferBytes / sizeof(std::int16_t);
+constexpr std::size_t kBuffers = 4;
+// A marker in buffer 0 and the click in buffer 1, both the same short shape.
+// The marker is not at the very start, so that it cannot fall into a cycle
+// before the capture's connection took effect.
+constexpr std::size_t kMarkerFrame = 1000;
+constexpr std::size_t kClickFrame = kBufferFrames + 5000;
+constexpr std::array<std::int16_t, 4> kClick = {16384, -16384, 8192, -8192};
+// A minute of recording: the sanitizer builds take a while between the
+// capture's start and the click.
+constexpr std::size_t kCaptureFrames = 60 * test::JackServerProcess::kSampleRate;
+
+struct DoneRecorder final : WaveOutWindow {
+    void waveBufferDone(WaveHeader* header) override
+    {
+        const std::lock_guard<std::mutex> lock(mutex);
+        done.push_back(header);
+    }
+    std::vector<WaveHeader*> received()
+    {
+        const std::lock_guard<std::mutex> lock(mutex);
+        return done;
+    }
+    std::mutex mutex;
+    std::vector<WaveHeader*> done;
+};
+
+// libjack prints every refused connection while the server starts.
+void Quiet(const char* /*message*/) {}
+
+// The indices of the recorded frames that are not silent.
+std::vector<std::size_t> Sounding(const test::JackAudioCapture& capture)
+{
+    std::vector<std::size_t> indices;
+    const std::size_t frames = capture.frames();
+    for (std::size_t i = 0; i < frames; ++i) {
+        if (std::fabs(capture.samples()[i]) > 0.01F)
+            indices.push_back(i);
+    }
+    return indices;
+}
+
+bool WaitUntil(const auto& condition)
+{
+    const auto deadline = std::chrono::steady_clock::now() + kPatience;
+    while (!condition() && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(10ms);
+    return condition();
+}
+
+TEST(JackWaveOut, BuffersPlayThroughJackInOrderAndTheClickArrivesWhereWritten)
+{
+    const std::filesystem::path jackd = test::JackServerProcess::FindJackd();
+    if (jackd.empty())
+        GTEST_SKIP() << "jackd is not installed";
+    test::TempDir home;
+    const std::string serverName = test::JackServerProcess::ServerName();
+    const test::ScopedEnv homeEnv("HOME", home.path().string());
+    const test::ScopedEnv serverEnv("JACK_DEFAULT_SERVER", serverName);
+    const test::ScopedEnv noReservation("JACK_NO_AUDIO_RESERVATION", "1");
+
+    jack_set_error_function(&Quiet);
+    jack_set_info_function(&Quiet);
+    test::JackServerProcess server(jackd, serverName, home.path() / "jackd.log");
+    ASSERT_TRUE(server.started());
+    std::unique_ptr<test::JackAudioCapture> capture;
+    const auto deadline = std::chrono::steady_clock::now() + kServerStartLimit;
+    while (!capture && !server.exited() && std::chrono::steady_clock::now() < deadline) {
+        capture = test::JackAudioCapture::Open("sonrigo-audio-capture", kCaptureFrames);
+        if (!capture)
+            std::this_thread::sleep_for(100ms);
+    }
+    if (!capture) {
+        std::ostringstream log;
+        log << std::ifstream(home.path() / "jackd.log").rdbuf();
+        GTEST_SKIP() << "jackd did not come up:\n" << log.str();
+    }
+
+    const WaveFormat mono;
+    DoneRecorder window;
+    testing::internal::CaptureStderr();
+    const std::shared_ptr<WaveOutService> service = RtAudioWaveOutService::CreateIfAvailable();
+    const bool queried = service && service->query(-1, mono);
+    std::unique_ptr<WaveOutStream> stream = service ? service->open(-1, mono, &window) : nullptr;
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    ASSERT_NE(service, nullptr);
+    EXPECT_EQ(service->name(), "JACK: system") << "JACK comes before PulseAudio and ALSA";
+    EXPECT_TRUE(queried);
+    ASSERT_NE(stream, nullptr);
+
+    const std::vector<std::string> ours = capture->outputPortsOf("Sonrigo");
+    ASSERT_FALSE(ours.empty());
+    ASSERT_TRUE(capture->connectFrom(ours.front()));
+    ASSERT_TRUE(capture->waitUntilConnected(3000ms));
+
+    std::vector<std::vector<std::int16_t>> data(kBuffers, std::vector<std::int16_t>(kBufferFrames, 0));
+    std::array<WaveHeader, kBuffers> headers;
+    std::copy(kClick.begin(), kClick.end(), data[0].begin() + kMarkerFrame);
+    std::copy(kClick.begin(), kClick.end(), data[1].begin() + (kClickFrame - kBufferFrames));
+    for (std::size_t i = 0; i < kBuffers; ++i) {
+        headers[i].data = reinterpret_cast<char*>(data[i].data());
+        headers[i].bufferLength = kBufferBytes;
+        ASSERT_TRUE(stream->prepare(headers[i]));
+        ASSERT_TRUE(stream->write(headers[i]));
+    }
+
+    // Watches the position while the buffers play: it must never go back.
+    // Notes JACK's frame time when the position says the click is playing.
+    bool wentBack = false;
+    bool clickDue = false;
+    jack_nframes_t clickDueAt = 0;
+    std::uint32_t last = 0;
+    const auto limit = std::chrono::steady_clock::now() + kPatience;
+    while (window.received().size() < kBuffers && std::chrono::steady_clock::now() < limit) {
+        const std::uint32_t position = stream->position();
+        wentBack = wentBack || position < last;
+        last = position;
+        if (!clickDue && position > kClickFrame) {
+            clickDue = true;
+            clickDueAt = capture->frameTimeNow();
+        }
+        std::this_thread::sleep_for(1ms);
+    }
+    const std::uint32_t total = kBuffers * kBufferFrames;
+    EXPECT_TRUE(WaitUntil([&] { return stream->position() == total; })) << stream->position();
+    EXPECT_TRUE(WaitUntil([&] { return Sounding(*capture).size() >= 2 * kClick.size(); }));
+    EXPECT_TRUE(stream->close());
+
+    EXPECT_FALSE(wentBack);
+    EXPECT_TRUE(clickDue);
+    const std::vector<WaveHeader*> done = window.received();
+    ASSERT_EQ(done.size(), kBuffers);
+    for (std::size_t i = 0; i < kBuffers; ++i) {
+        EXPECT_EQ(done[i], &headers[i]) << i;
+        EXPECT_EQ(headers[i].flags.load() & (WaveHeader::kDone | WaveHeader::kInQueue), WaveHeader::kDone) << i;
+    }
+
+    // The marker and the click, each whole, as far apart as they were written:
+    // no frame between them was lost or repeated.
+    EXPECT_FALSE(capture->overflowed());
+    const std::vector<std::size_t> sounding = Sounding(*capture);
+    ASSERT_EQ(sounding.size(), 2 * kClick.size());
+    const std::size_t marker = sounding.front();
+    const std::size_t click = sounding[kClick.size()];
+    EXPECT_EQ(click - marker, kClickFrame - kMarkerFrame);
+    for (std::size_t i = 0; i < kClick.size(); ++i) {
+        EXPECT_EQ(sounding[i], marker + i);
+        EXPECT_EQ(sounding[kClick.size() + i], click + i);
+        EXPECT_NEAR(capture->samples()[marker + i], kClick[i] / 32768.0F, 1e-3F);
+        EXPECT_NEAR(capture->samples()[click + i], kClick[i] / 32768.0F, 1e-3F);
+    }
+
+    // For information: how long after position() said the click was playing
+    // it reached the capture (negative: before), in JACK's frame time.
+    const auto arrival = static_cast<jack_nframes_t>(capture->firstFrameTime() + click);
+    const auto delayFrames = static_cast<std::int32_t>(arrival - clickDueAt);
+    const double delayMs = delayFrames * 1000.0 / test::JackServerProcess::kSampleRate;
+    RecordProperty("click_delay_ms", std::to_string(delayMs));
+    std::cout << "click reached the capture " << delayMs << " ms after position() passed it (period "
+              << test::JackServerProcess::kPeriod << " frames)\n";
+}
+
+}  // namespace
+}  // namespace sonrigo

@@ -1,0 +1,173 @@
+#include "platform/WavePlayQueue.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdint>
+#include <deque>
+#include <mutex>
+#include <utility>
+#include <vector>
+
+namespace sonrigo {
+namespace {
+
+struct DoneRecorder final : WaveOutWindow {
+    void waveBufferDone(WaveHeader* header) override
+    {
+        const std::lock_guard<std::mutex> lock(mutex);
+        done.push_back(header);
+    }
+    std::vector<WaveHeader*> take()
+    {
+        const std::lock_guard<std::mutex> lock(mutex);
+        return std::exchange(done, {});
+    }
+    std::mutex mutex;
+    std::vector<WaveHeader*> done;
+};
+
+// A buffer of mono samples whose values tell where they came from.
+struct Buffer {
+    Buffer(std::int16_t first, std::size_t frames) : samples(frames)
+    {
+        for (std::size_t i = 0; i < frames; ++i)
+            samples[i] = static_cast<std::int16_t>(first + static_cast<std::int16_t>(i));
+        header.data = reinterpret_cast<char*>(samples.data());
+        header.bufferLength = static_cast<std::uint32_t>(frames * sizeof(std::int16_t));
+    }
+    std::vector<std::int16_t> samples;
+    WaveHeader header;
+};
+
+bool Has(const WaveHeader& header, std::uint32_t flag)
+{
+    return (header.flags.load() & flag) != 0;
+}
+
+class WavePlayQueueTest : public testing::Test {
+protected:
+    bool queue(Buffer& buffer) { return queue_.prepare(buffer.header) && queue_.write(buffer.header); }
+
+    DoneRecorder window_;
+    WavePlayQueue queue_{WaveFormat{}, &window_};
+};
+
+TEST_F(WavePlayQueueTest, PlaysBuffersInOrderAcrossCallsAndReturnsEachOnceWhenPlayed)
+{
+    Buffer a(100, 5);
+    Buffer b(200, 4);
+    ASSERT_TRUE(queue(a));
+    ASSERT_TRUE(queue(b));
+    EXPECT_EQ(queue_.queuedFrames(), 9U);
+
+    std::array<std::int16_t, 12> out{};
+    out.fill(-1);
+    EXPECT_EQ(queue_.play(out.data(), 3), 3U);
+    EXPECT_TRUE(window_.take().empty()) << "a is not played to its end yet";
+    EXPECT_TRUE(Has(a.header, WaveHeader::kInQueue));
+    EXPECT_EQ(queue_.play(out.data() + 3, 4), 4U) << "the rest of a, then the start of b";
+    EXPECT_EQ(window_.take(), std::vector<WaveHeader*>{&a.header});
+    EXPECT_TRUE(Has(a.header, WaveHeader::kDone));
+    EXPECT_FALSE(Has(a.header, WaveHeader::kInQueue));
+    EXPECT_FALSE(Has(b.header, WaveHeader::kDone));
+
+    EXPECT_EQ(queue_.play(out.data() + 7, 5), 2U) << "the queue runs dry";
+    EXPECT_EQ(window_.take(), std::vector<WaveHeader*>{&b.header});
+    const std::array<std::int16_t, 12> expected = {100, 101, 102, 103, 104, 200, 201, 202, 203, -1, -1, -1};
+    EXPECT_EQ(out, expected) << "what was not played is left as it was";
+    EXPECT_EQ(queue_.position(), 9U);
+    EXPECT_EQ(queue_.queuedFrames(), 0U);
+    EXPECT_EQ(queue_.play(nullptr, 4), 0U);
+    EXPECT_TRUE(window_.take().empty());
+
+    // A returned buffer queued again plays again from its start, with the done flag cleared.
+    ASSERT_TRUE(queue_.write(a.header));
+    EXPECT_FALSE(Has(a.header, WaveHeader::kDone));
+    EXPECT_EQ(queue_.play(nullptr, 10), 5U);
+    EXPECT_EQ(queue_.position(), 14U);
+}
+
+TEST_F(WavePlayQueueTest, PausedPlaysNothingUntilRestarted)
+{
+    Buffer a(1, 4);
+    ASSERT_TRUE(queue(a));
+    queue_.pause();
+    std::array<std::int16_t, 4> out{};
+    EXPECT_EQ(queue_.play(out.data(), 4), 0U);
+    EXPECT_EQ(queue_.position(), 0U);
+    EXPECT_TRUE(window_.take().empty());
+    queue_.restart();
+    EXPECT_EQ(queue_.play(out.data(), 4), 4U);
+    EXPECT_EQ(out[0], 1);
+}
+
+TEST_F(WavePlayQueueTest, ResetReturnsEveryQueuedBufferDoneInOrderAndZeroesThePosition)
+{
+    Buffer a(1, 4);
+    Buffer b(10, 4);
+    Buffer c(20, 4);
+    ASSERT_TRUE(queue(a));
+    ASSERT_TRUE(queue(b));
+    ASSERT_TRUE(queue(c));
+    queue_.play(nullptr, 6);
+    window_.take();
+
+    queue_.reset();
+    EXPECT_EQ(window_.take(), (std::vector<WaveHeader*>{&b.header, &c.header}));
+    for (const WaveHeader* header : {&b.header, &c.header}) {
+        EXPECT_TRUE(Has(*header, WaveHeader::kDone));
+        EXPECT_FALSE(Has(*header, WaveHeader::kInQueue));
+    }
+    EXPECT_EQ(queue_.position(), 0U);
+    EXPECT_EQ(queue_.queuedFrames(), 0U);
+
+    // Nothing of b's read offset survives: b plays again from its first sample.
+    ASSERT_TRUE(queue_.write(b.header));
+    std::array<std::int16_t, 1> out{};
+    EXPECT_EQ(queue_.play(out.data(), 1), 1U);
+    EXPECT_EQ(out[0], 10);
+}
+
+TEST_F(WavePlayQueueTest, DetachedQueueStillPlaysButNotifiesNobody)
+{
+    Buffer a(1, 2);
+    Buffer b(1, 2);
+    ASSERT_TRUE(queue(a));
+    ASSERT_TRUE(queue(b));
+    queue_.detach();
+    EXPECT_EQ(queue_.play(nullptr, 2), 2U);
+    queue_.reset();
+    EXPECT_TRUE(window_.take().empty());
+    EXPECT_TRUE(Has(a.header, WaveHeader::kDone));
+    EXPECT_TRUE(Has(b.header, WaveHeader::kDone));
+}
+
+TEST_F(WavePlayQueueTest, RefusesBuffersInTheWrongState)
+{
+    Buffer a(1, 2);
+    EXPECT_FALSE(queue_.write(a.header)) << "not prepared";
+    ASSERT_TRUE(queue(a));
+    EXPECT_FALSE(queue_.write(a.header)) << "already queued";
+    EXPECT_FALSE(queue_.prepare(a.header)) << "queued";
+    EXPECT_FALSE(queue_.unprepare(a.header)) << "queued";
+    EXPECT_EQ(queue_.queuedFrames(), 2U) << "the refused calls queued nothing";
+    queue_.play(nullptr, 2);
+    EXPECT_TRUE(queue_.unprepare(a.header));
+    EXPECT_FALSE(Has(a.header, WaveHeader::kPrepared));
+    EXPECT_FALSE(queue_.write(a.header)) << "unprepared again";
+
+    // The ring holds 64 buffers; a 65th is refused, not written over the first.
+    std::deque<Buffer> many;
+    for (int i = 0; i < 65; ++i)
+        many.emplace_back(static_cast<std::int16_t>(i), 1);
+    for (int i = 0; i < 64; ++i)
+        ASSERT_TRUE(queue(many[static_cast<std::size_t>(i)]));
+    EXPECT_FALSE(queue(many[64]));
+    std::array<std::int16_t, 1> out{};
+    queue_.play(out.data(), 1);
+    EXPECT_EQ(out[0], 0);
+}
+
+}  // namespace
+}  // namespace sonrigo

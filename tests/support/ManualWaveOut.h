@@ -1,0 +1,59 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "platform/WaveOut.h"
+#include "platform/WavePlayQueue.h"
+
+namespace sonrigo::test {
+
+// A wave output whose device plays only when the test says so: advance(n)
+// plays n frames of the queue (so the position moves and finished buffers
+// come back through the window). Each operation can be made to fail.
+class ManualWaveOutService final : public WaveOutService {
+public:
+    struct Failures {
+        bool query = false;
+        bool open = false;
+        int prepareAt = -1;  // the n-th prepare (0-based) fails
+        int writeAt = -1;    // the n-th write fails
+        bool close = false;
+    };
+
+    class Stream final : public WaveOutStream {
+    public:
+        Stream(ManualWaveOutService& service, const WaveFormat& format, WaveOutWindow* window);
+        bool prepare(WaveHeader& header) override;
+        bool unprepare(WaveHeader& header) override { return queue_.unprepare(header); }
+        bool write(WaveHeader& header) override;
+        void pause() override { queue_.pause(); }
+        void restart() override { queue_.restart(); }
+        void reset() override { queue_.reset(); }
+        std::uint32_t position() const override { return queue_.position(); }
+        bool close() override;
+
+        // Plays `frames` frames into the last-played copy; returns those played.
+        std::size_t advance(std::size_t frames);
+        WavePlayQueue& queue() { return queue_; }
+
+    private:
+        ManualWaveOutService& service_;
+        WavePlayQueue queue_;
+    };
+
+    bool query(std::int32_t deviceId, const WaveFormat& format) override;
+    std::unique_ptr<WaveOutStream> open(std::int32_t deviceId, const WaveFormat& format,
+                                        WaveOutWindow* window) override;
+    std::string name() const override { return "manual"; }
+
+    Failures failures;
+    // The stream opened last (owned by its device); null after it closes.
+    Stream* stream = nullptr;
+    int prepares = 0;
+    int writes = 0;
+    int opens = 0;
+};
+
+}  // namespace sonrigo::test
