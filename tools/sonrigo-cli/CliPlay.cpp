@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <charconv>
 #include <csignal>
 #include <cstdio>
@@ -15,6 +16,11 @@
 #include "smf/MidiF0Data.h"
 #include "smf/MidiFileLoader.h"
 #include "song/MidiTrackData.h"
+#include "platform/WaveOut.h"
+#include "SilentMidiOutput.h"
+#include "vsthost/ChannelRouter.h"
+#include "vsthost/RackEventQueue.h"
+#include "vsthost/VstRack.h"
 
 namespace sonrigo {
 
@@ -28,6 +34,24 @@ extern "C" void OnInterrupt(int)
 }
 
 constexpr std::uint32_t kPollMs = 100;
+// The player's audio engine: four buffers of 32768 bytes, 50 ms of lead, a
+// 10 ms render period; its notifications are handled at least this often.
+constexpr std::int32_t kBufferBytes = 32768;
+constexpr std::int32_t kBufferCount = 4;
+constexpr std::int32_t kLeadMs = 50;
+constexpr std::int32_t kPeriodMs = 10;
+constexpr std::uint32_t kRackPollMs = 10;
+// What plays after the song's end, for the instruments' releases.
+constexpr std::uint32_t kTailMs = 1000;
+
+// Stops the audio and removes the instruments, in the player's order.
+void ShutDownRack(VstRack& rack)
+{
+    rack.stop();
+    for (std::int32_t slot = 0; slot < VstRack::kSlotCount; ++slot)
+        rack.suspendPlugin(slot);
+    rack.removeAllPlugins();
+}
 constexpr std::int32_t kTicksPerQuarter = MidiF0Data::kPlayDivision;
 
 // "bar 12 beat 3" of a 4/4 count at the play copy's division, and the time.
@@ -44,14 +68,31 @@ void ShowPosition(std::int32_t tick, std::int64_t elapsedUs, bool terminal)
 
 }  // namespace
 
+bool ParseChannel(const std::string& text, std::int32_t& channel)
+{
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), channel);
+    return error == std::errc() && end == text.data() + text.size() && channel >= 1 && channel <= 16;
+}
+
 bool ParsePlayArgs(const std::vector<std::string>& args, PlayOptions& options)
 {
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
-        if ((arg == "--port" || arg == "--start-tick") && i + 1 < args.size()) {
+        const bool takesValue = arg == "--port" || arg == "--start-tick" || arg == "--vst" || arg == "--vst-all";
+        if (takesValue && i + 1 < args.size()) {
             const std::string& value = args[++i];
             if (arg == "--port") {
                 options.port = value;
+            } else if (arg == "--vst") {
+                const std::size_t equals = value.find('=');
+                std::int32_t channel = 0;
+                if (equals == std::string::npos || equals + 1 == value.size() ||
+                    !ParseChannel(value.substr(0, equals), channel))
+                    return false;
+                options.instruments.emplace_back(channel - 1, value.substr(equals + 1));
+            } else if (arg == "--vst-all") {
+                for (std::int32_t channel = 0; channel < 16; ++channel)
+                    options.instruments.emplace_back(channel, value);
             } else {
                 const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), options.startTick);
                 if (error != std::errc() || end != value.data() + value.size() || options.startTick < 0)
@@ -89,12 +130,46 @@ int RunPlay(const PlayOptions& options)
         return 1;
     }
 
+    // The audio engine, only when some channel has an instrument.
+    RackEventQueue rackEvents;
+    std::unique_ptr<VstRack> rack;
+    std::unique_ptr<ChannelRouter> router;
+    if (!options.instruments.empty()) {
+        rack = std::make_unique<VstRack>(&rackEvents, -1, kBufferBytes, kBufferCount, kLeadMs, kPeriodMs);
+        router = std::make_unique<ChannelRouter>(*rack);
+        for (const auto& [channel, path] : options.instruments) {
+            rack->suspendPlugin(channel);
+            rack->loadPlugin(channel, path);
+            if (rack->plugin(channel) == nullptr) {
+                std::fprintf(stderr, "sonrigo: channel %d: %s did not load\n", channel + 1, path.c_str());
+                ShutDownRack(*rack);
+                return 1;
+            }
+            rack->resumePlugin(channel);
+            rack->setProgram(channel, 0);
+            router->setRouted(channel, true);
+        }
+        if (!rack->start()) {
+            ShutDownRack(*rack);
+            return 1;
+        }
+        std::fprintf(stderr, "audio: %s\n", CurrentWaveOutService()->name().c_str());
+        if (!options.port && CurrentMidiOutputSystem()->portNames().empty()) {
+            std::fprintf(stderr, "sonrigo: no MIDI output port: channels without an instrument are silent\n");
+            InstallMidiOutputSystem(std::make_shared<SilentMidiOutput>());
+        }
+    }
+
     std::atomic<bool> ended{false};
     std::atomic<std::int64_t> dispatched{0};
     PlaybackParameters parameters;
     parameters.song = copy.get();
     parameters.onEnd = [&ended] { ended.store(true); };
-    parameters.onEvent = [&dispatched](std::int32_t, std::int32_t, MidiEvent*) { dispatched.fetch_add(1); };
+    parameters.onEvent = [&dispatched, &router](std::int32_t index, std::int32_t tick, MidiEvent* record) {
+        if (router)
+            router->onEvent(index, tick, record);
+        dispatched.fetch_add(1);
+    };
     parameters.tickBase = cut;
     parameters.startTick = options.startTick;
 
@@ -110,14 +185,35 @@ int RunPlay(const PlayOptions& options)
     MusicPlayer& player = MusicPlayer::instance();
     const std::int64_t started = timers.nowUs();
     player.startWorker(parameters);
+    std::int64_t nextShow = started;
     while (!ended.load() && !gInterrupted.load()) {
-        ShowPosition(CallBackPlayer::tickPosition(), timers.nowUs() - started, terminal);
-        timers.sleepFor(kPollMs);
+        const std::int64_t now = timers.nowUs();
+        if (now >= nextShow) {
+            ShowPosition(CallBackPlayer::tickPosition(), now - started, terminal);
+            nextShow = now + kPollMs * 1000;
+        }
+        if (rack) {
+            // The rack's owner: its buffers go back to the device from here.
+            rackEvents.dispatch(*rack);
+            rackEvents.waitFor(std::chrono::milliseconds(kRackPollMs));
+        } else {
+            timers.sleepFor(kPollMs);
+        }
     }
     const bool stoppedByUser = !ended.load();
     if (stoppedByUser)
         player.stopPlayback();
+    if (rack && !stoppedByUser) {
+        // The instruments' last notes are still in the ring: let them play out.
+        const std::int64_t until = timers.nowUs() + std::int64_t{kTailMs} * 1000;
+        while (timers.nowUs() < until && !gInterrupted.load()) {
+            rackEvents.dispatch(*rack);
+            rackEvents.waitFor(std::chrono::milliseconds(kRackPollMs));
+        }
+    }
     player.shutdown();
+    if (rack)
+        ShutDownRack(*rack);
     ShowPosition(CallBackPlayer::tickPosition(), timers.nowUs() - started, terminal);
     if (terminal)
         std::fputc('\n', stderr);

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace sonrigo {
@@ -13,16 +14,22 @@ struct PlayOptions {
     std::string path;                 // the MIDI file
     std::optional<std::string> port;  // play on the first output whose name contains this
     std::int32_t startTick = 0;       // where to start, in ticks of the play copy (96 per quarter)
+    // Instruments: (channel 0-15, plug-in path); --vst-all puts one on every channel.
+    std::vector<std::pair<std::int32_t, std::string>> instruments;
 };
 
 // Parses what follows "play"; false for a command line it does not understand.
 bool ParsePlayArgs(const std::vector<std::string>& args, PlayOptions& options);
 
-// `sonrigo-cli play FILE [--port NAME] [--start-tick T]`: loads the file and
-// plays it on the MIDI output through the same play controller the player
-// uses, showing the position on a terminal, until the song ends or Ctrl-C
-// stops it. Returns 0 when the song played (to its end or until stopped), 1
-// when it could not be loaded or played.
+// `sonrigo-cli play FILE [--port NAME] [--start-tick T] [--vst CH=PLUGIN.so
+// ...] [--vst-all PLUGIN.so]`: loads the file and plays it through the same
+// play controller the player uses, showing the position on a terminal, until
+// the song ends or Ctrl-C stops it. Channels with an instrument (CH counted
+// 1 to 16) play through the audio engine: their notes, note-offs and
+// controllers go to the plug-in, their program changes select its program;
+// everything else goes to the MIDI output. Returns 0 when the song played (to
+// its end or until stopped), 1 when it could not be loaded or played or an
+// instrument did not load.
 int RunPlay(const PlayOptions& options);
 
 }  // namespace sonrigo
