@@ -1,7 +1,7 @@
 #include "vsthost/WaveOutDevice.h"
 
 #include <algorithm>
-#include <cstring>
+#include <atomic>
 
 #include "common/MessageSink.h"
 
@@ -17,6 +17,17 @@ constexpr const char* kStartPrepareFailedText = "バッファが再生用に準�
 constexpr const char* kRequeuePrepareFailedText = "バッファを再生用に準備できませんでした。";
 constexpr const char* kQueueFailedText = "バッファを再生キューに登録できませんでした。";
 constexpr const char* kUnprepareFailedText = "再生用バッファの開放に失敗しました。";
+
+// The ring's samples are shared with the device's thread, which plays them
+// while the render thread writes others ahead of it, without a lock: each
+// sample is stored as a relaxed atomic, which compiles to a plain store.
+void StoreSamples(char* to, const char* from, std::size_t bytes)
+{
+    auto* out = reinterpret_cast<std::int16_t*>(to);
+    const auto* in = reinterpret_cast<const std::int16_t*>(from);
+    for (std::size_t i = 0; i < bytes / sizeof(std::int16_t); ++i)
+        std::atomic_ref<std::int16_t>(out[i]).store(in[i], std::memory_order_relaxed);
+}
 
 }  // namespace
 
@@ -153,23 +164,23 @@ void WaveOutDevice::writeRing(std::uint32_t bufferIndex, std::uint32_t frameOffs
     const auto* source = reinterpret_cast<const char*>(samples);
     const std::uint32_t room = perBuffer - frameOffset;
     if (frames <= room) {
-        std::memcpy(pool_.buffer(static_cast<std::int32_t>(bufferIndex)) + std::size_t{frameOffset} * blockAlign, source,
+        StoreSamples(pool_.buffer(static_cast<std::int32_t>(bufferIndex)) + std::size_t{frameOffset} * blockAlign, source,
                     std::size_t{frames} * blockAlign);
         return;
     }
-    std::memcpy(pool_.buffer(static_cast<std::int32_t>(bufferIndex)) + std::size_t{frameOffset} * blockAlign, source,
+    StoreSamples(pool_.buffer(static_cast<std::int32_t>(bufferIndex)) + std::size_t{frameOffset} * blockAlign, source,
                 std::size_t{room} * blockAlign);
     source += std::size_t{room} * blockAlign;
     std::uint32_t remaining = frames - room;
     std::uint32_t b = (bufferIndex + 1) % count;
     while (remaining >= perBuffer) {
-        std::memcpy(pool_.buffer(static_cast<std::int32_t>(b)), source, std::size_t{perBuffer} * blockAlign);
+        StoreSamples(pool_.buffer(static_cast<std::int32_t>(b)), source, std::size_t{perBuffer} * blockAlign);
         source += std::size_t{perBuffer} * blockAlign;
         remaining -= perBuffer;
         b = (b + 1) % count;
     }
     if (remaining > 0)
-        std::memcpy(pool_.buffer(static_cast<std::int32_t>(b)), source, std::size_t{remaining} * blockAlign);
+        StoreSamples(pool_.buffer(static_cast<std::int32_t>(b)), source, std::size_t{remaining} * blockAlign);
 }
 
 std::uint32_t WaveOutDevice::position() const

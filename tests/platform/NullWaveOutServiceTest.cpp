@@ -64,14 +64,14 @@ TEST(NullWaveOutService, PlaysEveryDeviceIdInRealTimeReturningBuffersInOrder)
     EXPECT_FALSE(service.query(-1, stereo));
     EXPECT_EQ(service.open(0, stereo, nullptr), nullptr);
 
+    // 50 ms each at 44100 Hz; declared before the stream, so that they outlive it.
+    Buffer a(2205);
+    Buffer b(2205);
+    Buffer c(2205);
     DoneWaiter window;
     const auto before = std::chrono::steady_clock::now();
     const std::unique_ptr<WaveOutStream> stream = service.open(7, mono, &window);
     ASSERT_NE(stream, nullptr);
-    // 50 ms each at 44100 Hz.
-    Buffer a(2205);
-    Buffer b(2205);
-    Buffer c(2205);
     for (Buffer* buffer : {&a, &b, &c}) {
         ASSERT_TRUE(stream->prepare(buffer->header));
         ASSERT_TRUE(stream->write(buffer->header));
@@ -96,11 +96,11 @@ TEST(NullWaveOutService, PlaysEveryDeviceIdInRealTimeReturningBuffersInOrder)
 TEST(NullWaveOutService, CloseJoinsTheClockSoThatNoBufferComesBackAfterwards)
 {
     NullWaveOutService service;
+    // Due 20 ms after it is written: most often after close() has returned.
+    Buffer a(882);
     auto window = std::make_unique<DoneWaiter>();
     const std::unique_ptr<WaveOutStream> stream = service.open(-1, WaveFormat{}, window.get());
     ASSERT_NE(stream, nullptr);
-    // Due 20 ms after it is written: most often after close() has returned.
-    Buffer a(882);
     ASSERT_TRUE(stream->prepare(a.header));
     ASSERT_TRUE(stream->write(a.header));
     ASSERT_TRUE(stream->close());

@@ -83,7 +83,8 @@ TEST(VstRack, SlotsLoadReplaceAndRemoveAsTheyShould)
     EXPECT_EQ(r.rack.paramName(-1, 0), "");
 
     // A failed load into an occupied slot closes the old plug-in and leaves the slot empty.
-    const auto closesBefore = std::count(log.opcodes().begin(), log.opcodes().end(), 1);
+    const auto before = log.opcodes();
+    const auto closesBefore = std::count(before.begin(), before.end(), 1);
     r.rack.loadPlugin(5, SONRIGO_PROBE_NO_ENTRY_PATH);
     const auto opcodes = log.opcodes();
     EXPECT_EQ(std::count(opcodes.begin(), opcodes.end(), 1), closesBefore + 1);  // effClose
