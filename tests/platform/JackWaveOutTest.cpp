@@ -22,8 +22,7 @@
 #include "platform/RtAudioWaveOutService.h"
 #include "support/JackAudioCapture.h"
 #include "support/JackServerProcess.h"
-#include "support/ScopedEnv.h"
-#include "support/TempDir.h"
+#include "support/JackTestServer.h"
 
 // A port's audio lives in JACK's shared memory: RtAudio's JACK callback copies
 // our frames there with memcpy, and the capture reads them later in the same
@@ -41,7 +40,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-constexpr auto kServerStartLimit = 5s;
 constexpr auto kPatience = 20s;  // only a hung stream uses it up
 constexpr std::size_t kBufferBytes = 32768;
 constexpr std::size_t kBufferFrames = kBufferBytes / sizeof(std::int16_t);
@@ -71,9 +69,6 @@ struct DoneRecorder final : WaveOutWindow {
     std::vector<WaveHeader*> done;
 };
 
-// libjack prints every refused connection while the server starts.
-void Quiet(const char* /*message*/) {}
-
 // The indices of the recorded frames that are not silent.
 std::vector<std::size_t> Sounding(const test::JackAudioCapture& capture)
 {
@@ -96,31 +91,10 @@ bool WaitUntil(const auto& condition)
 
 TEST(JackWaveOut, BuffersPlayThroughJackInOrderAndTheClickArrivesWhereWritten)
 {
-    const std::filesystem::path jackd = test::JackServerProcess::FindJackd();
-    if (jackd.empty())
-        GTEST_SKIP() << "jackd is not installed";
-    test::TempDir home;
-    const std::string serverName = test::JackServerProcess::ServerName();
-    const test::ScopedEnv homeEnv("HOME", home.path().string());
-    const test::ScopedEnv serverEnv("JACK_DEFAULT_SERVER", serverName);
-    const test::ScopedEnv noReservation("JACK_NO_AUDIO_RESERVATION", "1");
-
-    jack_set_error_function(&Quiet);
-    jack_set_info_function(&Quiet);
-    test::JackServerProcess server(jackd, serverName, home.path() / "jackd.log");
-    ASSERT_TRUE(server.started());
-    std::unique_ptr<test::JackAudioCapture> capture;
-    const auto deadline = std::chrono::steady_clock::now() + kServerStartLimit;
-    while (!capture && !server.exited() && std::chrono::steady_clock::now() < deadline) {
-        capture = test::JackAudioCapture::Open("sonrigo-audio-capture", kCaptureFrames);
-        if (!capture)
-            std::this_thread::sleep_for(100ms);
-    }
-    if (!capture) {
-        std::ostringstream log;
-        log << std::ifstream(home.path() / "jackd.log").rdbuf();
-        GTEST_SKIP() << "jackd did not come up:\n" << log.str();
-    }
+    test::JackTestServer jack("sonrigo-audio-capture", kCaptureFrames);
+    if (!jack.up())
+        GTEST_SKIP() << jack.skipReason();
+    test::JackAudioCapture* capture = &jack.capture();
 
     // Declared before the stream, so that they outlive it when an assertion returns early.
     const WaveFormat mono;

@@ -78,8 +78,6 @@ TEST_F(WavePlayQueueTest, PlaysBuffersInOrderAcrossCallsAndReturnsEachOnceWhenPl
     EXPECT_EQ(out, expected) << "what was not played is left as it was";
     EXPECT_EQ(queue_.position(), 9U);
     EXPECT_EQ(queue_.queuedFrames(), 0U);
-    EXPECT_EQ(queue_.play(nullptr, 4), 0U);
-    EXPECT_TRUE(window_.take().empty());
 
     // A returned buffer queued again plays again from its start, with the done flag cleared.
     ASSERT_TRUE(queue_.write(a.header));
