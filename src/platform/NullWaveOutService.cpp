@@ -6,7 +6,7 @@
 #include <mutex>
 #include <thread>
 
-#include "platform/WavePlayQueue.h"
+#include "platform/QueuedWaveOutStream.h"
 
 namespace sonrigo {
 namespace {
@@ -14,10 +14,10 @@ namespace {
 // Often enough that the position moves like a card's, seldom enough to cost nothing.
 constexpr auto kStep = std::chrono::milliseconds(5);
 
-class NullWaveOutStream final : public WaveOutStream {
+class NullWaveOutStream final : public QueuedWaveOutStream {
 public:
     NullWaveOutStream(const WaveFormat& format, WaveOutWindow* window)
-        : rate_(format.samplesPerSec), queue_(format, window), thread_([this] { run(); })
+        : QueuedWaveOutStream(format, window), rate_(format.samplesPerSec), thread_([this] { run(); })
     {
     }
 
@@ -25,13 +25,6 @@ public:
     NullWaveOutStream(const NullWaveOutStream&) = delete;
     NullWaveOutStream& operator=(const NullWaveOutStream&) = delete;
 
-    bool prepare(WaveHeader& header) override { return queue_.prepare(header); }
-    bool unprepare(WaveHeader& header) override { return queue_.unprepare(header); }
-    bool write(WaveHeader& header) override { return queue_.write(header); }
-    void pause() override { queue_.pause(); }
-    void restart() override { queue_.restart(); }
-    void reset() override { queue_.reset(); }
-    std::uint32_t position() const override { return queue_.position(); }
 
     // Owner's thread only; false when already closed.
     bool close() override
@@ -75,7 +68,6 @@ private:
     }
 
     const std::int64_t rate_;
-    WavePlayQueue queue_;
     std::mutex mutex_;  // stopping_, between the thread and close()
     std::condition_variable wake_;
     bool stopping_ = false;

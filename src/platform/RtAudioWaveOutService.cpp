@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "platform/JackServerPresence.h"
-#include "platform/WavePlayQueue.h"
+#include "platform/QueuedWaveOutStream.h"
 
 namespace sonrigo {
 namespace {
@@ -191,7 +191,7 @@ bool DevicePlays(const OutputDevice& device, const WaveFormat& format)
     return device.plays44100 && device.channels >= format.channels;
 }
 
-class RtAudioWaveOutStream final : public WaveOutStream {
+class RtAudioWaveOutStream final : public QueuedWaveOutStream {
 public:
     // Opens and starts the device; null when either fails.
     static std::unique_ptr<WaveOutStream> Open(std::unique_ptr<RtAudio> audio, const OutputDevice& device,
@@ -226,12 +226,6 @@ public:
     ~RtAudioWaveOutStream() override { close(); }
     RtAudioWaveOutStream(const RtAudioWaveOutStream&) = delete;
     RtAudioWaveOutStream& operator=(const RtAudioWaveOutStream&) = delete;
-
-    bool prepare(WaveHeader& header) override { return queue_.prepare(header); }
-    bool unprepare(WaveHeader& header) override { return queue_.unprepare(header); }
-    bool write(WaveHeader& header) override { return queue_.write(header); }
-    void pause() override { queue_.pause(); }
-    void restart() override { queue_.restart(); }
 
     void reset() override
     {
@@ -289,7 +283,7 @@ private:
     };
 
     RtAudioWaveOutStream(std::unique_ptr<RtAudio> audio, const WaveFormat& format, WaveOutWindow* window)
-        : audio_(std::move(audio)), queue_(format, window)
+        : QueuedWaveOutStream(format, window), audio_(std::move(audio))
     {
     }
 
@@ -333,7 +327,6 @@ private:
     }
 
     std::unique_ptr<RtAudio> audio_;  // null once closed
-    WavePlayQueue queue_;
     // Of the stream: 2 where the device has them. A device's further
     // channels are not opened, so the server or driver keeps them silent.
     unsigned channels_ = 1;

@@ -6,16 +6,16 @@
 #include <mutex>
 #include <utility>
 
-#include "platform/WavePlayQueue.h"
+#include "platform/QueuedWaveOutStream.h"
 
 namespace sonrigo {
 namespace {
 
-class VirtualWaveOutStream final : public WaveOutStream {
+class VirtualWaveOutStream final : public QueuedWaveOutStream {
 public:
     VirtualWaveOutStream(std::shared_ptr<TimerService> clock, SampleSink* sink, const WaveFormat& format,
                          WaveOutWindow* window)
-        : clock_(std::move(clock)), sink_(sink), rate_(format.samplesPerSec), queue_(format, window)
+        : QueuedWaveOutStream(format, window), clock_(std::move(clock)), sink_(sink), rate_(format.samplesPerSec)
     {
         const std::lock_guard<std::mutex> lock(mutex_);
         startUs_ = clock_->nowUs();
@@ -24,13 +24,6 @@ public:
 
     ~VirtualWaveOutStream() override { close(); }
 
-    bool prepare(WaveHeader& header) override { return queue_.prepare(header); }
-    bool unprepare(WaveHeader& header) override { return queue_.unprepare(header); }
-    bool write(WaveHeader& header) override { return queue_.write(header); }
-    void pause() override { queue_.pause(); }
-    void restart() override { queue_.restart(); }
-    void reset() override { queue_.reset(); }
-    std::uint32_t position() const override { return queue_.position(); }
 
     bool close() override
     {
@@ -76,7 +69,6 @@ private:
     std::shared_ptr<TimerService> clock_;
     SampleSink* const sink_;
     const std::int64_t rate_;
-    WavePlayQueue queue_;
     std::mutex mutex_;  // timer_ and closed_, between the clock's thread and close()
     TimerId timer_ = 0;
     bool closed_ = false;

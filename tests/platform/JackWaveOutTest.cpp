@@ -19,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "support/DoneRecorder.h"
 #include "platform/RtAudioWaveOutService.h"
 #include "support/JackAudioCapture.h"
 #include "support/JackServerProcess.h"
@@ -54,20 +55,7 @@ constexpr std::array<std::int16_t, 4> kClick = {16384, -16384, 8192, -8192};
 // capture's start and the click.
 constexpr std::size_t kCaptureFrames = 60 * test::JackServerProcess::kSampleRate;
 
-struct DoneRecorder final : WaveOutWindow {
-    void waveBufferDone(WaveHeader* header) override
-    {
-        const std::lock_guard<std::mutex> lock(mutex);
-        done.push_back(header);
-    }
-    std::vector<WaveHeader*> received()
-    {
-        const std::lock_guard<std::mutex> lock(mutex);
-        return done;
-    }
-    std::mutex mutex;
-    std::vector<WaveHeader*> done;
-};
+using test::DoneRecorder;
 
 // The indices of the recorded frames that are not silent.
 std::vector<std::size_t> Sounding(const test::JackAudioCapture& capture)

@@ -9,6 +9,8 @@
 #include <thread>
 #include <vector>
 
+#include "support/DoneRecorder.h"
+
 // The stream plays on its own clock thread. These tests assert order and
 // "never faster than real time" only, and wait with a patience that only a
 // hung stream uses up.
@@ -19,20 +21,7 @@ namespace {
 using namespace std::chrono_literals;
 constexpr auto kPatience = 10s;
 
-struct DoneRecorder final : WaveOutWindow {
-    void waveBufferDone(WaveHeader* header) override
-    {
-        const std::lock_guard<std::mutex> lock(mutex);
-        done.push_back(header);
-    }
-    std::vector<WaveHeader*> received()
-    {
-        const std::lock_guard<std::mutex> lock(mutex);
-        return done;
-    }
-    std::mutex mutex;
-    std::vector<WaveHeader*> done;
-};
+using test::DoneRecorder;
 
 struct Buffer {
     explicit Buffer(std::size_t frames) : samples(frames)

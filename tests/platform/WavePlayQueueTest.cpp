@@ -9,23 +9,12 @@
 #include <utility>
 #include <vector>
 
+#include "support/DoneRecorder.h"
+
 namespace sonrigo {
 namespace {
 
-struct DoneRecorder final : WaveOutWindow {
-    void waveBufferDone(WaveHeader* header) override
-    {
-        const std::lock_guard<std::mutex> lock(mutex);
-        done.push_back(header);
-    }
-    std::vector<WaveHeader*> take()
-    {
-        const std::lock_guard<std::mutex> lock(mutex);
-        return std::exchange(done, {});
-    }
-    std::mutex mutex;
-    std::vector<WaveHeader*> done;
-};
+using test::DoneRecorder;
 
 // A buffer of mono samples whose values tell where they came from.
 struct Buffer {

@@ -5,7 +5,7 @@
 namespace sonrigo::test {
 
 ManualWaveOutService::Stream::Stream(ManualWaveOutService& service, const WaveFormat& format, WaveOutWindow* window)
-    : service_(service), queue_(format, window)
+    : QueuedWaveOutStream(format, window), service_(service)
 {
 }
 

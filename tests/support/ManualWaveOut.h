@@ -5,7 +5,7 @@
 #include <string>
 
 #include "platform/WaveOut.h"
-#include "platform/WavePlayQueue.h"
+#include "platform/QueuedWaveOutStream.h"
 
 namespace sonrigo::test {
 
@@ -22,25 +22,18 @@ public:
         bool close = false;
     };
 
-    class Stream final : public WaveOutStream {
+    class Stream final : public QueuedWaveOutStream {
     public:
         Stream(ManualWaveOutService& service, const WaveFormat& format, WaveOutWindow* window);
         bool prepare(WaveHeader& header) override;
-        bool unprepare(WaveHeader& header) override { return queue_.unprepare(header); }
         bool write(WaveHeader& header) override;
-        void pause() override { queue_.pause(); }
-        void restart() override { queue_.restart(); }
-        void reset() override { queue_.reset(); }
-        std::uint32_t position() const override { return queue_.position(); }
         bool close() override;
 
-        // Plays `frames` frames into the last-played copy; returns those played.
+        // Plays `frames` frames; returns those played.
         std::size_t advance(std::size_t frames);
-        WavePlayQueue& queue() { return queue_; }
 
     private:
         ManualWaveOutService& service_;
-        WavePlayQueue queue_;
     };
 
     bool query(std::int32_t deviceId, const WaveFormat& format) override;
