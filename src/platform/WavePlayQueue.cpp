@@ -89,6 +89,7 @@ std::size_t WavePlayQueue::play(std::int16_t* out, std::size_t frames)
 {
     if (paused())
         return 0;
+    const std::size_t samplesPerFrame = blockAlign_ / sizeof(std::int16_t);
     std::size_t played = 0;
     while (played < frames) {
         WaveHeader* finished = nullptr;
@@ -100,12 +101,12 @@ std::size_t WavePlayQueue::play(std::int16_t* out, std::size_t frames)
             const std::size_t available = (header->bufferLength - std::min<std::size_t>(readBytes_, header->bufferLength)) / blockAlign_;
             const std::size_t take = std::min(available, frames - played);
             if (out != nullptr && take > 0) {
-                // One channel of 16 bits: the frames are the samples. They are
-                // read as relaxed atomics: the writer fills the ring ahead of
+                // Read as relaxed atomics: the writer fills the ring ahead of
                 // the play position without a lock.
                 auto* in = reinterpret_cast<std::int16_t*>(header->data + readBytes_);
-                for (std::size_t i = 0; i < take * blockAlign_ / sizeof(std::int16_t); ++i)
-                    out[played + i] = std::atomic_ref<std::int16_t>(in[i]).load(std::memory_order_relaxed);
+                std::int16_t* to = out + played * samplesPerFrame;
+                for (std::size_t i = 0; i < take * samplesPerFrame; ++i)
+                    to[i] = std::atomic_ref<std::int16_t>(in[i]).load(std::memory_order_relaxed);
             }
             readBytes_ += take * blockAlign_;
             played += take;

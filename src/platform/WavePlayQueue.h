@@ -31,10 +31,11 @@ public:
     void detach();
 
     // Plays up to `frames` frames of the queued buffers, in queue order, into
-    // `out` (mono samples; null to discard them). Fewer when paused or when
-    // the queue runs dry: the rest of `out` is left as it was. Each buffer
-    // played to its end is marked done and sent to the window. Returns the
-    // frames played, which the position counts.
+    // `out` (16-bit samples, interleaved as the format's frames; null to
+    // discard them). Fewer when paused or when the queue runs dry: the rest of
+    // `out` is left as it was. Each buffer played to its end is marked done
+    // and sent to the window. Returns the frames played, which the position
+    // counts.
     std::size_t play(std::int16_t* out, std::size_t frames);
 
     // Frames queued and not yet played.
