@@ -4,6 +4,8 @@
 #include <limits>
 #include <memory>
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "common/FileChooser.h"
@@ -68,26 +70,21 @@ TEST(FileNameFromPath, KeepsDoubleByteCharactersWhoseTrailByteIsABackslash)
 
 TEST(MusicUnits, TempoToBpmTruncatesAndNeverDividesByZero)
 {
-    EXPECT_EQ(TempoToBpm(500000), 120);
-    EXPECT_EQ(TempoToBpm(750000), 80);
-    EXPECT_EQ(TempoToBpm(1000), 60000);
-    EXPECT_EQ(TempoToBpm(1999), 60000);
-    EXPECT_EQ(TempoToBpm(0xFFFFFF), 3);
-    EXPECT_EQ(TempoToBpm(999), 60000);
-    EXPECT_EQ(TempoToBpm(0), 60000);
-    EXPECT_EQ(TempoToBpm(-5), 60000);
+    // Whole milliseconds per quarter: 1999 us counts as 1 ms; below 1000 us as 1000.
+    for (const auto& [tempo, bpm] : {std::pair{500000, 120}, {750000, 80}, {1000, 60000}, {1999, 60000},
+                                     {0xFFFFFF, 3}, {999, 60000}, {0, 60000}, {-5, 60000}})
+        EXPECT_EQ(TempoToBpm(tempo), bpm) << tempo;
 }
 
 TEST(MusicUnits, PackTimeSignatureWritesTheMetaEventBytes)
 {
     using Bytes = std::array<std::uint8_t, 4>;
-    EXPECT_EQ(PackTimeSignature(PackedTimeSignature(3, 4)), (Bytes{3, 2, 18, 8}));
-    EXPECT_EQ(PackTimeSignature(PackedTimeSignature(6, 8)), (Bytes{6, 3, 18, 8}));
-    EXPECT_EQ(PackTimeSignature(PackedTimeSignature(4, 4)), (Bytes{4, 2, 18, 8}));
-    EXPECT_EQ(PackTimeSignature(PackedTimeSignature(2, 1)), (Bytes{2, 0, 18, 8}));
-    EXPECT_EQ(PackTimeSignature(PackedTimeSignature(7, 128)), (Bytes{7, 7, 18, 8}));
-    EXPECT_EQ(PackTimeSignature(PackedTimeSignature(5, 0)), (Bytes{5, 2, 18, 8}));
-    EXPECT_EQ(PackTimeSignature(0), (Bytes{0, 2, 18, 8}));
+    // The denominator as a power of two; 0 reads as a quarter.
+    for (const auto& [numerator, denominator, exponent] :
+         {std::tuple{3, 4, 2}, {6, 8, 3}, {2, 1, 0}, {7, 128, 7}, {5, 0, 2}, {0, 0, 2}})
+        EXPECT_EQ(PackTimeSignature(PackedTimeSignature(numerator, denominator)),
+                  (Bytes{std::uint8_t(numerator), std::uint8_t(exponent), 18, 8}))
+            << numerator << "/" << denominator;
 }
 
 TEST(ChooseFileToOpen, ReturnsTheChosenPathOrLeavesTheOutputOnCancel)

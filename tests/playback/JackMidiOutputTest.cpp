@@ -205,11 +205,14 @@ TEST(JackMidiOutput, MessagesReachAJackClientInOrderAndSpacedAsSent)
     capture->waitFor(kSent + kResets, 5000ms);
     ASSERT_GE(capture->count(), kSent);
     EXPECT_FALSE(capture->overflowed());
-    std::vector<Bytes> received;
-    for (std::size_t i = 0; i < capture->count(); ++i) {
-        const CaptureClient::Event& e = capture->event(i);
-        received.emplace_back(e.bytes.begin(), e.bytes.begin() + e.size);
-    }
+    // The bytes of the events captured from first up to end.
+    const auto captured = [&capture](std::size_t first, std::size_t end) {
+        std::vector<Bytes> bytes;
+        for (std::size_t i = first; i < end; ++i)
+            bytes.emplace_back(capture->event(i).bytes.begin(), capture->event(i).bytes.begin() + capture->event(i).size);
+        return bytes;
+    };
+    const std::vector<Bytes> received = captured(0, capture->count());
     Bytes sysExSent = {0xF0};
     sysExSent.insert(sysExSent.end(), longSysEx.begin() + 3, longSysEx.end());
     const std::vector<Bytes> sent = {{0x90, 0x3C, 0x64}, {0xC3, 0x05}, sysExSent, {0xB2, 0x07, 0x40}, {0x80, 0x3C, 0x00}};
@@ -265,13 +268,10 @@ TEST(JackMidiOutput, MessagesReachAJackClientInOrderAndSpacedAsSent)
     constexpr std::size_t kSong = 1 + 8;
     EXPECT_TRUE(capture->waitFor(before + kSong, 5000ms));
     ASSERT_GE(capture->count(), before + kSong);
-    std::vector<Bytes> played;
-    for (std::size_t i = before; i < before + kSong; ++i)
-        played.emplace_back(capture->event(i).bytes.begin(), capture->event(i).bytes.begin() + capture->event(i).size);
-    const std::vector<Bytes> songBytes = {{0xF0, 0x7E, 0x7F, 0x09, 0x01, 0xF7}, {0x90, 60, 100}, {0x80, 60, 0},
-                                           {0x90, 62, 100}, {0x80, 62, 0}, {0x90, 64, 100}, {0x80, 64, 0},
-                                           {0x90, 65, 100}, {0x80, 65, 0}};
-    EXPECT_EQ(played, songBytes);
+    std::vector<Bytes> songBytes = {{0xF0, 0x7E, 0x7F, 0x09, 0x01, 0xF7}};
+    for (std::uint8_t note : {60, 62, 64, 65})
+        songBytes.insert(songBytes.end(), {{0x90, note, 100}, {0x80, note, 0}});
+    EXPECT_EQ(captured(before, before + kSong), songBytes);
     // Three sixteenths from the first note to the last: 187.5 ms, within a
     // margin for JACK's cycles and a loaded machine.
     const double notes = MsBetween(capture->event(before + 1), capture->event(before + 7));

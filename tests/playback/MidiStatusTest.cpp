@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "PlaybackFixture.h"
@@ -18,17 +19,14 @@ TEST(MidiStatusTest, KeepsTheLastValuesBeforeTheStartInChannelOrder)
     const MidiStatus::Position position = status.collect(*song, 5);
     EXPECT_EQ(position.index, 5);
     EXPECT_EQ(position.skippedTicks, 0);
-    const std::vector<MidiEvent> events = status.makeEvents();
-    ASSERT_EQ(events.size(), 4u);
-    EXPECT_EQ(events[0].kind, EventKind::ProgramChange);
-    EXPECT_EQ(events[0].value, 7);
-    EXPECT_EQ(events[1].kind, EventKind::ControlChange);
-    EXPECT_EQ(events[1].channel, 0);
-    EXPECT_EQ(events[1].subtype, 10);
-    EXPECT_EQ(events[2].channel, 1);
-    EXPECT_EQ(events[2].value, 100);
-    EXPECT_EQ(events[3].subtype, 0x51);
-    EXPECT_EQ(events[3].value, 400000);
+    // Kind, channel, subtype and value of each record made.
+    std::vector<std::tuple<std::int32_t, std::int32_t, std::int32_t, std::int32_t>> made;
+    for (const MidiEvent& e : status.makeEvents())
+        made.emplace_back(e.kind, e.channel, e.subtype, e.value);
+    EXPECT_EQ(made, (decltype(made){{EventKind::ProgramChange, 0, 0, 7},
+                                    {EventKind::ControlChange, 0, 10, 20},
+                                    {EventKind::ControlChange, 1, 7, 100},
+                                    {EventKind::Meta, kNoChannel, 0x51, 400000}}));
 }
 
 TEST(MidiStatusTest, FindsWhereTheStartFalls)

@@ -48,10 +48,10 @@ void* Library()
     return handle;
 }
 
-// One opened and resumed instance, closed as a host closes it.
+// One opened and resumed instance on a program, closed as a host closes it.
 class Synth {
 public:
-    Synth()
+    explicit Synth(int program = 0)
     {
         void* library = Library();
         if (library == nullptr)
@@ -66,6 +66,8 @@ public:
         dispatch(effSetSampleRate, 0, 0, nullptr, kRate);
         dispatch(effSetBlockSize, 0, kBlock);
         dispatch(effMainsChanged, 0, 1);
+        if (program != 0)
+            dispatch(effSetProgram, 0, program);
     }
     ~Synth()
     {
@@ -285,8 +287,7 @@ TEST(SynthSound, EveryProgramSoundsCleanlyAndFallsSilentAfterItsRelease)
 {
     for (int program = 0; program < 8; ++program) {
         SCOPED_TRACE("program " + std::to_string(program));
-        Synth synth;
-        synth.dispatch(effSetProgram, 0, program);
+        Synth synth(program);
         const double releaseMs = std::atof(synth.text(effGetParamDisplay, 2).c_str());
         synth.send({NoteOn(60, 100)});
         const std::vector<float> held = synth.renderSeconds(1.0);
@@ -305,8 +306,7 @@ TEST(SynthSound, EveryProgramSoundsCleanlyAndFallsSilentAfterItsRelease)
 
 TEST(SynthSound, NotesSoundAtTheirPitchAndPitchBendMovesThemTwoSemitones)
 {
-    Synth synth;
-    synth.dispatch(effSetProgram, 0, kOrgan);
+    Synth synth(kOrgan);
     synth.send({NoteOn(69, 100)});
     const std::vector<float> a = Slice(synth.renderSeconds(0.5), 0.1, 0.5);
     EXPECT_GT(ToneLevel(a, 440.0), 10 * ToneLevel(a, 415.3));
@@ -324,8 +324,7 @@ TEST(SynthSound, HighNotesStayBandLimited)
     // Harmonics 11 to 20 lie above the Nyquist frequency; what folds back of
     // them lands between the real harmonics. Band-limited oscillators keep
     // it about 30 dB down, naive ones only 20 dB.
-    Synth synth;
-    synth.dispatch(effSetProgram, 0, kPluck);
+    Synth synth(kPluck);
     synth.effect()->setParameter(synth.effect(), 3, 1.0f);
     synth.send({NoteOn(96, 127)});
     const std::vector<float> s = Slice(synth.renderSeconds(0.3), 0.02, 0.3);
@@ -366,8 +365,7 @@ TEST(SynthSound, EventsTakeEffectAtTheirFrameWithinTheBlock)
 
 TEST(SynthSound, ThirtyTwoLoudNotesAndMoreNeverClip)
 {
-    Synth synth;
-    synth.dispatch(effSetProgram, 0, 1);
+    Synth synth(1);
     synth.effect()->setParameter(synth.effect(), 0, 1.0f);  // +6 dB
     synth.send({Controller(7, 127), Controller(11, 127)});
     std::vector<MidiMessage> chord;
@@ -434,8 +432,7 @@ TEST(SynthSound, TheOldAccumulatingProcessAddsTheSameSignal)
 
 TEST(SynthControllers, SustainPedalHoldsReleasedNotesUntilLifted)
 {
-    Synth synth;
-    synth.dispatch(effSetProgram, 0, kOrgan);  // organ notes do not decay while held
+    Synth synth(kOrgan);  // organ notes do not decay while held
     synth.send({Controller(64, 127), NoteOn(60), NoteOff(60, 100)});
     synth.renderSeconds(1.0);
     EXPECT_GT(Rms(synth.render(kBlock)), 0.01);
@@ -446,8 +443,7 @@ TEST(SynthControllers, SustainPedalHoldsReleasedNotesUntilLifted)
 
 TEST(SynthControllers, AllNotesOffReleasesAndAllSoundOffCutsAtOnce)
 {
-    Synth synth;
-    synth.dispatch(effSetProgram, 0, 1);  // the pad's release is over a second long
+    Synth synth(1);  // the pad's release is over a second long
     synth.send({Controller(64, 127), NoteOn(60), NoteOn(64)});
     synth.renderSeconds(1.0);
     synth.send({Controller(123, 0)});
@@ -467,8 +463,7 @@ TEST(SynthControllers, AllNotesOffReleasesAndAllSoundOffCutsAtOnce)
 TEST(SynthControllers, VolumeAndExpressionScaleTheOutput)
 {
     auto level = [](std::vector<MidiMessage> controllers) {
-        Synth synth;
-        synth.dispatch(effSetProgram, 0, kOrgan);
+        Synth synth(kOrgan);
         controllers.push_back(NoteOn(60));
         synth.send(controllers);
         return Rms(Slice(synth.renderSeconds(0.5), 0.2, 0.5));

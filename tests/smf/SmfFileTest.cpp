@@ -7,6 +7,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "smf/SmfBuffer.h"
@@ -23,20 +24,12 @@ using Strings = std::vector<std::string>;
 
 Bytes SmfHeader(int format, int tracks, int division, std::uint32_t headerLength = 6)
 {
-    return {'M',
-            'T',
-            'h',
-            'd',
-            static_cast<std::uint8_t>(headerLength >> 24),
-            static_cast<std::uint8_t>(headerLength >> 16),
-            static_cast<std::uint8_t>(headerLength >> 8),
-            static_cast<std::uint8_t>(headerLength),
-            static_cast<std::uint8_t>(format >> 8),
-            static_cast<std::uint8_t>(format),
-            static_cast<std::uint8_t>(tracks >> 8),
-            static_cast<std::uint8_t>(tracks),
-            static_cast<std::uint8_t>(division >> 8),
-            static_cast<std::uint8_t>(division)};
+    Bytes bytes = {'M', 'T', 'h', 'd'};
+    for (int shift : {24, 16, 8, 0})
+        bytes.push_back(static_cast<std::uint8_t>(headerLength >> shift));
+    for (int field : {format, tracks, division})
+        bytes.insert(bytes.end(), {static_cast<std::uint8_t>(field >> 8), static_cast<std::uint8_t>(field)});
+    return bytes;
 }
 
 Bytes SmallSong(int format)
@@ -179,14 +172,11 @@ TEST(InspectSmfFile, APrefixedFileReadsLikeThePlainOne)
     test::CaptureMessages captured;
     const SmfFileInfo plain = InspectSmfFile(dir.write("plain.mid", SmallSong(0)));
     const SmfFileInfo prefixed = InspectSmfFile(dir.write("mac.mid", WithMacBinaryPrefix(SmallSong(0))));
-    EXPECT_TRUE(plain.readable());
-    EXPECT_TRUE(prefixed.readable());
-    EXPECT_FALSE(plain.macBinary);
-    EXPECT_TRUE(prefixed.macBinary);
-    EXPECT_EQ(prefixed.format, plain.format);
-    EXPECT_EQ(prefixed.declaredTracks, plain.declaredTracks);
-    EXPECT_EQ(prefixed.division, plain.division);
-    EXPECT_EQ(prefixed.size, plain.size + 128);
+    EXPECT_EQ(std::tuple(plain.readable(), plain.macBinary, plain.format, plain.declaredTracks, plain.division),
+              std::tuple(true, false, 0, 1, 96));
+    EXPECT_EQ(std::tuple(prefixed.readable(), prefixed.macBinary, prefixed.format, prefixed.declaredTracks,
+                         prefixed.division, prefixed.size),
+              std::tuple(true, true, 0, 1, 96, plain.size + 128));
     EXPECT_TRUE(captured.take().empty());
 
     // A division with the top bit set stays a plain tick count; a header

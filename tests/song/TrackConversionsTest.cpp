@@ -677,12 +677,6 @@ TEST(TrackConversionCases, MergeCopiesReportLongPayloadsOnRelease)
     EXPECT_EQ(captured.take(), Strings{kCatchAll});
 }
 
-}  // namespace
-}  // namespace sonrigo
-
-namespace sonrigo {
-namespace {
-
 // Songs split from format 0 carry End of Track records of length 3. When the
 // whole song sits at tick 0, merging one by one ends it with a fresh End of
 // Track, not with a track's own; the one-pass merge must do the same.

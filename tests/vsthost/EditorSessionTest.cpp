@@ -84,25 +84,22 @@ TEST_F(EditorSessionTest, IdlesWhileOpenAndClosesOnce)
                        "15 0 0 null 0"}));
 }
 
-TEST_F(EditorSessionTest, ASessionClosedBeforeItOpenedSaysNothingToThePlugin)
+TEST_F(EditorSessionTest, ASessionClosedBeforeItOpenedOrWithoutAnInstanceSaysNothingToThePlugin)
 {
-    load(SONRIGO_PROBE_PATH);
-    EditorSession session(plugin);
-    session.close();
-    EXPECT_EQ(session.initialise(kWindow, nullptr).title, "");
-    EXPECT_EQ(EditorCalls(log), Strings{});
-    EXPECT_EQ(plugin.editorWindow(), 0u);
-}
-
-TEST_F(EditorSessionTest, WithoutAnInstanceOnlyTheWindowIsRecorded)
-{
-    EditorSession session(plugin);
-    const EditorSession::Layout layout = session.initialise(kWindow, nullptr);
+    EditorSession unloaded(plugin);
+    const EditorSession::Layout layout = unloaded.initialise(kWindow, nullptr);
     EXPECT_EQ(layout.title, "");
     EXPECT_FALSE(layout.width.has_value());
-    EXPECT_FALSE(session.isOpen());
-    EXPECT_EQ(plugin.editorWindow(), kWindow);
-    session.close();
+    EXPECT_FALSE(unloaded.isOpen());
+    EXPECT_EQ(plugin.editorWindow(), kWindow) << "the window is recorded all the same";
+    unloaded.close();
+    EXPECT_EQ(plugin.editorWindow(), 0u);
+
+    load(SONRIGO_PROBE_PATH);
+    EditorSession closed(plugin);
+    closed.close();
+    EXPECT_EQ(closed.initialise(kWindow, nullptr).title, "");
+    EXPECT_EQ(EditorCalls(log), Strings{});
     EXPECT_EQ(plugin.editorWindow(), 0u);
 }
 

@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "support/CaptureMessages.h"
@@ -46,33 +47,35 @@ vst::VstMidiEvent MidiEvent(int status, int data1, int data2, int deltaFrames)
     return event;
 }
 
-TEST(VstPluginLoad, OpensThroughVSTPluginMainThenSetsRateAndBlockSizeAndZeroesBuffers)
-{
-    ProbeLog log;
-    VstPlugin plugin(kRate, kBlock, kMaxEvents);
-    ASSERT_TRUE(plugin.load(SONRIGO_PROBE_PATH));
-    EXPECT_EQ(plugin.entryPoint(), VstPlugin::EntryPoint::VSTPluginMain);
-    EXPECT_EQ(log.lines().front(), "entry VSTPluginMain");
-    // Not resumed: that is the caller's business.
-    EXPECT_EQ(log.dispatches(), (Strings{"0 0 0 null 0", "10 0 0 null 44100", "11 0 882 null 0"}));
-    EXPECT_EQ(plugin.numPrograms(), 3);
-    EXPECT_EQ(plugin.numParams(), 4);
-    EXPECT_EQ(plugin.numInputs(), 2);
-    EXPECT_EQ(plugin.numOutputs(), 2);
-    ASSERT_NE(plugin.outputs(), nullptr);
-    for (int channel = 0; channel < 2; ++channel)
-        for (int frame = 0; frame < kBlock; ++frame)
-            ASSERT_EQ(plugin.outputs()[channel][frame], 0.0f);
-}
+// A probe loaded into a plug-in of the host's sizes, its calls logged.
+class VstPluginTest : public ::testing::Test {
+protected:
+    void load(const char* path) { ASSERT_TRUE(plugin.load(path)); }
 
-TEST(VstPluginLoad, FallsBackToMain)
+    ProbeLog log;  // before the plug-in: the probe reads its variable when it loads
+    VstPlugin plugin{kRate, kBlock, kMaxEvents};
+};
+
+TEST(VstPluginLoad, OpensThroughVSTPluginMainOrElseMainThenSetsRateAndBlockSizeAndZeroesBuffers)
 {
-    ProbeLog log;
-    VstPlugin plugin(kRate, kBlock, kMaxEvents);
-    ASSERT_TRUE(plugin.load(SONRIGO_PROBE_MAIN_ONLY_PATH));
-    EXPECT_EQ(plugin.entryPoint(), VstPlugin::EntryPoint::Main);
-    EXPECT_EQ(log.lines().front(), "entry main");
-    EXPECT_EQ(log.opcodes(), (std::vector<int>{0, 10, 11}));
+    for (const auto& [path, entry, line] :
+         {std::tuple{SONRIGO_PROBE_PATH, VstPlugin::EntryPoint::VSTPluginMain, "entry VSTPluginMain"},
+          std::tuple{SONRIGO_PROBE_MAIN_ONLY_PATH, VstPlugin::EntryPoint::Main, "entry main"}}) {
+        SCOPED_TRACE(path);
+        ProbeLog log;
+        VstPlugin plugin(kRate, kBlock, kMaxEvents);
+        ASSERT_TRUE(plugin.load(path));
+        EXPECT_EQ(plugin.entryPoint(), entry);
+        EXPECT_EQ(log.lines().front(), line);
+        // Not resumed: that is the caller's business.
+        EXPECT_EQ(log.dispatches(), (Strings{"0 0 0 null 0", "10 0 0 null 44100", "11 0 882 null 0"}));
+        EXPECT_EQ(std::tuple(plugin.numPrograms(), plugin.numParams(), plugin.numInputs(), plugin.numOutputs()),
+                  std::tuple(3, 4, 2, 2));
+        ASSERT_NE(plugin.outputs(), nullptr);
+        for (int channel = 0; channel < 2; ++channel)
+            for (int frame = 0; frame < kBlock; ++frame)
+                ASSERT_EQ(plugin.outputs()[channel][frame], 0.0f);
+    }
 }
 
 TEST(VstPluginLoad, EachFailureShowsItsMessageAndNeverCallsTheDispatcher)
@@ -103,6 +106,18 @@ TEST(VstPluginLoad, EachFailureShowsItsMessageAndNeverCallsTheDispatcher)
         EXPECT_EQ(log.dispatches(), Strings{});
         EXPECT_FALSE(IsLoaded(c.path));
     }
+
+    // Nor does a plug-in that was never loaded answer anything.
+    VstPlugin plugin(kRate, kBlock, kMaxEvents);
+    vst::VstMidiEvent event = MidiEvent(0x90, 60, 100, 0);
+    plugin.addEvent(&event);
+    plugin.flushEvents();
+    plugin.process(kBlock);
+    plugin.openEditor();
+    plugin.closeEditor();
+    plugin.close();
+    EXPECT_EQ(std::tuple(plugin.getProgram(), plugin.getProgramNameIndexed(0), plugin.getEffectName(), plugin.outputs()),
+              std::tuple(0, "", "", nullptr));
 }
 
 TEST(VstPluginLoad, AFileThatIsNoLibraryGivesTheLoaderReasonOnASecondLine)
@@ -142,11 +157,9 @@ TEST(VstPluginLoad, TheLibraryIsFreedExactlyOnceAfterAFailedLoadAndAfterClose)
     }
 }
 
-TEST(VstPlugin, ResumeSuspendProgramsAndCloseDispatchWhatTheyShould)
+TEST_F(VstPluginTest, ResumeSuspendProgramsAndCloseDispatchWhatTheyShould)
 {
-    ProbeLog log;
-    VstPlugin plugin(kRate, kBlock, kMaxEvents);
-    ASSERT_TRUE(plugin.load(SONRIGO_PROBE_PATH));
+    load(SONRIGO_PROBE_PATH);
     plugin.resume();
     plugin.setProgram(2);
     EXPECT_EQ(plugin.getProgram(), 2);
@@ -168,11 +181,9 @@ TEST(VstPlugin, ResumeSuspendProgramsAndCloseDispatchWhatTheyShould)
     EXPECT_EQ(log.lines().back(), "unload");
 }
 
-TEST(VstPlugin, TheSeventeenthEventIsDroppedAndTheFirstSixteenArriveInOrder)
+TEST_F(VstPluginTest, TheSeventeenthEventIsDroppedAndTheFirstSixteenArriveInOrder)
 {
-    ProbeLog log;
-    VstPlugin plugin(kRate, kBlock, kMaxEvents);
-    ASSERT_TRUE(plugin.load(SONRIGO_PROBE_PATH));
+    load(SONRIGO_PROBE_PATH);
     std::vector<vst::VstMidiEvent> events;
     for (int i = 0; i < 17; ++i)
         events.push_back(MidiEvent(0x90, 40 + i, 100, i * 10));
@@ -223,11 +234,9 @@ TEST(VstPlugin, ProcessHandsOverTheBuffersOnlyWhenThePluginCanReplace)
     EXPECT_EQ(noReplacing.outputs()[0][0], 0.0f);
 }
 
-TEST(VstPlugin, TextsComeFromZeroedBuffersCutToTheirLimits)
+TEST_F(VstPluginTest, TextsComeFromZeroedBuffersCutToTheirLimits)
 {
-    ProbeLog log;
-    VstPlugin plugin(kRate, kBlock, kMaxEvents);
-    ASSERT_TRUE(plugin.load(SONRIGO_PROBE_PATH));
+    load(SONRIGO_PROBE_PATH);
     plugin.setProgram(1);
     EXPECT_EQ(plugin.getParamName(3), std::string("Parameter 3 with a name longer than most").substr(0, 31));
     EXPECT_EQ(plugin.getParamLabel(0), "dB");
@@ -241,34 +250,12 @@ TEST(VstPlugin, TextsComeFromZeroedBuffersCutToTheirLimits)
     EXPECT_EQ(Strings(calls.begin() + 4, calls.end()),
               (Strings{"8 3 0 ptr 0", "6 0 0 ptr 0", "7 2 0 ptr 0", "5 0 0 ptr 0", "29 2 0 ptr 0", "29 7 0 ptr 0",
                        "45 0 0 ptr 0"}));
-}
 
-TEST(VstPlugin, SetParameterIgnoresIndicesOutsideTheParameters)
-{
-    ProbeLog log;
-    VstPlugin plugin(kRate, kBlock, kMaxEvents);
-    ASSERT_TRUE(plugin.load(SONRIGO_PROBE_PATH));
-    plugin.setParameter(0, 0.25f);
+    // Parameters outside the plug-in's count never reach it.
     plugin.setParameter(3, 1.0f);
     plugin.setParameter(4, 0.5f);  // == numParams
     plugin.setParameter(-1, 0.5f);
-    EXPECT_EQ(log.linesStartingWith("setParameter"), (Strings{"setParameter 0 0.25", "setParameter 3 1"}));
-}
-
-TEST(VstPlugin, AnUnloadedPluginAnswersNothing)
-{
-    VstPlugin plugin(kRate, kBlock, kMaxEvents);
-    vst::VstMidiEvent event = MidiEvent(0x90, 60, 100, 0);
-    plugin.addEvent(&event);
-    plugin.flushEvents();
-    plugin.process(kBlock);
-    plugin.openEditor();
-    plugin.closeEditor();
-    plugin.close();
-    EXPECT_EQ(plugin.getProgram(), 0);
-    EXPECT_EQ(plugin.getProgramNameIndexed(0), "");
-    EXPECT_EQ(plugin.getEffectName(), "");
-    EXPECT_EQ(plugin.outputs(), nullptr);
+    EXPECT_EQ(log.linesStartingWith("setParameter"), (Strings{"setParameter 2 0.75", "setParameter 3 1"}));
 }
 
 // Plays the editor protocol as a window would; what it does inside the modal
