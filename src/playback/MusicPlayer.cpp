@@ -248,7 +248,10 @@ std::int32_t MusicPlayer::startWorker(PlaybackParameters parameters)
     // The worker gets its own copy: a worker given up on may still be reading.
     worker_ = std::thread([this, copy = parameters_] { runWorker(copy); });
 
-    while (hasPlayer() == 0)
+    // Also ends when a worker has finished: a short song can end, and its
+    // player be released, between two looks, and a finished worker makes no
+    // player, so waiting for one would never end.
+    while (hasPlayer() == 0 && idle() == 0)
         timers.sleepFor(kPlayerPollMs);
     return hasPlayer();
 }
