@@ -25,7 +25,6 @@ public:
     NullWaveOutStream(const NullWaveOutStream&) = delete;
     NullWaveOutStream& operator=(const NullWaveOutStream&) = delete;
 
-
     // Owner's thread only; false when already closed.
     bool close() override
     {
