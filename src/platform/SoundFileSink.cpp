@@ -1,10 +1,16 @@
 #include "platform/SoundFileSink.h"
 
 #include <sndfile.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
 
 namespace sonrigo {
 namespace {
@@ -28,17 +34,33 @@ int MajorFormatFor(const std::string& path)
 std::unique_ptr<SoundFileSink> SoundFileSink::Create(const std::string& path, std::int32_t sampleRate,
                                                      std::string& error)
 {
+    // A hidden file of a unique name in the same folder, so that the rename
+    // at the end neither crosses file systems nor replaces anything else.
+    const std::filesystem::path target(path);
+    const std::filesystem::path folder = target.has_parent_path() ? target.parent_path() : ".";
+    std::string temp = (folder / ("." + target.filename().string() + ".XXXXXX")).string();
+    const int fd = ::mkstemp(temp.data());
+    if (fd < 0) {
+        error = std::strerror(errno);
+        return nullptr;
+    }
+    // mkstemp makes the file private; the result gets the usual permissions.
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    ::fchmod(fd, 0666 & ~mask);
+
     SF_INFO info{};
     info.samplerate = sampleRate;
     info.channels = 1;
     info.format = MajorFormatFor(path);
-    const std::string partial = path + ".partial";
-    SNDFILE* file = sf_open(partial.c_str(), SFM_WRITE, &info);
+    SNDFILE* file = sf_open_fd(fd, SFM_WRITE, &info, SF_TRUE);
     if (file == nullptr) {
         error = sf_strerror(nullptr);
+        ::close(fd);
+        ::unlink(temp.c_str());
         return nullptr;
     }
-    return std::unique_ptr<SoundFileSink>(new SoundFileSink(file, path, partial));
+    return std::unique_ptr<SoundFileSink>(new SoundFileSink(file, path, temp));
 }
 
 SoundFileSink::SoundFileSink(void* file, std::string path, std::string partialPath)
@@ -76,12 +98,12 @@ bool SoundFileSink::commit(std::string& error)
     const int closed = sf_close(static_cast<SNDFILE*>(file_));
     file_ = nullptr;
     if (closed != 0) {
-        error = sf_error_number(closed);
+        error = "the file could not be completed";
         std::remove(partialPath_.c_str());
         return false;
     }
     if (std::rename(partialPath_.c_str(), path_.c_str()) != 0) {
-        error = "cannot rename " + partialPath_ + " to " + path_;
+        error = std::strerror(errno);
         std::remove(partialPath_.c_str());
         return false;
     }

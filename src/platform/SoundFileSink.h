@@ -11,10 +11,10 @@ namespace sonrigo {
 // Writes what a device plays to a sound file through libsndfile: WAV, or FLAC
 // or Ogg Vorbis when the name ends in .flac or .ogg; one channel of 16 bits.
 //
-// The frames go to a temporary file beside the final one ("NAME.partial"),
-// which commit() renames to the final name; a sink destroyed without commit
-// removes it, so that an interrupted run never leaves a partial file under the
-// final name.
+// The frames go to a hidden temporary file of a unique name beside the final
+// one, which commit() renames to the final name; a sink destroyed without
+// commit removes it, so that an interrupted run never leaves a partial file
+// under the final name.
 class SoundFileSink final : public SampleSink {
 public:
     // Null, with the reason in `error`, when the file cannot be created.

@@ -1,18 +1,12 @@
 #include "CliVstRender.h"
 
-#include <sndfile.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
 #include <cstdint>
-#include <cstdio>
-#include <cstring>
-#include <filesystem>
+#include <memory>
 #include <ostream>
 
+#include "platform/SoundFileSink.h"
 #include "vsthost/VstApi.h"
 #include "vsthost/VstPlugin.h"
 
@@ -101,45 +95,16 @@ std::vector<std::int16_t> render(VstPlugin& plugin)
     return samples;
 }
 
-// Writes samples as a WAV file to path, through a temporary file in the same
-// folder that is renamed when complete. Returns an empty string, or why not.
+// Writes samples as a WAV file to path, complete or not at all. Returns an
+// empty string, or why not.
 std::string writeWav(const std::string& path, const std::vector<std::int16_t>& samples)
 {
-    const std::filesystem::path target(path);
-    const std::filesystem::path folder = target.has_parent_path() ? target.parent_path() : ".";
-    std::string hidden = ".";
-    hidden += target.filename().string();
-    hidden += ".XXXXXX";
-    std::string temp = (folder / hidden).string();
-    const int fd = ::mkstemp(temp.data());
-    if (fd < 0)
-        return std::strerror(errno);
-    // mkstemp makes the file private; the result gets the usual permissions.
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    ::fchmod(fd, 0666 & ~mask);
-
-    SF_INFO info{};
-    info.samplerate = kSampleRate;
-    info.channels = 1;
-    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-    SNDFILE* file = sf_open_fd(fd, SFM_WRITE, &info, SF_TRUE);
-    if (file == nullptr) {
-        const std::string reason = sf_strerror(nullptr);
-        ::close(fd);
-        ::unlink(temp.c_str());
-        return reason;
-    }
-    const auto count = static_cast<sf_count_t>(samples.size());
     std::string reason;
-    if (sf_write_short(file, samples.data(), count) != count)
-        reason = sf_strerror(file);
-    if (sf_close(file) != 0 && reason.empty())
-        reason = "the file could not be completed";
-    if (reason.empty() && std::rename(temp.c_str(), path.c_str()) != 0)
-        reason = std::strerror(errno);
-    if (!reason.empty())
-        ::unlink(temp.c_str());
+    std::unique_ptr<SoundFileSink> sink = SoundFileSink::Create(path, kSampleRate, reason);
+    if (!sink)
+        return reason;
+    sink->write(samples.data(), samples.size());
+    sink->commit(reason);
     return reason;
 }
 
