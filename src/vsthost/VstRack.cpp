@@ -298,6 +298,13 @@ void VstRack::renderPass()
         // The hand-over: what is queued from here on belongs to the next pass,
         // which starts where this one's target is.
         const std::lock_guard<std::mutex> lock(mutex_);
+        // After a late wake-up an event can be stamped past the block it is
+        // handed over with; plug-ins index their buffers with the offset, so
+        // it is kept inside the block.
+        for (std::int32_t i = 0; i < eventCount_; ++i) {
+            vst::VstMidiEvent& event = eventStore_[static_cast<std::size_t>(i)];
+            event.deltaFrames = std::clamp(event.deltaFrames, 0, n - 1);
+        }
         for (auto& p : slots_) {
             if (p)
                 p->flushEvents();

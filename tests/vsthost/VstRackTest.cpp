@@ -120,6 +120,7 @@ TEST(VstRack, QueuedEventsReachTheirChannelsPluginStampedWithTheFramesPlayed)
     for (int i = 3; i < 32; ++i)
         r.rack.queueMidi(0xB4, 7, static_cast<std::uint8_t>(i));  // the thirty-third is dropped
     EXPECT_EQ(r.rack.eventCount(), 32);
+    r.advance(1);  // the pass's block then reaches past the last stamp
     r.rack.renderPass();
     EXPECT_EQ(r.rack.eventCount(), 0);
 
@@ -171,16 +172,22 @@ TEST(VstRack, APassAveragesEachPluginsChannelsSumsThePluginsAndTruncates)
 
 TEST(VstRack, AStalledRenderThreadRendersOneBlockAndJumpsAhead)
 {
+    ProbeLog log;
     RackOnManualDevice r;
     r.openRing();
+    r.load(0, SONRIGO_PROBE_PATH);
     r.rack.renderPass();
     EXPECT_EQ(r.rack.renderPosition().absolute(), 2646u);
     r.advance(441);
     r.rack.renderPass();
     EXPECT_EQ(r.rack.renderPosition().absolute(), 441u + 2646u);
-    r.advance(4410);  // 100 ms late
+    r.advance(4000);
+    r.rack.queueMidi(0x90, 60, 100);  // stamped 4000 frames into a block of 882
+    r.advance(410);                   // 100 ms late in all
     r.rack.renderPass();
     EXPECT_EQ(r.rack.renderPosition().absolute(), r.rack.waveOut().position() + 2646);
+    EXPECT_EQ(log.linesStartingWith("process ").back(), "process inputs outputs 882");
+    EXPECT_EQ(log.linesStartingWith("event "), std::vector<std::string>{"event 1 881 90 3c 64"});  // kept in the block
 }
 
 TEST(VstRack, StartStopAndBufferDoneFollowTheRunningState)
