@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <span>
@@ -7,6 +8,14 @@
 #include <vector>
 
 namespace sonrigo {
+
+// The controllers a port's reset() sets to 0 on every channel, in this order.
+// Notes are released as keys are, not cut off: the last chord of a song and
+// the reverb after it ring out, as they do after the Windows MIDI reset.
+inline constexpr std::array<std::uint8_t, 2> kResetControllers = {
+    121,  // Reset All Controllers (the sustain pedal among them)
+    123,  // All Notes Off
+};
 
 // One opened MIDI output port. Sends run on the sequencer's timer thread and
 // must not allocate for channel messages.
@@ -18,7 +27,8 @@ public:
     virtual bool sendShort(std::span<const std::uint8_t> bytes) = 0;
     // A system-exclusive message, whole (F0 ... F7), whatever its length.
     virtual bool sendLong(std::span<const std::uint8_t> bytes) = 0;
-    // Silences the port: all notes off and controllers reset on every channel.
+    // Silences the port: every note released and the controllers reset, on
+    // every channel.
     virtual bool reset() = 0;
     // Closes the port; later sends fail.
     virtual bool close() = 0;
@@ -33,6 +43,12 @@ public:
     // Opens device `deviceId` (an index into portNames) or, for -1, the
     // system's default output. Null when it cannot be opened.
     virtual std::unique_ptr<MidiOutputPort> open(int deviceId) = 0;
+    // The index in portNames of the port open(-1) picks; -1 for none. Its
+    // name is what the main window shows as the MIDI output's.
+    virtual int defaultPort()
+    {
+        return portNames().empty() ? -1 : 0;
+    }
 };
 
 // The process-wide MIDI output system. Until one is installed, the first

@@ -172,12 +172,6 @@ std::vector<ApiPorts> EnumerateApis()
     return apis;
 }
 
-constexpr std::array<std::uint8_t, 3> kResetControllers = {
-    120,  // All Sound Off
-    121,  // Reset All Controllers
-    123,  // All Notes Off
-};
-
 class RtMidiPort final : public MidiOutputPort {
 public:
     RtMidiPort(std::unique_ptr<Connection> connection, RtMidi::Api api)
@@ -248,6 +242,13 @@ std::vector<std::string> RtMidiOutputSystem::portNames()
     for (ApiPorts& api : EnumerateApis())
         names.insert(names.end(), api.names.begin(), api.names.end());
     return names;
+}
+
+int RtMidiOutputSystem::defaultPort()
+{
+    const std::vector<std::string> names = portNames();
+    std::lock_guard lock(mutex_);
+    return ChooseDefaultPort(names, preferred_);
 }
 
 std::unique_ptr<MidiOutputPort> RtMidiOutputSystem::open(int deviceId)

@@ -25,6 +25,7 @@ public:
     // deviceId -1: the preferred port if one is set (null when none matches),
     // else the first port that is not a "Midi Through" port, else port 0.
     std::unique_ptr<MidiOutputPort> open(int deviceId) override;
+    int defaultPort() override;
 
     // Makes open(-1) choose the first port whose name contains `nameContains`
     // (the command line's --port). Empty: back to the default choice.

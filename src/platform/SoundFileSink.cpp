@@ -66,6 +66,7 @@ std::unique_ptr<SoundFileSink> SoundFileSink::Create(const std::string& path, st
 SoundFileSink::SoundFileSink(void* file, std::string path, std::string partialPath)
     : file_(file), path_(std::move(path)), partialPath_(std::move(partialPath))
 {
+    pending_.reserve(kPendingFrames);
 }
 
 SoundFileSink::~SoundFileSink()
@@ -77,11 +78,26 @@ void SoundFileSink::write(const std::int16_t* frames, std::size_t count)
 {
     if (file_ == nullptr || failed_)
         return;
-    const auto wanted = static_cast<sf_count_t>(count);
-    if (sf_writef_short(static_cast<SNDFILE*>(file_), frames, wanted) != wanted)
+    // libsndfile writes through at once: frames are gathered first, so that a
+    // device playing a few milliseconds at a time does not cost a system call
+    // each time.
+    while (count > 0) {
+        const std::size_t taken = std::min(count, kPendingFrames - pending_.size());
+        pending_.insert(pending_.end(), frames, frames + taken);
+        frames += taken;
+        count -= taken;
+        frames_ += static_cast<std::int64_t>(taken);
+        if (pending_.size() == kPendingFrames)
+            flush();
+    }
+}
+
+void SoundFileSink::flush()
+{
+    const auto wanted = static_cast<sf_count_t>(pending_.size());
+    if (wanted > 0 && sf_writef_short(static_cast<SNDFILE*>(file_), pending_.data(), wanted) != wanted)
         failed_ = true;
-    else
-        frames_ += wanted;
+    pending_.clear();
 }
 
 bool SoundFileSink::commit(std::string& error)
@@ -90,6 +106,8 @@ bool SoundFileSink::commit(std::string& error)
         error = "the file was already closed";
         return false;
     }
+    if (!failed_)
+        flush();
     if (failed_) {
         error = sf_strerror(static_cast<SNDFILE*>(file_));
         discard();

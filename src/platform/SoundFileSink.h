@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/SampleSink.h"
 
@@ -24,7 +25,7 @@ public:
     SoundFileSink& operator=(const SoundFileSink&) = delete;
 
     void write(const std::int16_t* frames, std::size_t count) override;
-    // Frames written so far.
+    // Frames taken so far.
     std::int64_t frames() const { return frames_; }
     // Finishes the file and moves it to the final name; false, with the
     // reason in `error`, when writing or renaming failed (nothing is left).
@@ -33,12 +34,16 @@ public:
 private:
     SoundFileSink(void* file, std::string path, std::string partialPath);
     void discard();
+    void flush();
+
+    static constexpr std::size_t kPendingFrames = 16384;  // 32 KB, a third of a second
 
     void* file_;  // SNDFILE*
     const std::string path_;
     const std::string partialPath_;
     std::int64_t frames_ = 0;
     bool failed_ = false;
+    std::vector<std::int16_t> pending_;
 };
 
 }  // namespace sonrigo

@@ -39,16 +39,34 @@ public:
         return true;
     }
 
+    // Played frames plus those the clock has passed since the last step (as
+    // many as are queued, none while paused).
+    std::uint32_t position() const override
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        std::int64_t ahead = dueFrames(clock_->nowUs()) - clockFrames_;
+        if (queue_.paused())
+            ahead = 0;
+        ahead = std::clamp<std::int64_t>(ahead, 0, static_cast<std::int64_t>(queue_.queuedFrames()));
+        return queue_.position() + static_cast<std::uint32_t>(ahead);
+    }
+
 private:
-    static constexpr std::int64_t kStepUs = 1000;
+    // A render period: the rack wakes this often, and each wake-up of a
+    // thread costs more than the frames it plays.
+    static constexpr std::int64_t kStepUs = 10'000;
+    static constexpr std::size_t kScratchFrames = 1024;
 
     static void Tick(TimerId /*id*/, void* user) { static_cast<VirtualWaveOutStream*>(user)->tick(); }
 
-    // On the clock's thread, once a millisecond: plays the frames due by now.
+    std::int64_t dueFrames(std::int64_t nowUs) const { return (nowUs - startUs_) * rate_ / 1'000'000; }
+
+    // On the clock's thread, every step: plays the frames due by now.
     void tick()
     {
+        const std::lock_guard<std::mutex> lock(mutex_);
         const std::int64_t now = clock_->nowUs();
-        const std::int64_t due = (now - startUs_) * rate_ / 1'000'000;
+        const std::int64_t due = dueFrames(now);
         std::int64_t frames = due - clockFrames_;
         clockFrames_ = due;
         while (frames > 0) {
@@ -59,21 +77,19 @@ private:
                 sink_->write(scratch_.data(), chunk);
             frames -= static_cast<std::int64_t>(chunk);
         }
-        const std::lock_guard<std::mutex> lock(mutex_);
         if (!closed_)
             timer_ = clock_->startAt(now + kStepUs, &VirtualWaveOutStream::Tick, this);
     }
 
-    static constexpr std::size_t kScratchFrames = 512;
-
     std::shared_ptr<TimerService> clock_;
     SampleSink* const sink_;
     const std::int64_t rate_;
-    std::mutex mutex_;  // timer_ and closed_, between the clock's thread and close()
+    // timer_ and closed_ between the clock's thread and close(); the frames
+    // played and clockFrames_ between a step and position().
+    mutable std::mutex mutex_;
     TimerId timer_ = 0;
     bool closed_ = false;
     std::int64_t startUs_ = 0;
-    // Only on the clock's thread.
     std::int64_t clockFrames_ = 0;
     std::array<std::int16_t, kScratchFrames> scratch_{};
 };

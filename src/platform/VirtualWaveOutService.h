@@ -13,11 +13,13 @@ namespace sonrigo {
 // goes through the whole audio engine faster than real time and gives the
 // same samples at every run.
 //
-// An open stream plays every millisecond of the clock: the frames that the
-// time since restart stands for (44 or 45 a millisecond, without drift), from
+// An open stream plays every 10 ms of the clock: the frames that the time
+// since it opened stands for (441 per 10 ms at 44100 Hz, without drift), from
 // its queued buffers into the sink (silence where the queue has run dry, not
-// counted by the position, as a sound card would stall). The position then
-// moves in steps of a millisecond. Every device id plays the format.
+// counted by the position, as a sound card would stall). Between those steps
+// the position tells the frame of the present instant, as a sound card's
+// does, so that events are stamped to the frame; the steps only hand the
+// frames over and mark buffers done. Every device id plays the format.
 class VirtualWaveOutService final : public WaveOutService {
 public:
     // The sink may be null (the frames go nowhere); it must outlive every stream.

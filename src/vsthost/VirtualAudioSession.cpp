@@ -3,6 +3,7 @@
 #include <atomic>
 
 #include "platform/VirtualWaveOutService.h"
+#include "vsthost/BuiltInSynthOutput.h"
 #include "playback/MusicPlayer.h"
 #include "smf/MidiF0Data.h"
 
@@ -15,8 +16,10 @@ constexpr std::int32_t kBufferBytes = 32768;
 constexpr std::int32_t kBufferCount = 4;
 constexpr std::int32_t kLeadMs = 50;
 constexpr std::int32_t kPeriodMs = 10;
-// How often the owner's loop handles the rack's notifications.
-constexpr std::uint32_t kOwnerStepMs = 5;
+// How often the owner's loop handles the rack's notifications: well within
+// the ring's second and a half, and seldom enough that waking the owner costs
+// little beside the rendering.
+constexpr std::uint32_t kOwnerStepMs = 20;
 constexpr std::int64_t kProgressStepUs = 100'000;
 
 }  // namespace
@@ -38,6 +41,8 @@ VirtualAudioSession::~VirtualAudioSession()
     for (std::int32_t slot = 0; slot < VstRack::kSlotCount; ++slot)
         rack_->suspendPlugin(slot);
     rack_->removeAllPlugins();
+    if (previousMidiOutput_)
+        InstallMidiOutputSystem(previousMidiOutput_);
     router_.reset();
     rack_.reset();
     InstallWaveOutService(previousWaveOut_);
@@ -57,13 +62,34 @@ bool VirtualAudioSession::loadInstrument(std::int32_t channel, const std::string
     }
     router_->setRouted(channel, loaded);
     if (wasRunning)
-        rack_->start();
+        start();
     return loaded;
+}
+
+void VirtualAudioSession::useSoftSynth(std::shared_ptr<SoftSynth> synth, const std::string& name)
+{
+    rack_->setSoftSynth(std::move(synth));
+    auto output = std::make_shared<BuiltInSynthOutput>(nullptr, *rack_, name);
+    std::shared_ptr<MidiOutputSystem> previous = CurrentMidiOutputSystem();
+    InstallMidiOutputSystem(output);
+    if (!previousMidiOutput_)
+        previousMidiOutput_ = std::move(previous);
 }
 
 bool VirtualAudioSession::start()
 {
-    return rack_->start();
+    if (!rack_->start())
+        return false;
+    settle();
+    return true;
+}
+
+void VirtualAudioSession::settle()
+{
+    // A thread just started runs beside this one at the same instant, in an
+    // order real time decides; sleeping for no time lets it reach its first
+    // sleep before this thread goes on, so that runs repeat exactly.
+    clock_->sleepFor(0);
 }
 
 void VirtualAudioSession::runFor(std::uint32_t ms)
@@ -80,7 +106,7 @@ void VirtualAudioSession::runFor(std::uint32_t ms)
 bool VirtualAudioSession::play(MidiF0Data& song, std::uint32_t tailMs,
                                const std::function<bool(std::int64_t playedUs)>& progress)
 {
-    if (!rack_->running() && !rack_->start())
+    if (!rack_->running() && !start())
         return false;
     std::atomic<bool> ended{false};
     const std::int64_t started = clock_->nowUs();
@@ -97,7 +123,9 @@ bool VirtualAudioSession::play(MidiF0Data& song, std::uint32_t tailMs,
                 break;
             }
         }
-        clock_->sleepFor(kOwnerStepMs);
+        // Wakes at the very instant the song ends, whichever of this thread
+        // and the playback worker real time runs first.
+        clock_->runUntil([&ended] { return ended.load(); }, kOwnerStepMs);
     }
     if (!stopped)
         runFor(tailMs);

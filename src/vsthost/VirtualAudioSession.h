@@ -5,7 +5,9 @@
 #include <memory>
 #include <string>
 
+#include "platform/MidiOutput.h"
 #include "platform/SampleSink.h"
+#include "platform/SoftSynth.h"
 #include "platform/TimerService.h"
 #include "platform/VirtualTimerService.h"
 #include "platform/WaveOut.h"
@@ -38,6 +40,10 @@ public:
     // audio stopped around the load), and routes the channel to it; false
     // (with the plug-in's message shown) when it does not load.
     bool loadInstrument(std::int32_t channel, const std::string& path);
+    // Plays every channel without an instrument on `synth`: it becomes the
+    // session's only MIDI output (named `name`), so that no port of the
+    // machine takes part. Before start().
+    void useSoftSynth(std::shared_ptr<SoftSynth> synth, const std::string& name);
     // Starts the audio; false when the device does not open.
     bool start();
 
@@ -57,8 +63,11 @@ public:
     VirtualTimerService& clock() { return *clock_; }
 
 private:
+    void settle();
+
     std::shared_ptr<TimerService> previousTimers_;
     std::shared_ptr<WaveOutService> previousWaveOut_;
+    std::shared_ptr<MidiOutputSystem> previousMidiOutput_;  // while a synth's output is installed
     std::shared_ptr<VirtualTimerService> clock_;
     RackEventQueue events_;
     std::unique_ptr<VstRack> rack_;

@@ -53,7 +53,8 @@ VstRack::VstRack(std::shared_ptr<WaveOutService> service, RackWindow* window, st
       periodMs_(periodMs),
       latencyFrames_(static_cast<std::int32_t>((leadMs + periodMs) * 0.001 * 44100)),
       window_(window),
-      deviceId_(deviceId)
+      deviceId_(deviceId),
+      synthLane_(static_cast<std::size_t>(std::max(blockSize_, 0)))
 {
     try {
         const auto frames = static_cast<std::size_t>(std::max(blockSize_, 0));
@@ -228,6 +229,26 @@ void VstRack::queueMidi(std::uint8_t status, std::uint8_t data1, std::uint8_t da
     ++eventCount_;
 }
 
+void VstRack::setSoftSynth(std::shared_ptr<SoftSynth> synth)
+{
+    const std::lock_guard<std::mutex> lock(mutex_);
+    synthLane_.attach(std::move(synth));
+}
+
+bool VstRack::queueSynthMessage(std::span<const std::uint8_t> message)
+{
+    const std::lock_guard<std::mutex> lock(mutex_);
+    const auto delta = static_cast<std::int32_t>(waveOut_.position() + static_cast<std::uint32_t>(latencyFrames_) -
+                                                 renderPosition_.absolute());
+    return synthLane_.queue(delta, message);
+}
+
+std::uint64_t VstRack::synthMessagesDropped() const
+{
+    const std::lock_guard<std::mutex> lock(mutex_);
+    return synthLane_.dropped();
+}
+
 bool VstRack::start()
 {
     if (running())
@@ -310,6 +331,7 @@ void VstRack::renderPass()
                 p->flushEvents();
         }
         eventCount_ = 0;
+        synthLane_.handOver(n);
         renderPosition_.copyFrom(targetPosition_);
     }
     for (auto& p : slots_) {
@@ -319,6 +341,7 @@ void VstRack::renderPass()
 
     const auto frames = static_cast<std::size_t>(n);
     std::fill_n(mixTotals_.begin(), frames, 0.0);
+    synthLane_.renderInto(mixTotals_.data(), n);
     for (auto& p : slots_) {
         if (!p || p->numOutputs() <= 0 || p->outputs() == nullptr)
             continue;

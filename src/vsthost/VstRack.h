@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <span>
 #include <string>
 #include <thread>
 #include <vector>
@@ -12,6 +13,7 @@
 #include "platform/WaveOut.h"
 #include "vsthost/RackWindow.h"
 #include "vsthost/RingPosition.h"
+#include "vsthost/SoftSynthLane.h"
 #include "vsthost/VstApi.h"
 #include "vsthost/WaveOutDevice.h"
 
@@ -72,6 +74,15 @@ public:
     // One channel message for the next render pass (allocates nothing).
     void queueMidi(std::uint8_t status, std::uint8_t data1, std::uint8_t data2);
 
+    // The synth played beside the plug-ins (null: none), while the audio is
+    // stopped. Its sound is added to every pass's mix.
+    void setSoftSynth(std::shared_ptr<SoftSynth> synth);
+    // One message for the synth (a channel message or a whole exclusive
+    // message), stamped like queueMidi's events; allocates nothing. False
+    // when there is no synth or no room left in this pass.
+    bool queueSynthMessage(std::span<const std::uint8_t> message);
+    std::uint64_t synthMessagesDropped() const;
+
     // Opens the device, queues the ring and starts the render thread; false
     // (with the device's message shown) when the device cannot play. Does
     // nothing while running.
@@ -130,6 +141,7 @@ private:
     std::int32_t eventCapacity_ = 0;
     std::int32_t eventCount_ = 0;
     std::atomic<double> level_{0.0};
+    SoftSynthLane synthLane_;  // queue and hand-over under mutex_
 
     // queueMidi, the render pass's hand-over, loading and removing, and the
     // device's opening and closing (queueMidi reads its position).

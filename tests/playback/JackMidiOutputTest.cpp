@@ -228,12 +228,12 @@ TEST(JackMidiOutput, MessagesReachAJackClientInOrderAndSpacedAsSent)
     EXPECT_GE(span, 40.0);
     EXPECT_LE(span, 5000.0);
 
-    // Close silenced every channel before it closed the port. RtMidi's JACK
+    // Close released every channel before it closed the port. RtMidi's JACK
     // close waits at most a second for its queue to drain and then drops the
     // rest: only when Close returned sooner must every reset have arrived.
     std::vector<Bytes> resets;
     for (std::uint8_t channel = 0; channel < 16; ++channel) {
-        for (std::uint8_t controller : {120, 121, 123})
+        for (std::uint8_t controller : kResetControllers)
             resets.push_back({static_cast<std::uint8_t>(0xB0 | channel), controller, 0x00});
     }
     const std::vector<Bytes> afterSent(received.begin() + kSent, received.end());

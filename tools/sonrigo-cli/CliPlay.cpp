@@ -11,6 +11,7 @@
 
 #include "playback/CallBackPlayer.h"
 #include "playback/MusicPlayer.h"
+#include "platform/FluidSoftSynth.h"
 #include "platform/RtMidiOutputSystem.h"
 #include "platform/TimerService.h"
 #include "smf/MidiF0Data.h"
@@ -18,6 +19,7 @@
 #include "song/MidiTrackData.h"
 #include "platform/WaveOut.h"
 #include "SilentMidiOutput.h"
+#include "vsthost/BuiltInSynthOutput.h"
 #include "vsthost/ChannelRouter.h"
 #include "vsthost/RackEventQueue.h"
 #include "vsthost/VstRack.h"
@@ -42,7 +44,7 @@ constexpr std::int32_t kLeadMs = 50;
 constexpr std::int32_t kPeriodMs = 10;
 constexpr std::uint32_t kRackPollMs = 10;
 // What plays after the song's end, for the instruments' releases.
-constexpr std::uint32_t kTailMs = 1000;
+constexpr std::uint32_t kTailMs = 2000;
 
 // Stops the audio and removes the instruments, in the player's order.
 void ShutDownRack(VstRack& rack)
@@ -68,12 +70,6 @@ void ShowPosition(std::int32_t tick, std::int64_t elapsedUs, bool terminal)
 
 }  // namespace
 
-bool ParseChannel(const std::string& text, std::int32_t& channel)
-{
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), channel);
-    return error == std::errc() && end == text.data() + text.size() && channel >= 1 && channel <= 16;
-}
-
 bool ParsePlayArgs(const std::vector<std::string>& args, PlayOptions& options)
 {
     for (std::size_t i = 0; i < args.size(); ++i) {
@@ -83,16 +79,9 @@ bool ParsePlayArgs(const std::vector<std::string>& args, PlayOptions& options)
             const std::string& value = args[++i];
             if (arg == "--port") {
                 options.port = value;
-            } else if (arg == "--vst") {
-                const std::size_t equals = value.find('=');
-                std::int32_t channel = 0;
-                if (equals == std::string::npos || equals + 1 == value.size() ||
-                    !ParseChannel(value.substr(0, equals), channel))
+            } else if (arg == "--vst" || arg == "--vst-all") {
+                if (!ParseInstrumentOption(arg, value, options.instruments))
                     return false;
-                options.instruments.emplace_back(channel - 1, value.substr(equals + 1));
-            } else if (arg == "--vst-all") {
-                for (std::int32_t channel = 0; channel < 16; ++channel)
-                    options.instruments.emplace_back(channel, value);
             } else {
                 const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), options.startTick);
                 if (error != std::errc() || end != value.data() + value.size() || options.startTick < 0)
@@ -130,11 +119,16 @@ int RunPlay(const PlayOptions& options)
         return 1;
     }
 
-    // The audio engine, only when some channel has an instrument.
+    // The audio engine, when some channel has an instrument or the machine
+    // has no MIDI output port: the built-in synth then plays the channels
+    // without one. Both are made before playing starts, so that loading a
+    // SoundFont does not delay the song.
+    const bool noPort = !options.port && CurrentMidiOutputSystem()->portNames().empty();
     RackEventQueue rackEvents;
     std::unique_ptr<VstRack> rack;
     std::unique_ptr<ChannelRouter> router;
-    if (!options.instruments.empty()) {
+    std::shared_ptr<MidiOutputSystem> previousOutput;
+    if (!options.instruments.empty() || noPort) {
         rack = std::make_unique<VstRack>(&rackEvents, -1, kBufferBytes, kBufferCount, kLeadMs, kPeriodMs);
         router = std::make_unique<ChannelRouter>(*rack);
         for (const auto& [channel, path] : options.instruments) {
@@ -149,15 +143,28 @@ int RunPlay(const PlayOptions& options)
             rack->setProgram(channel, 0);
             router->setRouted(channel, true);
         }
+        if (noPort) {
+            previousOutput = CurrentMidiOutputSystem();
+            std::string error;
+            std::shared_ptr<FluidSoftSynth> synth =
+                FluidSoftSynth::Create(FluidSoftSynth::DefaultSoundFont(), VstRack::kSampleRate, error);
+            if (synth) {
+                rack->setSoftSynth(std::move(synth));
+                InstallMidiOutputSystem(std::make_shared<BuiltInSynthOutput>(previousOutput, *rack, FluidSoftSynth::kName));
+                std::fprintf(stderr, "MIDI output: %s\n", FluidSoftSynth::kName);
+            } else {
+                std::fprintf(stderr, "sonrigo: no MIDI output port, and %s: channels without an instrument are silent\n",
+                             error.c_str());
+                InstallMidiOutputSystem(std::make_shared<SilentMidiOutput>());
+            }
+        }
         if (!rack->start()) {
+            if (previousOutput)
+                InstallMidiOutputSystem(previousOutput);
             ShutDownRack(*rack);
             return 1;
         }
         std::fprintf(stderr, "audio: %s\n", CurrentWaveOutService()->name().c_str());
-        if (!options.port && CurrentMidiOutputSystem()->portNames().empty()) {
-            std::fprintf(stderr, "sonrigo: no MIDI output port: channels without an instrument are silent\n");
-            InstallMidiOutputSystem(std::make_shared<SilentMidiOutput>());
-        }
     }
 
     std::atomic<bool> ended{false};
@@ -212,6 +219,8 @@ int RunPlay(const PlayOptions& options)
         }
     }
     player.shutdown();
+    if (previousOutput)
+        InstallMidiOutputSystem(previousOutput);
     if (rack)
         ShutDownRack(*rack);
     ShowPosition(CallBackPlayer::tickPosition(), timers.nowUs() - started, terminal);

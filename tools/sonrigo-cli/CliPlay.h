@@ -6,6 +6,8 @@
 #include <utility>
 #include <vector>
 
+#include "CliInstruments.h"
+
 namespace sonrigo {
 
 inline constexpr int kPlayUsageError = 2;
@@ -15,7 +17,7 @@ struct PlayOptions {
     std::optional<std::string> port;  // play on the first output whose name contains this
     std::int32_t startTick = 0;       // where to start, in ticks of the play copy (96 per quarter)
     // Instruments: (channel 0-15, plug-in path); --vst-all puts one on every channel.
-    std::vector<std::pair<std::int32_t, std::string>> instruments;
+    InstrumentList instruments;
 };
 
 // Parses what follows "play"; false for a command line it does not understand.

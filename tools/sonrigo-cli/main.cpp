@@ -8,9 +8,11 @@
 #include <vector>
 
 #include "CliDump.h"
+#include "platform/FluidSoftSynth.h"
 #include "CliInfo.h"
 #include "CliPlay.h"
 #include "CliPorts.h"
+#include "CliRender.h"
 #include "CliVstInfo.h"
 #include "CliVstRender.h"
 
@@ -25,7 +27,12 @@ constexpr const char* kUsage =
     "                    [--vst CH=PLUGIN.so ...] [--vst-all PLUGIN.so]\n"
     "                               play the song on the MIDI output, channels CH\n"
     "                               (1-16) on VST instruments (Ctrl-C stops)\n"
-    "       sonrigo-cli ports          list the MIDI output ports\n"
+    "       sonrigo-cli render FILE -o OUT [--vst CH=PLUGIN.so ...]\n"
+    "                    [--vst-all PLUGIN.so] [--tail SECONDS] [--soundfont SF2]\n"
+    "                               render the song to a WAV, FLAC or Ogg file,\n"
+    "                               channels without an instrument on the\n"
+    "                               built-in General MIDI synth (tail: 2 s)\n"
+    "       sonrigo-cli ports          list the MIDI output ports and the built-in synth\n"
     "       sonrigo-cli vst-info PLUGIN.so\n"
     "                               show what a VST 2 plug-in says about itself\n"
     "       sonrigo-cli vst-render PLUGIN.so -o OUT.wav\n"
@@ -57,8 +64,16 @@ int main(int argc, char** argv)
         std::cerr << kUsage;
         return sonrigo::kPlayUsageError;
     }
+    if (argc >= 2 && std::strcmp(argv[1], "render") == 0) {
+        sonrigo::RenderOptions options;
+        if (sonrigo::ParseRenderArgs(std::vector<std::string>(argv + 2, argv + argc), options))
+            return sonrigo::RunRender(options, stderr);
+        std::cerr << kUsage;
+        return sonrigo::kRenderUsageError;
+    }
     if (argc == 2 && std::strcmp(argv[1], "ports") == 0)
-        return sonrigo::RunPorts(*sonrigo::CurrentMidiOutputSystem(), std::cout);
+        return sonrigo::RunPorts(*sonrigo::CurrentMidiOutputSystem(), std::cout,
+                                 sonrigo::FluidSoftSynth::DefaultSoundFont());
     if (argc == 3 && std::strcmp(argv[1], "vst-info") == 0)
         return sonrigo::RunVstInfo(argv[2], std::cout);
     if (argc >= 2 && std::strcmp(argv[1], "vst-render") == 0) {

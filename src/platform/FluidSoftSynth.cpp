@@ -1,0 +1,166 @@
+#include "platform/FluidSoftSynth.h"
+
+#include <fluidsynth.h>
+#include <sys/stat.h>
+
+#include <array>
+#include <cstdlib>
+#include <mutex>
+
+namespace sonrigo {
+namespace {
+
+// Where Debian's General MIDI SoundFont packages put their files, best first:
+// fluid-soundfont-gm (the one the install script installs), then the
+// smaller alternatives, then whatever the system made its default.
+constexpr std::array<const char*, 4> kSoundFontPlaces = {
+    "/usr/share/sounds/sf2/FluidR3_GM.sf2",
+    "/usr/share/sounds/sf2/default-GM.sf2",
+    "/usr/share/sounds/sf3/default-GM.sf3",
+    "/usr/share/sounds/sf2/TimGM6mb.sf2",
+};
+
+// FluidSynth prints its errors and warnings to stderr by default; library
+// code must not print. The last error of the calling thread is kept so that
+// a failed load can say why.
+thread_local std::string tLastError;
+
+void KeepError(int /*level*/, const char* message, void* /*data*/)
+{
+    tLastError = message != nullptr ? message : "";
+}
+
+void SilenceFluidSynth()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        fluid_set_log_function(FLUID_PANIC, &KeepError, nullptr);
+        fluid_set_log_function(FLUID_ERR, &KeepError, nullptr);
+        fluid_set_log_function(FLUID_WARN, nullptr, nullptr);
+        fluid_set_log_function(FLUID_INFO, nullptr, nullptr);
+        fluid_set_log_function(FLUID_DBG, nullptr, nullptr);
+    });
+}
+
+bool IsFile(const std::string& path)
+{
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+}  // namespace
+
+std::unique_ptr<FluidSoftSynth> FluidSoftSynth::Create(const std::string& soundFont, double sampleRate,
+                                                       std::string& error)
+{
+    SilenceFluidSynth();
+    if (soundFont.empty()) {
+        error = "no General MIDI SoundFont found (install fluid-soundfont-gm, or name one in SONRIGO_SOUNDFONT)";
+        return nullptr;
+    }
+    if (!IsFile(soundFont) || fluid_is_soundfont(soundFont.c_str()) == 0) {
+        error = soundFont + " is not a SoundFont";
+        return nullptr;
+    }
+    fluid_settings_t* settings = new_fluid_settings();
+    if (settings == nullptr) {
+        error = "FluidSynth could not start";
+        return nullptr;
+    }
+    fluid_settings_setnum(settings, "synth.sample-rate", sampleRate);
+    // Messages and rendering both come from the render thread.
+    fluid_settings_setint(settings, "synth.threadsafe-api", 0);
+    fluid_synth_t* synth = new_fluid_synth(settings);
+    if (synth == nullptr) {
+        delete_fluid_settings(settings);
+        error = "FluidSynth could not start";
+        return nullptr;
+    }
+    std::unique_ptr<FluidSoftSynth> result(new FluidSoftSynth(settings, synth));
+    tLastError.clear();
+    if (fluid_synth_sfload(synth, soundFont.c_str(), 1) == FLUID_FAILED) {
+        error = soundFont + " could not be loaded" + (tLastError.empty() ? "" : ": " + tLastError);
+        return nullptr;
+    }
+    return result;
+}
+
+std::string FluidSoftSynth::DefaultSoundFont()
+{
+    if (const char* chosen = std::getenv("SONRIGO_SOUNDFONT"); chosen != nullptr && *chosen != '\0')
+        return chosen;
+    for (const char* place : kSoundFontPlaces) {
+        if (IsFile(place))
+            return place;
+    }
+    return {};
+}
+
+FluidSoftSynth::~FluidSoftSynth()
+{
+    delete_fluid_synth(synth_);
+    delete_fluid_settings(settings_);
+}
+
+void FluidSoftSynth::send(std::span<const std::uint8_t> message)
+{
+    if (message.empty())
+        return;
+    const std::uint8_t status = message[0];
+    if (status == 0xF0) {
+        // FluidSynth wants the body alone, without F0 and the closing F7.
+        std::size_t length = message.size() - 1;
+        if (length > 0 && message.back() == 0xF7)
+            --length;
+        if (length > 0)
+            fluid_synth_sysex(synth_, reinterpret_cast<const char*>(message.data() + 1), static_cast<int>(length),
+                              nullptr, nullptr, nullptr, 0);
+        return;
+    }
+    if (status < 0x80 || status >= 0xF0)
+        return;
+    const int channel = status & 0x0F;
+    const int data1 = message.size() > 1 ? message[1] & 0x7F : 0;
+    const int data2 = message.size() > 2 ? message[2] & 0x7F : 0;
+    switch (status & 0xF0) {
+    case 0x80:
+        fluid_synth_noteoff(synth_, channel, data1);
+        break;
+    case 0x90:
+        // Velocity 0 is a note-off; FluidSynth's note-on says so too.
+        fluid_synth_noteon(synth_, channel, data1, data2);
+        break;
+    case 0xA0:
+        fluid_synth_key_pressure(synth_, channel, data1, data2);
+        break;
+    case 0xB0:
+        fluid_synth_cc(synth_, channel, data1, data2);
+        break;
+    case 0xC0:
+        fluid_synth_program_change(synth_, channel, data1);
+        break;
+    case 0xD0:
+        fluid_synth_channel_pressure(synth_, channel, data1);
+        break;
+    default:  // 0xE0
+        fluid_synth_pitch_bend(synth_, channel, data1 | data2 << 7);
+        break;
+    }
+}
+
+void FluidSoftSynth::render(float* left, float* right, std::size_t frames)
+{
+    fluid_synth_write_float(synth_, static_cast<int>(frames), left, 0, 1, right, 0, 1);
+}
+
+int FluidSoftSynth::program(int channel) const
+{
+    int font = 0;
+    int bank = 0;
+    int preset = 0;
+    if (fluid_synth_get_program(synth_, channel, &font, &bank, &preset) != FLUID_OK)
+        return -1;
+    return preset;
+}
+
+}  // namespace sonrigo
