@@ -110,25 +110,31 @@ bool VirtualAudioSession::play(MidiF0Data& song, std::uint32_t tailMs,
         return false;
     std::atomic<bool> ended{false};
     const std::int64_t started = clock_->nowUs();
-    song.Play([&ended] { ended.store(true); }, router_->callback());
     std::int64_t nextProgress = started;
-    bool stopped = false;
-    while (!ended.load()) {
-        events_.dispatch(*rack_);
+    // Tells the progress, when due, and whether to go on.
+    const auto goOn = [&] {
         const std::int64_t now = clock_->nowUs();
-        if (progress && now >= nextProgress) {
-            nextProgress = now + kProgressStepUs;
-            if (!progress(now - started)) {
-                stopped = true;
-                break;
-            }
-        }
+        if (!progress || now < nextProgress)
+            return true;
+        nextProgress = now + kProgressStepUs;
+        return progress(now - started);
+    };
+    song.Play([&ended] { ended.store(true); }, router_->callback());
+    bool stopped = false;
+    while (!ended.load() && !stopped) {
+        events_.dispatch(*rack_);
+        stopped = !goOn();
         // Wakes at the very instant the song ends, whichever of this thread
         // and the playback worker real time runs first.
-        clock_->runUntil([&ended] { return ended.load(); }, kOwnerStepMs);
+        if (!stopped)
+            clock_->runUntil([&ended] { return ended.load(); }, kOwnerStepMs);
     }
-    if (!stopped)
-        runFor(tailMs);
+    const std::int64_t tailEnd = clock_->nowUs() + std::int64_t{tailMs} * 1000;
+    while (!stopped && clock_->nowUs() < tailEnd) {
+        stopped = !goOn();
+        if (!stopped)
+            runFor(static_cast<std::uint32_t>(std::min<std::int64_t>((tailEnd - clock_->nowUs() + 999) / 1000, kOwnerStepMs)));
+    }
     rack_->stop();
     // A song that ended by itself has no player left to stop: only its worker
     // is collected.

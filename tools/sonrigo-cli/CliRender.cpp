@@ -140,6 +140,7 @@ bool ParseRenderArgs(const std::vector<std::string>& args, RenderOptions& option
 
 int RunRender(const RenderOptions& options, std::FILE* err)
 {
+    const InterruptGuard interrupts;
     MidiFileLoader loader(options.path);
     if (loader.size() != 0)
         loader.Flatten();
@@ -152,7 +153,7 @@ int RunRender(const RenderOptions& options, std::FILE* err)
     std::string error;
     std::unique_ptr<SoundFileSink> sink = SoundFileSink::Create(options.output, 44100, error);
     if (!sink) {
-        std::fprintf(err, "sonrigo: %s\n", error.c_str());
+        std::fprintf(err, "sonrigo: cannot write %s: %s\n", options.output.c_str(), error.c_str());
         return 1;
     }
 
@@ -177,7 +178,6 @@ int RunRender(const RenderOptions& options, std::FILE* err)
         session.useSoftSynth(std::move(synth), FluidSoftSynth::kName);
     }
 
-    const InterruptGuard interrupts;
     const bool terminal = isatty(fileno(err)) != 0;
     const auto tailMs = static_cast<std::uint32_t>(std::lround(options.tailSeconds * 1000.0));
     const double totalUs = static_cast<double>(SongLengthUs(*song)) + tailMs * 1000.0;
@@ -198,7 +198,7 @@ int RunRender(const RenderOptions& options, std::FILE* err)
     }
     const double audioSeconds = static_cast<double>(sink->frames()) / 44100.0;
     if (!sink->commit(error)) {
-        std::fprintf(err, "sonrigo: %s\n", error.c_str());
+        std::fprintf(err, "sonrigo: cannot write %s: %s\n", options.output.c_str(), error.c_str());
         return 1;
     }
     const double elapsed = SecondsSince(started);
