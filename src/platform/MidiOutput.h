@@ -51,6 +51,16 @@ public:
     }
 };
 
+// The name of the port open(-1) picks, which the main window shows as the
+// MIDI output's; empty when there is none.
+inline std::string DefaultPortName(MidiOutputSystem& system)
+{
+    const std::vector<std::string> names = system.portNames();
+    const int port = system.defaultPort();
+    return port >= 0 && static_cast<std::size_t>(port) < names.size() ? names[static_cast<std::size_t>(port)]
+                                                                         : std::string();
+}
+
 // The process-wide MIDI output system. Until one is installed, the first
 // call creates the real one (RtMidi: the ALSA sequencer, then JACK); after
 // installing null, the next call creates it again. Safe from any thread;

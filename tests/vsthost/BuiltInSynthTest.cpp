@@ -103,13 +103,14 @@ TEST(BuiltInSynth, IsTheDefaultOutputOnlyWhereTheSystemHasNoPort)
     BuiltInSynthOutput alone(std::make_shared<RecordingMidiOutput>(none), r.rack, "GM synth");
     EXPECT_EQ(alone.portNames(), std::vector<std::string>{"GM synth"});
     EXPECT_EQ(alone.defaultPort(), 0);
+    EXPECT_EQ(DefaultPortName(alone), "GM synth");
 
     RecordingMidiOutputOptions two;
     two.portCount = 2;
     auto system = std::make_shared<RecordingMidiOutput>(two);
     BuiltInSynthOutput beside(system, r.rack, "GM synth");
     EXPECT_EQ(beside.portNames(), (std::vector<std::string>{"Recording port 0", "Recording port 1", "GM synth"}));
-    EXPECT_EQ(beside.defaultPort(), 0);
+    EXPECT_EQ(DefaultPortName(beside), "Recording port 0");
     EXPECT_NE(beside.open(-1), nullptr);
     EXPECT_EQ(beside.open(3), nullptr);
 

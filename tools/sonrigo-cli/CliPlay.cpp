@@ -151,7 +151,6 @@ int RunPlay(const PlayOptions& options)
             if (synth) {
                 rack->setSoftSynth(std::move(synth));
                 InstallMidiOutputSystem(std::make_shared<BuiltInSynthOutput>(previousOutput, *rack, FluidSoftSynth::kName));
-                std::fprintf(stderr, "MIDI output: %s\n", FluidSoftSynth::kName);
             } else {
                 std::fprintf(stderr, "sonrigo: no MIDI output port, and %s: channels without an instrument are silent\n",
                              error.c_str());
@@ -166,6 +165,8 @@ int RunPlay(const PlayOptions& options)
         }
         std::fprintf(stderr, "audio: %s\n", CurrentWaveOutService()->name().c_str());
     }
+    if (const std::string output = DefaultPortName(*CurrentMidiOutputSystem()); !output.empty())
+        std::fprintf(stderr, "MIDI output: %s\n", output.c_str());
 
     std::atomic<bool> ended{false};
     std::atomic<std::int64_t> dispatched{0};
