@@ -69,9 +69,13 @@ bool VirtualAudioSession::loadInstrument(std::int32_t channel, const std::string
 void VirtualAudioSession::useSoftSynth(std::shared_ptr<SoftSynth> synth, const std::string& name)
 {
     rack_->setSoftSynth(std::move(synth));
-    auto output = std::make_shared<BuiltInSynthOutput>(nullptr, *rack_, name);
+    useMidiOutput(std::make_shared<BuiltInSynthOutput>(nullptr, *rack_, name));
+}
+
+void VirtualAudioSession::useMidiOutput(std::shared_ptr<MidiOutputSystem> output)
+{
     std::shared_ptr<MidiOutputSystem> previous = CurrentMidiOutputSystem();
-    InstallMidiOutputSystem(output);
+    InstallMidiOutputSystem(std::move(output));
     if (!previousMidiOutput_)
         previousMidiOutput_ = std::move(previous);
 }

@@ -44,6 +44,9 @@ public:
     // session's only MIDI output (named `name`), so that no port of the
     // machine takes part. Before start().
     void useSoftSynth(std::shared_ptr<SoftSynth> synth, const std::string& name);
+    // Makes `output` the session's MIDI output (the one before comes back
+    // when the session ends).
+    void useMidiOutput(std::shared_ptr<MidiOutputSystem> output);
     // Starts the audio; false when the device does not open.
     bool start();
 

@@ -13,6 +13,7 @@
 
 #include "platform/FluidSoftSynth.h"
 #include "platform/SoundFileSink.h"
+#include "SilentMidiOutput.h"
 #include "smf/MidiF0Data.h"
 #include "smf/MidiFileLoader.h"
 #include "song/MidiTrackData.h"
@@ -176,6 +177,10 @@ int RunRender(const RenderOptions& options, std::FILE* err)
             return 1;
         }
         session.useSoftSynth(std::move(synth), FluidSoftSynth::kName);
+    } else {
+        // No port of the machine takes part in a render, not even for the
+        // start's General MIDI System On.
+        session.useMidiOutput(std::make_shared<SilentMidiOutput>());
     }
 
     const bool terminal = isatty(fileno(err)) != 0;
