@@ -27,12 +27,17 @@ class VstPlugin;
 // the render thread. Channel messages from the sequencer become timestamped
 // VST MIDI events for the plug-in of their channel.
 //
-// Threads: queueMidi, setProgram, programName and getProgram run in the
-// sequencer's timer callback; renderPass on the render thread; everything
-// else on the owner's (user-interface) thread. One lock keeps queueMidi, the
-// render pass's hand-over of the events and the loading and removing of
-// plug-ins from interleaving. Plug-ins are loaded and removed only while the
-// audio is stopped.
+// Beside the plug-ins, a software synth (the built-in General MIDI synth) may
+// play the channels that go to the MIDI output: its messages are stamped and
+// placed to the frame the same way, and its sound is added to the mix.
+//
+// Threads: queueMidi, queueSynthMessage, setProgram, programName and
+// getProgram run in the sequencer's timer callback (queueSynthMessage also on
+// the playback thread, for the start's and the end's messages); renderPass on
+// the render thread; everything else on the owner's (user-interface) thread.
+// One lock keeps the queueing, the render pass's hand-over of the events and
+// the loading and removing of plug-ins from interleaving. Plug-ins and the
+// synth are set only while the audio is stopped.
 class VstRack {
 public:
     static constexpr std::int32_t kSlotCount = 16;
