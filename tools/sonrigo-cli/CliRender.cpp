@@ -56,6 +56,10 @@ private:
 };
 
 constexpr double kMaxTailSeconds = 600.0;
+// A WAV file holds at most 4 GB, 13.5 hours of 16-bit mono at 44.1 kHz; a
+// longer "song" is a damaged file's huge delta times, which would otherwise
+// render silence for days.
+constexpr std::int64_t kMaxSongUs = std::int64_t{12} * 3600 * 1'000'000;
 constexpr int kBarWidth = 30;
 constexpr std::int64_t kDefaultTempoUs = 500'000;
 constexpr std::int32_t kTempoMeta = 0x51;
@@ -151,6 +155,13 @@ int RunRender(const RenderOptions& options, std::FILE* err)
         return 1;
     }
 
+    const std::int64_t songUs = SongLengthUs(*song);
+    if (songUs > kMaxSongUs) {
+        std::fprintf(err, "sonrigo: %s would last %lld hours: render writes at most 12\n", options.path.c_str(),
+                     static_cast<long long>(songUs / 3'600'000'000));
+        return 1;
+    }
+
     std::string error;
     std::unique_ptr<SoundFileSink> sink = SoundFileSink::Create(options.output, 44100, error);
     if (!sink) {
@@ -185,7 +196,7 @@ int RunRender(const RenderOptions& options, std::FILE* err)
 
     const bool terminal = isatty(fileno(err)) != 0;
     const auto tailMs = static_cast<std::uint32_t>(std::lround(options.tailSeconds * 1000.0));
-    const double totalUs = static_cast<double>(SongLengthUs(*song)) + tailMs * 1000.0;
+    const double totalUs = static_cast<double>(songUs) + tailMs * 1000.0;
     const auto started = std::chrono::steady_clock::now();
     const bool played = session.play(*song, tailMs, [&](std::int64_t playedUs) {
         if (terminal)

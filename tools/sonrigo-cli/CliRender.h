@@ -29,8 +29,9 @@ bool ParseRenderArgs(const std::vector<std::string>& args, RenderOptions& option
 // the same samples at every run.
 //
 // Shows a progress bar on a terminal (`err` being one), else one summary
-// line. Returns 0 when the file was written; 1 when the song, an instrument,
-// the SoundFont or the output failed (with a message on `err`); 130 when
+// line. Returns 0 when the file was written; 1 when the song (or one that
+// would last over 12 hours), an instrument, the SoundFont or the output
+// failed (with a message on `err`); 130 when
 // interrupted (SIGINT, SIGTERM). Only a complete file ever appears under the
 // output's name.
 int RunRender(const RenderOptions& options, std::FILE* err);
