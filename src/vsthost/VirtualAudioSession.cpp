@@ -3,9 +3,9 @@
 #include <atomic>
 
 #include "platform/VirtualWaveOutService.h"
-#include "vsthost/BuiltInSynthOutput.h"
 #include "playback/MusicPlayer.h"
 #include "smf/MidiF0Data.h"
+#include "vsthost/BuiltInSynthOutput.h"
 
 namespace sonrigo {
 namespace {

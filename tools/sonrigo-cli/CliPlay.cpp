@@ -124,11 +124,18 @@ int RunPlay(const PlayOptions& options)
     // without one. Both are made before playing starts, so that loading a
     // SoundFont does not delay the song.
     const bool noPort = !options.port && CurrentMidiOutputSystem()->portNames().empty();
+    std::shared_ptr<FluidSoftSynth> synth;
+    if (noPort) {
+        std::string error;
+        synth = FluidSoftSynth::Create(FluidSoftSynth::DefaultSoundFont(), VstRack::kSampleRate, error);
+        if (!synth)
+            std::fprintf(stderr, "sonrigo: no MIDI output port, and %s\n", error.c_str());
+    }
     RackEventQueue rackEvents;
     std::unique_ptr<VstRack> rack;
     std::unique_ptr<ChannelRouter> router;
     std::shared_ptr<MidiOutputSystem> previousOutput;
-    if (!options.instruments.empty() || noPort) {
+    if (!options.instruments.empty() || synth) {
         rack = std::make_unique<VstRack>(&rackEvents, -1, kBufferBytes, kBufferCount, kLeadMs, kPeriodMs);
         router = std::make_unique<ChannelRouter>(*rack);
         for (const auto& [channel, path] : options.instruments) {
@@ -145,15 +152,11 @@ int RunPlay(const PlayOptions& options)
         }
         if (noPort) {
             previousOutput = CurrentMidiOutputSystem();
-            std::string error;
-            std::shared_ptr<FluidSoftSynth> synth =
-                FluidSoftSynth::Create(FluidSoftSynth::DefaultSoundFont(), VstRack::kSampleRate, error);
             if (synth) {
-                rack->setSoftSynth(std::move(synth));
+                rack->setSoftSynth(synth);
                 InstallMidiOutputSystem(std::make_shared<BuiltInSynthOutput>(previousOutput, *rack, FluidSoftSynth::kName));
             } else {
-                std::fprintf(stderr, "sonrigo: no MIDI output port, and %s: channels without an instrument are silent\n",
-                             error.c_str());
+                std::fprintf(stderr, "sonrigo: channels without an instrument are silent\n");
                 InstallMidiOutputSystem(std::make_shared<SilentMidiOutput>());
             }
         }

@@ -29,7 +29,9 @@ bool ParsePlayArgs(const std::vector<std::string>& args, PlayOptions& options);
 // the song ends or Ctrl-C stops it. Channels with an instrument (CH counted
 // 1 to 16) play through the audio engine: their notes, note-offs and
 // controllers go to the plug-in, their program changes select its program;
-// everything else goes to the MIDI output. Returns 0 when the song played (to
+// everything else goes to the MIDI output, which on a machine without any
+// MIDI output port is the built-in General MIDI synth, played through the
+// audio engine too. Returns 0 when the song played (to
 // its end or until stopped), 1 when it could not be loaded or played or an
 // instrument did not load.
 int RunPlay(const PlayOptions& options);
