@@ -17,7 +17,7 @@
 #   bench/compare-fluidsynth.sh [BUILD_DIR] [SONG]
 # BUILD_DIR is a build of this tree (default: build/release, configured in
 # Release when missing); SONG defaults to CarnalFear.mid from the shared MIDI
-# corpus (3.5 minutes, 11 channels). SONRIGO_SOUNDFONT chooses the SoundFont
+# corpus (3.5 minutes, 10 channels). SONRIGO_SOUNDFONT chooses the SoundFont
 # for both (default: the one sonrigo-cli finds, FluidR3_GM).
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
