@@ -17,11 +17,17 @@ class VstRack;
 // Removed so that the sequencer does not send it on. Everything else (other
 // channels, pitch bend and pressure, exclusive messages) goes to the MIDI
 // output as before.
+//
+// It remembers which notes it has started on each instrument, so that they
+// can be let go when playback ends or a channel leaves its instrument: the
+// MIDI output gets its reset from the sequencer, the instruments get theirs
+// here. The notes are tracked in fixed bit sets; nothing allocates.
 class ChannelRouter {
 public:
     explicit ChannelRouter(VstRack& rack);
 
-    // Before playback, on the owner's thread.
+    // On the owner's thread, before or during playback. Routing a channel
+    // away from its instrument lets go of the notes it still holds there.
     void setRouted(std::int32_t channel, bool toRack);
     bool routed(std::int32_t channel) const;
 
@@ -29,9 +35,24 @@ public:
     void onEvent(std::int32_t index, std::int32_t tick, MidiEvent* record);
     PerEventCallback callback();
 
+    // On every channel that reached an instrument since the last release:
+    // a note-off for each note still sounding there, then sustain off
+    // (controller 64 = 0) and all notes off (controller 123). For the end of
+    // playback, once the sequencer has stopped (not from the timer thread
+    // while it still dispatches: a note-on after the release would hang).
+    void releaseNotes();
+    // releaseNotes, as the playback worker calls it once a player is gone.
+    EndCallback releaseCallback();
+
 private:
+    void releaseChannel(std::size_t channel);
+
     VstRack& rack_;
     std::array<std::atomic<bool>, 16> toRack_{};
+    // Per channel: the notes started on its instrument and not yet stopped,
+    // and whether anything went to the instrument since the last release.
+    std::array<std::array<std::atomic<std::uint64_t>, 2>, 16> sounding_{};
+    std::array<std::atomic<bool>, 16> touched_{};
 };
 
 }  // namespace sonrigo

@@ -10,12 +10,6 @@
 namespace sonrigo {
 namespace {
 
-// The player's rack: the default device, four buffers of 32768 bytes, 50 ms
-// of lead and a 10 ms period.
-constexpr std::int32_t kBufferBytes = 32768;
-constexpr std::int32_t kBufferCount = 4;
-constexpr std::int32_t kLeadMs = 50;
-constexpr std::int32_t kPeriodMs = 10;
 // How often the owner's loop handles the rack's notifications: well within
 // the ring's second and a half, and seldom enough that waking the owner costs
 // little beside the rendering.
@@ -31,7 +25,7 @@ VirtualAudioSession::VirtualAudioSession(SampleSink* sink)
 {
     InstallTimerService(clock_);
     InstallWaveOutService(std::make_shared<VirtualWaveOutService>(clock_, sink));
-    rack_ = std::make_unique<VstRack>(&events_, -1, kBufferBytes, kBufferCount, kLeadMs, kPeriodMs);
+    rack_ = std::make_unique<VstRack>(&events_);
     router_ = std::make_unique<ChannelRouter>(*rack_);
 }
 
@@ -51,18 +45,10 @@ VirtualAudioSession::~VirtualAudioSession()
 
 bool VirtualAudioSession::loadInstrument(std::int32_t channel, const std::string& path)
 {
-    const bool wasRunning = rack_->running();
-    rack_->stop();
-    rack_->suspendPlugin(channel);
-    rack_->loadPlugin(channel, path);
-    const bool loaded = rack_->plugin(channel) != nullptr;
-    if (loaded) {
-        rack_->resumePlugin(channel);
-        rack_->setProgram(channel, 0);
-    }
+    const bool loaded = rack_->loadInstruments(std::span(&channel, 1), path) == 1;
     router_->setRouted(channel, loaded);
-    if (wasRunning)
-        start();
+    if (rack_->running())
+        settle();
     return loaded;
 }
 

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstddef>
-#include <cstdlib>
 #include <new>
 
 #include "common/MessageSink.h"
@@ -26,9 +25,9 @@ constexpr std::size_t kParamTextSize = 32;
 constexpr std::size_t kProgramNameSize = vst::kVstMaxProgNameLen + 1;
 constexpr std::size_t kEffectNameSize = vst::kVstMaxEffectNameLen + 1;
 // What the plug-in may actually write into: many plug-ins ignore the limits
-// above (program names of 32 or 64 characters are common), so the buffer is
-// larger and the text is cut to the limit afterwards.
-constexpr std::size_t kScratchSize = 256;
+// above (program names of 32 or 64 characters are common, and some write far
+// more), so the buffer is much larger and the text is cut afterwards.
+constexpr std::size_t kScratchSize = 1024;
 
 vst::VstIntPtr dispatch(vst::AEffect* effect, vst::VstInt32 opcode, vst::VstInt32 index = 0, vst::VstIntPtr value = 0,
                         void* ptr = nullptr, float opt = 0.0f)
@@ -46,11 +45,6 @@ std::string askText(vst::AEffect* effect, vst::VstInt32 opcode, vst::VstInt32 in
     dispatch(effect, opcode, index, 0, buffer);
     buffer[size - 1] = '\0';
     return buffer;
-}
-
-vst::VstEvent** slotsOf(vst::VstEvents* events)
-{
-    return reinterpret_cast<vst::VstEvent**>(reinterpret_cast<std::byte*>(events) + offsetof(vst::VstEvents, events));
 }
 
 template <typename Function>
@@ -77,24 +71,15 @@ float** makeBuffers(std::vector<float>& storage, std::vector<float*>& pointers, 
 }  // namespace
 
 VstPlugin::VstPlugin(float sampleRate, std::int32_t blockSize, std::int32_t maxEvents)
-    : blockSize_(std::max(blockSize, 0)), sampleRate_(sampleRate), maxEvents_(std::max(maxEvents, 0))
+    : blockSize_(std::max(blockSize, 0)), sampleRate_(sampleRate), events_(maxEvents)
 {
-    // The published record declares two pointers; never allocate less.
-    const std::size_t bytes =
-        std::max(sizeof(vst::VstEvents),
-                 offsetof(vst::VstEvents, events) + static_cast<std::size_t>(maxEvents_) * sizeof(vst::VstEvent*));
-    pendingEvents_ = static_cast<vst::VstEvents*>(std::calloc(1, bytes));
-    if (pendingEvents_ != nullptr)
-        eventSlots_ = slotsOf(pendingEvents_);
-    else
-        maxEvents_ = 0;
 }
 
 VstPlugin::~VstPlugin()
 {
+    *alive_ = false;
     if (library_)
         close();
-    std::free(pendingEvents_);
 }
 
 bool VstPlugin::load(const std::string& path)
@@ -178,8 +163,7 @@ void VstPlugin::close()
         dispatch(effect_, vst::effClose);
         effect_ = nullptr;
     }
-    if (pendingEvents_ != nullptr)
-        pendingEvents_->numEvents = 0;
+    events_.clear();
     library_.reset();
 }
 
@@ -195,30 +179,32 @@ void VstPlugin::suspend()
         dispatch(effect_, vst::effMainsChanged, 0, 0);
 }
 
-void VstPlugin::addEvent(vst::VstMidiEvent* event)
+void VstPlugin::addEvent(const vst::VstMidiEvent& event)
 {
-    if (event == nullptr || pendingEvents_ == nullptr || pendingEvents_->numEvents >= maxEvents_)
-        return;
-    eventSlots_[pendingEvents_->numEvents++] = reinterpret_cast<vst::VstEvent*>(event);
+    events_.add(event);
+}
+
+void VstPlugin::keepEvent(std::uint8_t status, std::uint8_t data1, std::uint8_t data2)
+{
+    events_.keep(status, data1, data2);
+}
+
+void VstPlugin::handOverEvents(std::int32_t frames)
+{
+    events_.handOver(frames);
 }
 
 void VstPlugin::flushEvents()
 {
-    if (effect_ == nullptr || pendingEvents_ == nullptr || pendingEvents_->numEvents <= 0)
+    vst::VstEvents* handed = events_.handed();
+    if (effect_ == nullptr || handed == nullptr)
         return;
-    dispatch(effect_, vst::effProcessEvents, 0, 0, pendingEvents_);
-    pendingEvents_->numEvents = 0;
+    dispatch(effect_, vst::effProcessEvents, 0, 0, handed);
 }
 
 void VstPlugin::discardEvents()
 {
-    if (pendingEvents_ != nullptr)
-        pendingEvents_->numEvents = 0;
-}
-
-std::int32_t VstPlugin::pendingEventCount() const
-{
-    return pendingEvents_ != nullptr ? pendingEvents_->numEvents : 0;
+    events_.clear();
 }
 
 void VstPlugin::process(std::int32_t frames)
@@ -290,7 +276,13 @@ void VstPlugin::openEditor()
     EditorSession session(*this);
     editorSession_ = &session;
     editorHost_ = host;
+    const std::shared_ptr<bool> alive = alive_;
     host->runModal(session);
+    // The modal loop runs the whole program: the owner may have removed this
+    // plug-in meanwhile (closing the editor first), and then nothing of it
+    // may be touched.
+    if (!*alive)
+        return;
     // A host that returned without closing the session still must not leave
     // the plug-in's editor open.
     session.close();

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "vsthost/BlockEvents.h"
 #include "vsthost/VstApi.h"
 
 namespace sonrigo {
@@ -20,15 +21,18 @@ class EditorSession;
 // plug-in goes through this class.
 //
 // Threads: load, close, resume, suspend, the name getters and openEditor run
-// on the user-interface thread; addEvent in the sequencer's timer callback;
-// flushEvents and process on the render thread (never interleaved with
-// addEvent: the rack guarantees it); setProgram, getProgram and getProgramName
-// also from the timer callback. Load and close only while nothing renders.
+// on the user-interface thread; addEvent and keepEvent in the sequencer's
+// timer callback; handOverEvents, flushEvents and process on the render
+// thread. The owner keeps addEvent, keepEvent and handOverEvents from
+// interleaving (the rack does it with its lock); flushEvents and process need
+// no lock. setProgram, getProgram and getProgramName also run from the timer
+// callback. Load and close only while nothing renders.
 class VstPlugin {
 public:
     // Which entry point load used.
     enum class EntryPoint { None, VSTPluginMain, Main };
 
+    // maxEvents: the most events one block hands the plug-in (see BlockEvents).
     VstPlugin(float sampleRate, std::int32_t blockSize, std::int32_t maxEvents);
     virtual ~VstPlugin();
     VstPlugin(const VstPlugin&) = delete;
@@ -43,9 +47,16 @@ public:
     void resume();
     void suspend();
 
-    // Queues an event for the next block (borrowed: it must live until the
-    // next flushEvents); beyond maxEvents the event is not added.
-    void addEvent(vst::VstMidiEvent* event);
+    // Queues a copy of the event for the next block; beyond maxEvents a
+    // note-off or controller waits for the block after, a note-on is dropped.
+    void addEvent(const vst::VstMidiEvent& event);
+    // Keeps a note-off or controller for the next block, at its start;
+    // drops anything else.
+    void keepEvent(std::uint8_t status, std::uint8_t data1, std::uint8_t data2);
+    // The events queued so far become the next block's (offsets kept inside
+    // its `frames`); they stay untouched until the next hand-over.
+    void handOverEvents(std::int32_t frames);
+    // effProcessEvents with the events handed over last, when there are any.
     void flushEvents();
     // Forgets the queued events without handing them to the plug-in.
     void discardEvents();
@@ -78,9 +89,11 @@ public:
     std::int32_t numOutputs() const { return numOutputs_; }
     std::int32_t blockSize() const { return blockSize_; }
     float sampleRate() const { return sampleRate_; }
-    std::int32_t maxEvents() const { return maxEvents_; }
-    // Events queued since the last flush (on the thread that queues them).
-    std::int32_t pendingEventCount() const;
+    std::int32_t maxEvents() const { return events_.capacity(); }
+    // Events queued since the last hand-over (on the thread that queues them).
+    std::int32_t pendingEventCount() const { return events_.queued(); }
+    // Note-ons dropped for want of room (on the thread that queues them).
+    std::uint64_t droppedEvents() const { return events_.dropped(); }
     // The output buffers after process (numOutputs of them, blockSize floats
     // each); null when the plug-in has no outputs.
     float* const* outputs() const { return outputs_; }
@@ -107,11 +120,7 @@ private:
     std::int32_t numOutputs_ = 0;
     std::int32_t blockSize_ = 0;
     float sampleRate_ = 0.0f;
-    std::int32_t maxEvents_ = 0;
-    // One zeroed block, allocated at construction: numEvents, the reserved
-    // field, then maxEvents event pointers (eventSlots_ points at the first).
-    vst::VstEvents* pendingEvents_ = nullptr;
-    vst::VstEvent** eventSlots_ = nullptr;
+    BlockEvents events_;
     // numInputs (numOutputs) buffers of blockSize floats, one allocation per
     // set; inputs_/outputs_ point into the pointer arrays, null when empty.
     std::vector<float> inputStorage_;
@@ -123,6 +132,9 @@ private:
     std::atomic<std::uintptr_t> editorWindow_{0};
     EditorSession* editorSession_ = nullptr;
     std::shared_ptr<EditorHost> editorHost_;  // the host running editorSession_
+    // False once this object is gone: openEditor looks at it after the
+    // editor's modal loop, inside which the owner may have deleted it.
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 
 }  // namespace sonrigo

@@ -2,12 +2,12 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <new>
 
 #include "common/MessageSink.h"
 #include "platform/ThreadPriority.h"
 #include "platform/TimerService.h"
+#include "vsthost/MonoMix.h"
 #include "vsthost/VstPlugin.h"
 
 namespace sonrigo {
@@ -15,6 +15,12 @@ namespace {
 
 constexpr const char* kOutOfMemoryText = "メモリが足りません。";
 constexpr const char* kWrongChannelText = "MIDIチャンネルの指定が正しくありません。";
+constexpr const char* kChangeWhileRunningText =
+    "VstRack内部エラー：オーディオを止めずに楽器を入れ替えようとしました。";
+constexpr const char* kNoAnswerText = "プラグインが応答しないため、閉じずに残しました。";
+// How long removing a plug-in waits for a call from the timer thread to come
+// back out of it: far longer than any program change takes.
+constexpr std::uint32_t kRemoveWaitMs = 2000;
 
 // Below the sequencer's timer thread, which must never wait for a render pass.
 constexpr int kRenderPriority = 60;
@@ -34,26 +40,27 @@ WaveFormat RackFormat()
 
 }  // namespace
 
-VstRack::VstRack(RackWindow* window, std::int32_t deviceId, std::int32_t bufferBytes, std::int32_t bufferCount,
-                 std::int32_t leadMs, std::int32_t periodMs)
-    : VstRack(CurrentWaveOutService(), window, deviceId, bufferBytes, bufferCount, leadMs, periodMs)
-{
-}
+struct VstRack::Slot {
+    explicit Slot(std::unique_ptr<VstPlugin> loaded) : plugin(std::move(loaded)) {}
+    std::unique_ptr<VstPlugin> plugin;
+    std::atomic<std::int32_t> callers{0};
+};
 
-VstRack::VstRack(std::shared_ptr<WaveOutService> service, RackWindow* window, std::int32_t deviceId,
-                 std::int32_t bufferBytes, std::int32_t bufferCount, std::int32_t leadMs, std::int32_t periodMs)
+VstRack::VstRack(RackWindow* window, const RackSetup& setup) : VstRack(CurrentWaveOutService(), window, setup) {}
+
+VstRack::VstRack(std::shared_ptr<WaveOutService> service, RackWindow* window, const RackSetup& setup)
     : clock_(CurrentTimerService()),
       format_(RackFormat()),
-      waveOut_(std::move(service), deviceId, &format_, bufferBytes, bufferCount),
-      renderPosition_(bufferBytes, bufferCount, &format_),
-      targetPosition_(bufferBytes, bufferCount, &format_),
-      blockSize_(static_cast<std::int32_t>((periodMs * 44100) * 0.002)),
-      bufferBytes_(bufferBytes),
-      bufferCount_(bufferCount),
-      periodMs_(periodMs),
-      latencyFrames_(static_cast<std::int32_t>((leadMs + periodMs) * 0.001 * 44100)),
+      waveOut_(std::move(service), setup.deviceId, &format_, setup.bufferBytes, setup.bufferCount),
+      renderPosition_(setup.bufferBytes, setup.bufferCount, &format_),
+      targetPosition_(setup.bufferBytes, setup.bufferCount, &format_),
+      blockSize_(static_cast<std::int32_t>((setup.periodMs * 44100) * 0.002)),
+      bufferBytes_(setup.bufferBytes),
+      bufferCount_(setup.bufferCount),
+      periodMs_(setup.periodMs),
+      latencyFrames_(static_cast<std::int32_t>((setup.leadMs + setup.periodMs) * 0.001 * 44100)),
       window_(window),
-      deviceId_(deviceId),
+      deviceId_(setup.deviceId),
       synthLane_(static_cast<std::size_t>(std::max(blockSize_, 0)))
 {
     try {
@@ -73,52 +80,91 @@ VstRack::~VstRack()
         stop();
 }
 
+VstRack::Call::~Call()
+{
+    if (slot_ != nullptr)
+        slot_->callers.fetch_sub(1, std::memory_order_release);
+}
+
+VstPlugin* VstRack::Call::operator->() const
+{
+    return slot_->plugin.get();
+}
+
+VstPlugin* VstRack::occupied(std::int32_t slot) const
+{
+    if (!ValidSlot(slot))
+        return nullptr;
+    const std::unique_ptr<Slot>& entry = slots_[static_cast<std::size_t>(slot)];
+    return entry ? entry->plugin.get() : nullptr;
+}
+
+VstRack::Call VstRack::call(std::int32_t slot) const
+{
+    const std::lock_guard<std::mutex> lock(mutex_);
+    if (!ValidSlot(slot) || !slots_[static_cast<std::size_t>(slot)])
+        return Call(nullptr);
+    Slot* entry = slots_[static_cast<std::size_t>(slot)].get();
+    entry->callers.fetch_add(1, std::memory_order_acq_rel);
+    return Call(entry);
+}
+
+bool VstRack::stoppedForChange() const
+{
+    // The render thread calls the plug-ins and the synth without the lock.
+    if (!running())
+        return true;
+    ShowMessage(kChangeWhileRunningText);
+    return false;
+}
+
 void VstRack::loadPlugin(std::int32_t slot, const std::string& path)
 {
     if (!ValidSlot(slot)) {
         ShowMessage(kWrongChannelText);
         return;
     }
+    if (!stoppedForChange())
+        return;
     if (occupied(slot) != nullptr)
         removePlugin(slot);
-    auto plugin = std::make_unique<VstPlugin>(static_cast<float>(kSampleRate), blockSize_, kEventsPerPlugin);
+    auto plugin = std::make_unique<VstPlugin>(static_cast<float>(kSampleRate), blockSize_, kEventsPerBlock);
     if (!plugin->load(path))
         return;
+    auto entry = std::make_unique<Slot>(std::move(plugin));
     const std::lock_guard<std::mutex> lock(mutex_);
-    const std::int32_t capacity = kEventsPerPlugin * (pluginCount_ + 1);
-    std::unique_ptr<vst::VstMidiEvent[]> store(new (std::nothrow) vst::VstMidiEvent[static_cast<std::size_t>(capacity)]());
-    if (!store) {
-        ShowMessage(kOutOfMemoryText);
-        plugin->close();
-        return;
-    }
-    slots_[static_cast<std::size_t>(slot)] = std::move(plugin);
+    slots_[static_cast<std::size_t>(slot)] = std::move(entry);
     ++pluginCount_;
-    // The events queued so far point into the old store: all are dropped.
-    for (auto& p : slots_) {
-        if (p)
-            p->discardEvents();
-    }
-    eventStore_ = std::move(store);
-    eventCapacity_ = capacity;
-    eventCount_ = 0;
 }
 
 void VstRack::removePlugin(std::int32_t slot)
 {
-    std::unique_ptr<VstPlugin> plugin;
+    if (occupied(slot) == nullptr || !stoppedForChange())
+        return;
+    std::unique_ptr<Slot> entry;
     {
         const std::lock_guard<std::mutex> lock(mutex_);
-        if (occupied(slot) == nullptr)
-            return;
-        plugin = std::move(slots_[static_cast<std::size_t>(slot)]);
+        entry = std::move(slots_[static_cast<std::size_t>(slot)]);
         --pluginCount_;
     }
-    plugin->close();
+    // A program change from the timer thread may still be inside the plug-in.
+    for (std::uint32_t waited = 0; entry->callers.load(std::memory_order_acquire) != 0; ++waited) {
+        if (waited >= kRemoveWaitMs) {
+            // Closing it now would unload code that is running: it is left
+            // as it is, for the rest of the process.
+            ShowMessage(kNoAnswerText);
+            entry.release();
+            return;
+        }
+        clock_->sleepFor(1);
+    }
+    entry->plugin->close();
 }
 
 void VstRack::removeAllPlugins()
 {
+    if (!stoppedForChange())
+        return;
     for (std::int32_t slot = 0; slot < kSlotCount; ++slot)
         removePlugin(slot);
 }
@@ -171,13 +217,13 @@ void VstRack::setParameter(std::int32_t slot, std::int32_t parameter, float valu
         p->setParameter(parameter, value);
 }
 
-// The three program calls also come from the timer callback: the lock keeps
-// the plug-in from being removed under them.
+// The three program calls also come from the timer callback, while the owner
+// may be replacing the slot's plug-in: each call keeps it from being closed
+// under it, without holding the lock while the plug-in works.
 std::string VstRack::programName(std::int32_t slot)
 {
-    const std::lock_guard<std::mutex> lock(mutex_);
-    VstPlugin* p = occupied(slot);
-    return p != nullptr ? p->getProgramName() : std::string();
+    const Call p = call(slot);
+    return p ? p->getProgramName() : std::string();
 }
 
 std::string VstRack::programNameIndexed(std::int32_t slot, std::int32_t program)
@@ -188,35 +234,60 @@ std::string VstRack::programNameIndexed(std::int32_t slot, std::int32_t program)
 
 std::int32_t VstRack::getProgram(std::int32_t slot)
 {
-    const std::lock_guard<std::mutex> lock(mutex_);
-    VstPlugin* p = occupied(slot);
-    return p != nullptr ? p->getProgram() : 0;
+    const Call p = call(slot);
+    return p ? p->getProgram() : 0;
 }
 
 void VstRack::setProgram(std::int32_t slot, std::int32_t program)
 {
-    const std::lock_guard<std::mutex> lock(mutex_);
-    if (VstPlugin* p = occupied(slot))
+    if (const Call p = call(slot))
         p->setProgram(program);
 }
 
 void VstRack::openEditor(std::int32_t slot)
 {
-    for (auto& p : slots_) {
-        if (p)
-            p->closeEditor();
+    for (auto& entry : slots_) {
+        if (entry)
+            entry->plugin->closeEditor();
     }
     if (VstPlugin* p = occupied(slot))
         p->openEditor();
 }
 
+std::int32_t VstRack::loadInstruments(std::span<const std::int32_t> slots, const std::string& path,
+                                      const std::function<void()>& beforeProgram)
+{
+    const bool wasRunning = running();
+    stop();
+    std::int32_t loaded = 0;
+    for (const std::int32_t slot : slots) {
+        suspendPlugin(slot);
+        loadPlugin(slot, path);
+        if (occupied(slot) == nullptr)
+            continue;
+        resumePlugin(slot);
+        ++loaded;
+    }
+    if (beforeProgram)
+        beforeProgram();
+    for (const std::int32_t slot : slots)
+        setProgram(slot, 0);
+    if (wasRunning)
+        start();
+    return loaded;
+}
+
 void VstRack::queueMidi(std::uint8_t status, std::uint8_t data1, std::uint8_t data2)
 {
     const std::lock_guard<std::mutex> lock(mutex_);
-    if (eventCount_ >= eventCapacity_)
+    VstPlugin* p = occupied(status & 0x0F);
+    if (p == nullptr)
         return;
-    vst::VstMidiEvent& entry = eventStore_[static_cast<std::size_t>(eventCount_)];
-    std::memset(&entry, 0, sizeof entry);
+    if (!waveOut_.isOpen()) {
+        p->keepEvent(status, data1, data2);
+        return;
+    }
+    vst::VstMidiEvent entry{};
     entry.type = vst::kVstMidiType;
     entry.byteSize = sizeof(vst::VstMidiEvent);
     entry.deltaFrames = static_cast<vst::VstInt32>(waveOut_.position() + static_cast<std::uint32_t>(latencyFrames_) -
@@ -224,13 +295,13 @@ void VstRack::queueMidi(std::uint8_t status, std::uint8_t data1, std::uint8_t da
     entry.midiData[0] = static_cast<char>(status);
     entry.midiData[1] = static_cast<char>(data1);
     entry.midiData[2] = static_cast<char>(data2);
-    if (VstPlugin* p = occupied(status & 0x0F))
-        p->addEvent(&entry);
-    ++eventCount_;
+    p->addEvent(entry);
 }
 
 void VstRack::setSoftSynth(std::shared_ptr<SoftSynth> synth)
 {
+    if (!stoppedForChange())
+        return;
     const std::lock_guard<std::mutex> lock(mutex_);
     synthLane_.attach(std::move(synth));
 }
@@ -319,50 +390,24 @@ void VstRack::renderPass()
         // The hand-over: what is queued from here on belongs to the next pass,
         // which starts where this one's target is.
         const std::lock_guard<std::mutex> lock(mutex_);
-        // After a late wake-up an event can be stamped past the block it is
-        // handed over with; plug-ins index their buffers with the offset, so
-        // it is kept inside the block.
-        for (std::int32_t i = 0; i < eventCount_; ++i) {
-            vst::VstMidiEvent& event = eventStore_[static_cast<std::size_t>(i)];
-            event.deltaFrames = std::clamp(event.deltaFrames, 0, n - 1);
+        for (auto& entry : slots_) {
+            if (entry)
+                entry->plugin->handOverEvents(n);
         }
-        for (auto& p : slots_) {
-            if (p)
-                p->flushEvents();
-        }
-        eventCount_ = 0;
         synthLane_.handOver(n);
         renderPosition_.copyFrom(targetPosition_);
     }
-    for (auto& p : slots_) {
-        if (p)
-            p->process(n);
-    }
-
     const auto frames = static_cast<std::size_t>(n);
     std::fill_n(mixTotals_.begin(), frames, 0.0);
     synthLane_.renderInto(mixTotals_.data(), n);
-    for (auto& p : slots_) {
-        if (!p || p->numOutputs() <= 0 || p->outputs() == nullptr)
+    for (auto& entry : slots_) {
+        if (!entry)
             continue;
-        // A plug-in's channels are averaged; the plug-ins are summed.
-        const std::int32_t outputs = p->numOutputs();
-        float* const* channels = p->outputs();
-        for (std::size_t i = 0; i < frames; ++i) {
-            double sum = 0.0;
-            for (std::int32_t c = 0; c < outputs; ++c)
-                sum += channels[c][i];
-            mixTotals_[i] += sum / outputs;
-        }
+        entry->plugin->flushEvents();
+        entry->plugin->process(n);
+        MonoMix::addPlugin(*entry->plugin, mixTotals_.data(), frames);
     }
-    const double gain = gain_.load(std::memory_order_relaxed);
-    double peak = 0.0;
-    for (std::size_t i = 0; i < frames; ++i) {
-        double total = mixTotals_[i] * gain;
-        peak = std::max(peak, std::fabs(total));  // before clipping
-        total = std::clamp(total, -1.0, 1.0);
-        mixBuffer_[i] = static_cast<std::int16_t>(total * 32767.0);
-    }
+    const double peak = MonoMix::toSamples(mixTotals_.data(), mixBuffer_.data(), frames, gain_.load(std::memory_order_relaxed));
     waveOut_.writeRing(startBuffer, startFrame, mixBuffer_.data(), static_cast<std::uint32_t>(n));
     level_.store(peak > 0.0 ? 20.0 * std::log10(peak) : kSilenceLevel, std::memory_order_release);
     if (window_ != nullptr)
@@ -373,18 +418,6 @@ std::int32_t VstRack::pluginCount() const
 {
     const std::lock_guard<std::mutex> lock(mutex_);
     return pluginCount_;
-}
-
-std::int32_t VstRack::eventCapacity() const
-{
-    const std::lock_guard<std::mutex> lock(mutex_);
-    return eventCapacity_;
-}
-
-std::int32_t VstRack::eventCount() const
-{
-    const std::lock_guard<std::mutex> lock(mutex_);
-    return eventCount_;
 }
 
 VstPlugin* VstRack::plugin(std::int32_t slot) const

@@ -3,6 +3,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <span>
@@ -22,6 +23,15 @@ namespace sonrigo {
 class TimerService;
 class VstPlugin;
 
+// How a rack's audio engine is laid out; the defaults are the player's.
+struct RackSetup {
+    std::int32_t deviceId = -1;        // the system's default wave output
+    std::int32_t bufferBytes = 32768;  // four of these make a ring of 1.49 s
+    std::int32_t bufferCount = 4;
+    std::int32_t leadMs = 50;    // rendering runs lead + period ahead of the play position
+    std::int32_t periodMs = 10;  // the render thread's pause between passes
+};
+
 // Sixteen instrument slots, one per MIDI channel, and the audio engine that
 // plays them: the wave output ring, the two ring positions, the mix buffer and
 // the render thread. Channel messages from the sequencer become timestamped
@@ -36,21 +46,24 @@ class VstPlugin;
 // the playback thread, for the start's and the end's messages); renderPass on
 // the render thread; everything else on the owner's (user-interface) thread.
 // One lock keeps the queueing, the render pass's hand-over of the events and
-// the loading and removing of plug-ins from interleaving. Plug-ins and the
-// synth are set only while the audio is stopped.
+// the loading and removing of plug-ins from interleaving; it is never held
+// while a plug-in is called. Plug-ins and the synth are set and removed only
+// while the audio is stopped: the rack refuses it, with a message, otherwise.
 class VstRack {
 public:
     static constexpr std::int32_t kSlotCount = 16;
-    static constexpr std::int32_t kEventsPerPlugin = 16;
+    // The most events one render pass hands a plug-in: a dense pass of a
+    // busy song, a 24-note chord and the release of all 128 notes of a
+    // channel fit many times over. Beyond it note-offs and controllers wait
+    // for the next pass; note-ons are dropped.
+    static constexpr std::int32_t kEventsPerBlock = 512;
     static constexpr double kSampleRate = 44100.0;
     // The level of a silent pass.
     static constexpr double kSilenceLevel = -1.7e308;
 
     // Plays through the installed wave output service.
-    VstRack(RackWindow* window, std::int32_t deviceId, std::int32_t bufferBytes, std::int32_t bufferCount,
-            std::int32_t leadMs, std::int32_t periodMs);
-    VstRack(std::shared_ptr<WaveOutService> service, RackWindow* window, std::int32_t deviceId,
-            std::int32_t bufferBytes, std::int32_t bufferCount, std::int32_t leadMs, std::int32_t periodMs);
+    explicit VstRack(RackWindow* window, const RackSetup& setup = {});
+    VstRack(std::shared_ptr<WaveOutService> service, RackWindow* window, const RackSetup& setup = {});
     // Stops the audio; does not remove the plug-ins (removeAllPlugins first).
     virtual ~VstRack();
     VstRack(const VstRack&) = delete;
@@ -76,7 +89,18 @@ public:
     // Closes every open editor, then shows this slot's; returns when it closes.
     void openEditor(std::int32_t slot);
 
-    // One channel message for the next render pass (allocates nothing).
+    // Loads `path` into each of `slots` in the player's order: the audio
+    // stopped if it runs; each slot suspended, loaded (its message shown when
+    // it does not load) and resumed; then `beforeProgram` (where the window
+    // shows an editor); program 0 on each slot that loaded; the audio started
+    // again if it ran. Returns how many loaded.
+    std::int32_t loadInstruments(std::span<const std::int32_t> slots, const std::string& path,
+                                 const std::function<void()>& beforeProgram = {});
+
+    // One channel message for the plug-in of its channel, in the next render
+    // pass (allocates nothing). While the device is closed nothing renders:
+    // a note-off or controller then waits for the first pass, a note-on is
+    // dropped.
     void queueMidi(std::uint8_t status, std::uint8_t data1, std::uint8_t data2);
 
     // The synth played beside the plug-ins (null: none), while the audio is
@@ -110,8 +134,6 @@ public:
     std::int32_t periodMs() const { return periodMs_; }
     const WaveFormat& format() const { return format_; }
     std::int32_t pluginCount() const;
-    std::int32_t eventCapacity() const;
-    std::int32_t eventCount() const;
     // The slot's plug-in or null (owner's thread).
     VstPlugin* plugin(std::int32_t slot) const;
     WaveOutDevice& waveOut() { return waveOut_; }
@@ -120,8 +142,29 @@ public:
     const std::vector<std::int16_t>& mixBuffer() const { return mixBuffer_; }
 
 private:
+    // A loaded plug-in, and the calls into it that other threads have in
+    // progress (they run without the lock; removing waits for them).
+    struct Slot;
+    // One call in progress into a slot's plug-in from the timer thread.
+    class Call {
+    public:
+        explicit Call(Slot* slot) : slot_(slot) {}
+        ~Call();
+        Call(const Call&) = delete;
+        Call& operator=(const Call&) = delete;
+        VstPlugin* operator->() const;
+        explicit operator bool() const { return slot_ != nullptr; }
+
+    private:
+        Slot* slot_;
+    };
+
     static bool ValidSlot(std::int32_t slot) { return slot >= 0 && slot < kSlotCount; }
-    VstPlugin* occupied(std::int32_t slot) const { return ValidSlot(slot) ? slots_[static_cast<std::size_t>(slot)].get() : nullptr; }
+    // The slot's plug-in (owner's thread, or under the lock).
+    VstPlugin* occupied(std::int32_t slot) const;
+    Call call(std::int32_t slot) const;
+    // False, with the internal-error message, while the audio runs.
+    bool stoppedForChange() const;
     void renderThread();
 
     std::shared_ptr<TimerService> clock_;
@@ -129,7 +172,9 @@ private:
     WaveOutDevice waveOut_;
     RingPosition renderPosition_;  // written under mutex_ by the render thread
     RingPosition targetPosition_;  // render thread only
-    std::array<std::unique_ptr<VstPlugin>, kSlotCount> slots_;
+    // Written under mutex_ while the audio is stopped; the render thread
+    // reads them without it.
+    std::array<std::unique_ptr<Slot>, kSlotCount> slots_;
     std::int32_t pluginCount_ = 0;
     std::vector<std::int16_t> mixBuffer_;
     std::vector<double> mixTotals_;  // one pass's frames before conversion
@@ -142,9 +187,6 @@ private:
     std::int32_t deviceId_;
     std::atomic<double> gain_{1.0};
     std::atomic<bool> running_{false};
-    std::unique_ptr<vst::VstMidiEvent[]> eventStore_;
-    std::int32_t eventCapacity_ = 0;
-    std::int32_t eventCount_ = 0;
     std::atomic<double> level_{0.0};
     SoftSynthLane synthLane_;  // queue and hand-over under mutex_
 

@@ -46,7 +46,7 @@ struct FrameCountingSynth final : SoftSynth {
 };
 
 struct RackWithSynth {
-    RackWithSynth() : service(std::make_shared<test::ManualWaveOutService>()), rack(service, &events, -1, 32768, 4, 50, 10)
+    RackWithSynth() : service(std::make_shared<test::ManualWaveOutService>()), rack(service, &events)
     {
         rack.setSoftSynth(synth);
         EXPECT_TRUE(rack.waveOut().open(&events));

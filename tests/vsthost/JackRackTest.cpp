@@ -66,7 +66,7 @@ TEST(JackRack, NotesPlayedThroughTheRackReachJackAboutSixtyMillisecondsAfterDisp
     MidiControler::RearmMissingDeviceReport();
 
     RackEventQueue events;
-    VstRack rack(service, &events, -1, 32768, 4, 50, 10);
+    VstRack rack(service, &events);
     rack.loadPlugin(0, SONRIGO_SYNTH_PATH);
     ASSERT_NE(rack.plugin(0), nullptr);
     rack.resumePlugin(0);

@@ -147,7 +147,7 @@ TEST(RackStress, QueueingWhileRenderingAndReloading)
     test::ProbeLog home;
     ::unsetenv("SONRIGO_PROBE_LOG");  // no log file: the probe stays quick
     RackEventQueue events;
-    VstRack rack(std::make_shared<NullWaveOutService>(), &events, -1, 32768, 4, 50, 10);
+    VstRack rack(std::make_shared<NullWaveOutService>(), &events);
     rack.loadPlugin(0, SONRIGO_PROBE_PATH);
     ASSERT_TRUE(rack.start());
 

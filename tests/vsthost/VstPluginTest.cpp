@@ -109,8 +109,8 @@ TEST(VstPluginLoad, EachFailureShowsItsMessageAndNeverCallsTheDispatcher)
 
     // Nor does a plug-in that was never loaded answer anything.
     VstPlugin plugin(kRate, kBlock, kMaxEvents);
-    vst::VstMidiEvent event = MidiEvent(0x90, 60, 100, 0);
-    plugin.addEvent(&event);
+    plugin.addEvent(MidiEvent(0x90, 60, 100, 0));
+    plugin.handOverEvents(kBlock);
     plugin.flushEvents();
     plugin.process(kBlock);
     plugin.openEditor();
@@ -181,34 +181,38 @@ TEST_F(VstPluginTest, ResumeSuspendProgramsAndCloseDispatchWhatTheyShould)
     EXPECT_EQ(log.lines().back(), "unload");
 }
 
-TEST_F(VstPluginTest, TheSeventeenthEventIsDroppedAndTheFirstSixteenArriveInOrder)
+TEST_F(VstPluginTest, ABlocksEventsArriveInOrderAndPastItsRoomOnlyNoteOnsAreLost)
 {
     load(SONRIGO_PROBE_PATH);
-    std::vector<vst::VstMidiEvent> events;
     for (int i = 0; i < 17; ++i)
-        events.push_back(MidiEvent(0x90, 40 + i, 100, i * 10));
-    for (vst::VstMidiEvent& event : events)
-        plugin.addEvent(&event);
+        plugin.addEvent(MidiEvent(0x90, 40 + i, 100, i * 10));
+    plugin.addEvent(MidiEvent(0x80, 40, 0, 200));    // no room: kept for the next block
+    plugin.addEvent(MidiEvent(0xB0, 64, 127, 210));  // a controller's last value is kept
+    plugin.addEvent(MidiEvent(0xB0, 64, 0, 220));
     EXPECT_EQ(plugin.pendingEventCount(), 16);
+    plugin.handOverEvents(100);  // offsets past the block are kept inside it
+    EXPECT_EQ(plugin.pendingEventCount(), 2);  // what was kept starts the next block
     plugin.flushEvents();
-    EXPECT_EQ(plugin.pendingEventCount(), 0);
-    plugin.flushEvents();  // nothing queued: no call
+    EXPECT_EQ(plugin.droppedEvents(), 1u);
 
     Strings expected;
     for (int i = 0; i < 16; ++i) {
         char line[64];
-        std::snprintf(line, sizeof line, "event 1 %d 90 %02x 64", i * 10, 40 + i);
+        std::snprintf(line, sizeof line, "event 1 %d 90 %02x 64", std::min(i * 10, 99), 40 + i);
         expected.push_back(line);
     }
     EXPECT_EQ(log.linesStartingWith("event"), expected);
     EXPECT_EQ(log.dispatches().back(), "25 0 0 ptr 0");
-    EXPECT_EQ(log.linesStartingWith("dispatch 25").size(), 1u);
 
-    // The block is reused: the next flush starts again from the first slot.
-    vst::VstMidiEvent off = MidiEvent(0x80, 40, 0, 5);
-    plugin.addEvent(&off);
+    plugin.addEvent(MidiEvent(0x90, 70, 1, 0));
+    plugin.handOverEvents(kBlock);
     plugin.flushEvents();
-    EXPECT_EQ(log.linesStartingWith("event").back(), "event 1 5 80 28 00");
+    const Strings events = log.linesStartingWith("event");
+    EXPECT_EQ(Strings(events.end() - 3, events.end()),
+              (Strings{"event 1 0 80 28 00", "event 1 0 b0 40 00", "event 1 0 90 46 01"}));
+    plugin.handOverEvents(kBlock);
+    plugin.flushEvents();  // nothing queued: no call
+    EXPECT_EQ(log.linesStartingWith("dispatch 25").size(), 2u);
 }
 
 TEST(VstPlugin, ProcessHandsOverTheBuffersOnlyWhenThePluginCanReplace)
@@ -364,6 +368,7 @@ protected:
     {
         double sum = 0.0;
         for (int block = 0; block < blocks; ++block) {
+            plugin.handOverEvents(kBlock);
             plugin.flushEvents();
             plugin.process(kBlock);
             for (int frame = 0; frame < kBlock; ++frame) {
@@ -388,8 +393,7 @@ TEST_F(VstPluginAmsynth, IsSilentUntilANoteAndSoundsAfterIt)
     plugin.resume();
     plugin.setProgram(0);
     EXPECT_LT(RenderRms(plugin, 10), 1e-4);
-    vst::VstMidiEvent on = MidiEvent(0x90, 60, 100, 100);
-    plugin.addEvent(&on);
+    plugin.addEvent(MidiEvent(0x90, 60, 100, 100));
     EXPECT_GT(RenderRms(plugin, 25), 0.01);
     plugin.suspend();
 }
@@ -397,14 +401,11 @@ TEST_F(VstPluginAmsynth, IsSilentUntilANoteAndSoundsAfterIt)
 TEST_F(VstPluginAmsynth, SixteenInstancesLoadAndRenderAtOnce)
 {
     std::vector<std::unique_ptr<VstPlugin>> plugins;
-    std::vector<vst::VstMidiEvent> notes;
-    for (int channel = 0; channel < 16; ++channel)
-        notes.push_back(MidiEvent(0x90, 48 + channel, 100, channel));
     for (int channel = 0; channel < 16; ++channel) {
         plugins.push_back(std::make_unique<VstPlugin>(kRate, kBlock, kMaxEvents));
         ASSERT_TRUE(plugins.back()->load(SONRIGO_AMSYNTH_PATH)) << channel;
         plugins.back()->resume();
-        plugins.back()->addEvent(&notes[static_cast<std::size_t>(channel)]);
+        plugins.back()->addEvent(MidiEvent(0x90, 48 + channel, 100, channel));
     }
     for (int channel = 0; channel < 16; ++channel)
         EXPECT_GT(RenderRms(*plugins[static_cast<std::size_t>(channel)], 25), 0.01) << channel;

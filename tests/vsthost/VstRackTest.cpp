@@ -3,7 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cmath>
+#include <functional>
+#include <thread>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -11,6 +15,8 @@
 
 #include "support/CaptureMessages.h"
 #include "support/ManualWaveOut.h"
+#include "vsthost/EditorHost.h"
+#include "vsthost/EditorSession.h"
 #include "vsthost/ProbeLog.h"
 #include "vsthost/RackEventQueue.h"
 #include "vsthost/VstPlugin.h"
@@ -23,7 +29,7 @@ using test::ProbeLog;
 
 // The player's rack on a device that plays only when the test advances it.
 struct RackOnManualDevice {
-    RackOnManualDevice() : service(std::make_shared<test::ManualWaveOutService>()), rack(service, &events, -1, 32768, 4, 50, 10) {}
+    RackOnManualDevice() : service(std::make_shared<test::ManualWaveOutService>()), rack(service, &events) {}
 
     // Opens the ring as start does, without the render thread: the test runs the passes.
     void openRing()
@@ -53,11 +59,11 @@ struct RackOnManualDevice {
 TEST(VstRack, DerivesLatencyAndBlockFromLeadAndPeriod)
 {
     auto service = std::make_shared<test::ManualWaveOutService>();
-    VstRack player(service, nullptr, -1, 32768, 4, 50, 10);
+    VstRack player(service, nullptr);
     EXPECT_EQ(player.latencyFrames(), 2646);
     EXPECT_EQ(player.blockSize(), 882);
     EXPECT_EQ(player.mixBuffer().size(), 882u);
-    VstRack other(service, nullptr, -1, 32768, 4, 100, 20);
+    VstRack other(service, nullptr, {.leadMs = 100, .periodMs = 20});
     EXPECT_EQ(other.latencyFrames(), 5292);
     EXPECT_EQ(other.blockSize(), 1764);
 }
@@ -73,7 +79,6 @@ TEST(VstRack, SlotsLoadReplaceAndRemoveAsTheyShould)
     r.load(2, SONRIGO_PROBE_PATH);
     r.load(5, SONRIGO_PROBE_PATH);
     EXPECT_EQ(r.rack.pluginCount(), 2);
-    EXPECT_EQ(r.rack.eventCapacity(), 32);
     EXPECT_EQ(r.rack.programCount(5), 3);
     EXPECT_EQ(r.rack.programName(9), "");
     EXPECT_EQ(r.rack.programName(16), "");
@@ -92,44 +97,144 @@ TEST(VstRack, SlotsLoadReplaceAndRemoveAsTheyShould)
 
     r.rack.removePlugin(2);
     EXPECT_EQ(r.rack.pluginCount(), 0);
-    EXPECT_EQ(r.rack.eventCapacity(), 32);  // until the next successful load
-    r.rack.queueMidi(0x92, 60, 100);
-    EXPECT_EQ(r.rack.eventCount(), 1);
 
     // An editor-less plug-in: openEditor returns at once.
     r.load(1, SONRIGO_PROBE_NO_EDITOR_PATH);
-    EXPECT_EQ(r.rack.eventCount(), 0);  // a load drops what was queued
     r.rack.openEditor(1);
     r.rack.removeAllPlugins();
     EXPECT_EQ(r.rack.pluginCount(), 0);
 }
 
-TEST(VstRack, QueuedEventsReachTheirChannelsPluginStampedWithTheFramesPlayed)
+TEST(VstRack, QueuedEventsReachTheirChannelsPluginStampedWithTheFramesPlayedNoneLost)
 {
     ProbeLog log;
     RackOnManualDevice r;
-    r.openRing();
     r.load(3, SONRIGO_PROBE_PATH);
+    // While the device is closed nothing renders: only what stops a note waits.
+    r.rack.queueMidi(0x93, 50, 100);
+    r.rack.queueMidi(0x83, 51, 0);
+    r.rack.queueMidi(0xB3, 64, 0);
+    r.openRing();
     r.load(4, SONRIGO_PROBE_PATH);
     r.rack.renderPass();  // renders 882 frames; the next pass starts at 2646
     r.advance(220);
     r.rack.queueMidi(0x93, 60, 100);
-    r.rack.queueMidi(0x95, 61, 100);  // slot 5 is empty: dropped, but it takes an entry
+    r.rack.queueMidi(0x95, 61, 100);  // slot 5 is empty
     r.advance(10);
     r.rack.queueMidi(0x83, 60, 0);
-    for (int i = 3; i < 32; ++i)
-        r.rack.queueMidi(0xB4, 7, static_cast<std::uint8_t>(i));  // the thirty-third is dropped
-    EXPECT_EQ(r.rack.eventCount(), 32);
+    for (std::uint8_t note = 40; note < 64; ++note)  // a 24-note chord
+        r.rack.queueMidi(0x94, note, 100);
     r.advance(1);  // the pass's block then reaches past the last stamp
     r.rack.renderPass();
-    EXPECT_EQ(r.rack.eventCount(), 0);
+    for (std::uint8_t note = 40; note < 64; ++note)
+        r.rack.queueMidi(0x84, note, 0);
+    r.advance(441);
+    r.rack.renderPass();
 
     const Strings events = log.linesStartingWith("event ");
-    ASSERT_EQ(events.size(), 2u + 16u);  // slot 4 keeps its first sixteen
-    EXPECT_EQ(events[0], "event 1 220 93 3c 64");
-    EXPECT_EQ(events[1], "event 1 230 83 3c 00");
-    EXPECT_EQ(events[2], "event 1 230 b4 07 03");
-    EXPECT_EQ(events.back(), "event 1 230 b4 07 12");
+    ASSERT_EQ(events.size(), 2u + 2u + 24u + 24u);
+    EXPECT_EQ(Strings(events.begin(), events.begin() + 4),
+              (Strings{"event 1 0 83 33 00", "event 1 0 b3 40 00", "event 1 220 93 3c 64", "event 1 230 83 3c 00"}));
+    EXPECT_EQ(events[4], "event 1 230 94 28 64");
+    EXPECT_EQ(std::count_if(events.begin(), events.end(), [](const std::string& e) { return e.find(" 84 ") != std::string::npos; }), 24);
+}
+
+// Plays the editor protocol as a window would, and lets the test act inside
+// the modal loop, where the whole program runs meanwhile.
+class ReentrantEditorHost final : public EditorHost {
+public:
+    std::function<void()> whileOpen;
+
+    void runModal(EditorSession& session) override
+    {
+        session.initialise(0x4242, nullptr);
+        whileOpen();
+    }
+    void closeWindow(EditorSession& session) override { session.close(); }
+};
+
+TEST(VstRack, APluginRemovedFromInsideItsEditorsLoopClosesTheEditorFirstAndIsGone)
+{
+    ProbeLog log;
+    RackOnManualDevice r;
+    r.load(6, SONRIGO_PROBE_PATH);
+    auto host = std::make_shared<ReentrantEditorHost>();
+    host->whileOpen = [&] { r.rack.removePlugin(6); };
+    InstallEditorHost(host);
+    r.rack.openEditor(6);
+    InstallEditorHost(nullptr);
+    EXPECT_EQ(r.rack.plugin(6), nullptr);
+    const std::vector<int> opcodes = log.opcodes();
+    EXPECT_EQ(std::vector<int>(opcodes.end() - 4, opcodes.end()), (std::vector<int>{14, 13, 15, 1}));
+}
+
+TEST(VstRack, PluginsAndTheSynthChangeOnlyWhileTheAudioIsStopped)
+{
+    ProbeLog log;
+    test::CaptureMessages messages;
+    RackOnManualDevice r;
+    r.load(0, SONRIGO_PROBE_PATH);
+    ASSERT_TRUE(r.rack.start());
+    r.rack.loadPlugin(1, SONRIGO_PROBE_PATH);
+    r.rack.loadPlugin(0, SONRIGO_PROBE_PATH);
+    r.rack.removePlugin(0);
+    r.rack.removeAllPlugins();
+    r.rack.setSoftSynth(nullptr);
+    EXPECT_EQ(messages.take(), Strings(5, "VstRack内部エラー：オーディオを止めずに楽器を入れ替えようとしました。"));
+    EXPECT_EQ(r.rack.pluginCount(), 1);
+    EXPECT_NE(r.rack.plugin(0), nullptr);
+    r.rack.stop();
+    r.rack.removeAllPlugins();
+    EXPECT_EQ(r.rack.pluginCount(), 0);
+    EXPECT_TRUE(messages.take().empty());
+}
+
+TEST(VstRack, EventsStayUntouchedWhileThePluginProcesses)
+{
+    ProbeLog log;
+    RackOnManualDevice r;
+    r.load(0, SONRIGO_PROBE_CHECK_EVENTS_PATH);
+    ASSERT_TRUE(r.rack.start());
+    // The render thread's passes run on their own; the sequencer's events
+    // keep coming meanwhile, as they do while a plug-in renders.
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(500);
+    for (std::uint8_t note = 0; std::chrono::steady_clock::now() < until; note = (note + 1) % 128) {
+        r.advance(44);
+        r.events.dispatch(r.rack);
+        r.rack.queueMidi(0xB0, 1, note);
+        std::this_thread::sleep_for(std::chrono::microseconds(100));
+    }
+    r.rack.stop();
+    const Strings checks = log.linesStartingWith("events ");
+    EXPECT_GT(std::count_if(checks.begin(), checks.end(), [](const std::string& line) { return line != "events intact 0"; }), 5);
+    EXPECT_EQ(std::count_if(checks.begin(), checks.end(), [](const std::string& line) { return line.starts_with("events changed"); }), 0);
+}
+
+TEST(VstRack, AProgramChangeInProgressHoldsNoLockAndTheRemovalWaitsForIt)
+{
+    ProbeLog log;
+    RackOnManualDevice r;
+    r.openRing();
+    r.load(2, SONRIGO_PROBE_SLOW_PROGRAM_PATH);
+    std::atomic<bool> changed{false};
+    std::thread timerThread([&] {
+        r.rack.setProgram(2, 1);
+        changed.store(true);
+    });
+    const auto entered = [&] {
+        const Strings calls = log.dispatches();
+        return std::find(calls.begin(), calls.end(), "2 0 1 null 0") != calls.end();
+    };
+    while (!entered())
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    // The plug-in is busy for 300 ms: the queue and the render pass go on.
+    r.rack.queueMidi(0x92, 60, 100);
+    r.rack.renderPass();
+    EXPECT_FALSE(changed.load());
+    r.rack.removePlugin(2);
+    EXPECT_TRUE(changed.load());
+    timerThread.join();
+    EXPECT_EQ(log.opcodes().back(), 1);  // closed once the call was out
 }
 
 TEST(VstRack, APassAveragesEachPluginsChannelsSumsThePluginsAndTruncates)

@@ -36,12 +36,7 @@ extern "C" void OnInterrupt(int)
 }
 
 constexpr std::uint32_t kPollMs = 100;
-// The player's audio engine: four buffers of 32768 bytes, 50 ms of lead, a
-// 10 ms render period; its notifications are handled at least this often.
-constexpr std::int32_t kBufferBytes = 32768;
-constexpr std::int32_t kBufferCount = 4;
-constexpr std::int32_t kLeadMs = 50;
-constexpr std::int32_t kPeriodMs = 10;
+// The audio engine's notifications are handled at least this often.
 constexpr std::uint32_t kRackPollMs = 10;
 // What plays after the song's end, for the instruments' releases.
 constexpr std::uint32_t kTailMs = 2000;
@@ -136,18 +131,14 @@ int RunPlay(const PlayOptions& options)
     std::unique_ptr<ChannelRouter> router;
     std::shared_ptr<MidiOutputSystem> previousOutput;
     if (!options.instruments.empty() || synth) {
-        rack = std::make_unique<VstRack>(&rackEvents, -1, kBufferBytes, kBufferCount, kLeadMs, kPeriodMs);
+        rack = std::make_unique<VstRack>(&rackEvents);
         router = std::make_unique<ChannelRouter>(*rack);
         for (const auto& [channel, path] : options.instruments) {
-            rack->suspendPlugin(channel);
-            rack->loadPlugin(channel, path);
-            if (rack->plugin(channel) == nullptr) {
+            if (rack->loadInstruments(std::span(&channel, 1), path) == 0) {
                 std::fprintf(stderr, "sonrigo: channel %d: %s did not load\n", channel + 1, path.c_str());
                 ShutDownRack(*rack);
                 return 1;
             }
-            rack->resumePlugin(channel);
-            rack->setProgram(channel, 0);
             router->setRouted(channel, true);
         }
         if (noPort) {

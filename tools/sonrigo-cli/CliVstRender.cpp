@@ -1,22 +1,22 @@
 #include "CliVstRender.h"
 
 #include <algorithm>
-#include <cmath>
 #include <cstdint>
 #include <memory>
 #include <ostream>
 
 #include "platform/SoundFileSink.h"
+#include "vsthost/MonoMix.h"
 #include "vsthost/VstApi.h"
 #include "vsthost/VstPlugin.h"
+#include "vsthost/VstRack.h"
 
 namespace sonrigo {
 namespace {
 
-// The rack's settings: 10 ms blocks at 44100 Hz, 16 events a block.
+// The rack's settings: 10 ms blocks at 44100 Hz.
 constexpr int kSampleRate = 44100;
 constexpr std::int32_t kBlockSize = 882;
-constexpr std::int32_t kMaxEvents = 16;
 
 struct MelodyNote {
     std::int32_t startFrame;
@@ -62,35 +62,27 @@ std::vector<TimedEvent> melodyEvents()
     return events;
 }
 
-std::int16_t toPcm(float sample)
-{
-    const float clipped = std::clamp(sample, -1.0f, 1.0f);
-    return static_cast<std::int16_t>(std::lrint(clipped * 32767.0f));
-}
-
+// Mixed as the player mixes: the same samples a song gives on the rack.
 std::vector<std::int16_t> render(VstPlugin& plugin)
 {
     std::vector<TimedEvent> events = melodyEvents();
-    std::vector<std::int16_t> samples;
-    samples.reserve(static_cast<std::size_t>(kTotalFrames));
+    std::vector<std::int16_t> samples(static_cast<std::size_t>(kTotalFrames));
+    std::vector<double> totals(static_cast<std::size_t>(kBlockSize));
     std::size_t next = 0;
     for (std::int32_t start = 0; start < kTotalFrames; start += kBlockSize) {
         const std::int32_t frames = std::min(kBlockSize, kTotalFrames - start);
         while (next < events.size() && events[next].frame < start + frames) {
             events[next].event.deltaFrames = events[next].frame - start;
-            plugin.addEvent(&events[next].event);
+            plugin.addEvent(events[next].event);
             ++next;
         }
+        plugin.handOverEvents(frames);
         plugin.flushEvents();
         plugin.process(frames);
-        float* const* outputs = plugin.outputs();
-        const std::int32_t channels = plugin.numOutputs();
-        for (std::int32_t frame = 0; frame < frames; ++frame) {
-            float sum = 0.0f;
-            for (std::int32_t channel = 0; channel < channels && outputs != nullptr; ++channel)
-                sum += outputs[channel][frame];
-            samples.push_back(toPcm(channels > 0 ? sum / static_cast<float>(channels) : 0.0f));
-        }
+        const auto count = static_cast<std::size_t>(frames);
+        std::fill_n(totals.begin(), count, 0.0);
+        MonoMix::addPlugin(plugin, totals.data(), count);
+        MonoMix::toSamples(totals.data(), samples.data() + start, count, 1.0);
     }
     return samples;
 }
@@ -129,7 +121,7 @@ bool ParseVstRenderArgs(const std::vector<std::string>& args, VstRenderOptions& 
 
 int RunVstRender(const VstRenderOptions& options, std::ostream& err)
 {
-    VstPlugin plugin(static_cast<float>(kSampleRate), kBlockSize, kMaxEvents);
+    VstPlugin plugin(static_cast<float>(kSampleRate), kBlockSize, VstRack::kEventsPerBlock);
     if (!plugin.load(options.plugin)) {
         err << "sonrigo: cannot load the plug-in " << options.plugin << '\n';
         return 1;

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 
 #include "vsthost/VstApi.h"
 
@@ -55,6 +56,17 @@
 #define PROBE_OUTPUT_STEP 0.25f
 #endif
 
+// effProcessEvents keeps the events it was given instead of logging them, and
+// processReplacing checks that they are still what they were: hosts must not
+// touch them until the next process call has returned.
+#ifndef PROBE_CHECK_EVENTS
+#define PROBE_CHECK_EVENTS 0
+#endif
+// effSetProgram takes this long, as some plug-ins' program loading does.
+#ifndef PROBE_SLOW_PROGRAM_MS
+#define PROBE_SLOW_PROGRAM_MS 0
+#endif
+
 #define PROBE_EXPORT extern "C" __attribute__((visibility("default")))
 
 using namespace sonrigo::vst;
@@ -64,6 +76,7 @@ namespace {
 constexpr VstInt32 kNumPrograms = 3;
 constexpr VstInt32 kNumParams = 4;
 constexpr std::size_t kLogPathSize = 4096;
+constexpr VstInt32 kCheckedEvents = 1024;
 // Longer than every limit the host sets, to see that it cuts them.
 constexpr const char* kEffectName = "Sonrigo Probe Instrument With A Name Too Long For The Title";
 
@@ -74,6 +87,10 @@ struct Probe {
     ERect rect;
     VstInt32 program;
     float params[kNumParams];
+    // PROBE_CHECK_EVENTS: what the last effProcessEvents was given.
+    const VstEvents* givenEvents;
+    VstInt32 givenCount;
+    VstMidiEvent given[kCheckedEvents];
 };
 
 Probe* probeOf(AEffect* effect)
@@ -146,6 +163,10 @@ VstIntPtr dispatcher(AEffect* effect, VstInt32 opcode, VstInt32 index, VstIntPtr
         std::free(probe);
         return 0;
     case effSetProgram:
+        if (PROBE_SLOW_PROGRAM_MS > 0) {
+            const timespec pause{0, PROBE_SLOW_PROGRAM_MS * 1000000L};
+            nanosleep(&pause, nullptr);
+        }
         probe->program = static_cast<VstInt32>(value);
         return 0;
     case effGetProgram:
@@ -178,6 +199,13 @@ VstIntPtr dispatcher(AEffect* effect, VstInt32 opcode, VstInt32 index, VstIntPtr
         const auto* events = static_cast<const VstEvents*>(ptr);
         const auto* slots = reinterpret_cast<VstEvent* const*>(reinterpret_cast<const char*>(events) +
                                                                offsetof(VstEvents, events));
+        if (PROBE_CHECK_EVENTS) {
+            probe->givenEvents = events;
+            probe->givenCount = events->numEvents < kCheckedEvents ? events->numEvents : kCheckedEvents;
+            for (VstInt32 i = 0; i < probe->givenCount; ++i)
+                std::memcpy(&probe->given[i], slots[i], sizeof(VstMidiEvent));
+            return 1;
+        }
         for (VstInt32 i = 0; i < events->numEvents; ++i) {
             const auto* midi = reinterpret_cast<const VstMidiEvent*>(slots[i]);
             logLine(probe, "event %d %d %02x %02x %02x", midi->type, midi->deltaFrames,
@@ -203,6 +231,20 @@ VstIntPtr dispatcher(AEffect* effect, VstInt32 opcode, VstInt32 index, VstIntPtr
 void processReplacing(AEffect* effect, float** inputs, float** outputs, VstInt32 frames)
 {
     Probe* probe = probeOf(effect);
+    if (PROBE_CHECK_EVENTS && probe->givenEvents != nullptr) {
+        // Long enough for a host that refills the events meanwhile to be caught at it.
+        const timespec pause{0, 2000000L};
+        nanosleep(&pause, nullptr);
+        const VstEvents* events = probe->givenEvents;
+        const auto* slots = reinterpret_cast<VstEvent* const*>(reinterpret_cast<const char*>(events) +
+                                                               offsetof(VstEvents, events));
+        bool intact = events->numEvents == probe->givenCount;
+        for (VstInt32 i = 0; intact && i < probe->givenCount; ++i)
+            intact = std::memcmp(&probe->given[i], slots[i], sizeof(VstMidiEvent)) == 0;
+        logLine(probe, "events %s %d", intact ? "intact" : "changed", probe->givenCount);
+        probe->givenEvents = nullptr;
+        return;
+    }
     logLine(probe, "process %s %s %d", inputs != nullptr ? "inputs" : "null", outputs != nullptr ? "outputs" : "null",
             frames);
     for (VstInt32 channel = 0; channel < effect->numOutputs && outputs != nullptr; ++channel)
