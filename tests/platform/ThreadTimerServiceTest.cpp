@@ -184,15 +184,20 @@ TEST(ThreadTimerService, KillFromAnotherThreadWaitsForTheRunningCallbackOnlyForA
 // the installed one just before another was installed).
 TEST(ThreadTimerService, ACallbackMayLetGoOfTheLastReferenceToItsService)
 {
+    auto timers = std::make_shared<ThreadTimerService>();
     struct Holder {
-        std::shared_ptr<ThreadTimerService> timers = std::make_shared<ThreadTimerService>();
+        std::shared_ptr<ThreadTimerService> timers;
+        test::Gate gate{};
         std::atomic<bool> done{false};
-    } holder;
-    holder.timers->startAt(0, [](TimerId, void* user) {
+    } holder{timers};
+    timers->startAt(0, [](TimerId, void* user) {
         auto& h = *static_cast<Holder*>(user);
+        h.gate.pass();  // until the test has let go of its own reference
         h.timers.reset();
         h.done.store(true);
     }, &holder);
+    timers.reset();
+    holder.gate.open();
     const auto until = std::chrono::steady_clock::now() + kPatience;
     while (!holder.done.load() && std::chrono::steady_clock::now() < until)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
