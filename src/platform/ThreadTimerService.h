@@ -3,6 +3,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <thread>
 
@@ -17,8 +18,10 @@ namespace sonrigo {
 // were started). It asks for real-time scheduling and keeps normal priority
 // where the system does not allow it.
 //
-// Every member may be called from any thread, timer callbacks included,
-// except the destructor: not from one of this service's own callbacks.
+// Every member may be called from any thread, timer callbacks included. A
+// callback may even let go of the last reference to the service (it took the
+// installed one just before another was installed): the thread then ends on
+// its own once that callback has returned.
 class ThreadTimerService final : public TimerService {
 public:
     ThreadTimerService();
@@ -29,22 +32,27 @@ public:
 
     std::int64_t nowUs() const override;
     TimerId startAt(std::int64_t deadlineUs, TimerCallback callback, void* user) override;
-    void kill(TimerId id) override;
+    bool kill(TimerId id) override;
     void sleepFor(std::uint32_t ms) override;
 
     // Whether the timer thread got real-time (SCHED_FIFO) scheduling.
     bool runsAtRealTimePriority() const { return realTime_.load(std::memory_order_relaxed); }
 
 private:
-    void run();
+    // What the timer thread works on. The thread shares it, so that it can
+    // outlive a service destroyed by one of its own callbacks.
+    struct Core {
+        std::mutex mutex;
+        std::condition_variable wakeTimerThread;   // an earlier timer, or stop
+        std::condition_variable callbackReturned;  // for kill() from other threads
+        TimerSlots slots;
+        TimerId runningId = 0;  // the callback now running on the timer thread
+        bool stopping = false;
+    };
+    static void Run(const std::shared_ptr<Core>& core);
     bool onTimerThread() const;
 
-    mutable std::mutex mutex_;
-    std::condition_variable wakeTimerThread_;   // an earlier timer, or stop
-    std::condition_variable callbackReturned_;  // for kill() from other threads
-    TimerSlots slots_;
-    TimerId runningId_ = 0;  // the callback now running on the timer thread
-    bool stopping_ = false;
+    const std::shared_ptr<Core> core_ = std::make_shared<Core>();
     std::atomic<bool> realTime_{false};
     std::thread thread_;
 };

@@ -32,9 +32,14 @@ public:
         return startAt(nowUs() + std::int64_t{delayMs} * 1000, callback, user);
     }
     // Cancels a pending timer. If its callback is running on another thread,
-    // waits until it has returned; from inside a callback it only cancels.
+    // waits for it to return, but no longer than kKillWaitMs: a callback can be
+    // stuck in a slow plug-in or a message box, and the caller may be the
+    // user-interface thread. True when no callback of the timer runs on
+    // another thread any more; false when it was still running (call again to
+    // wait longer). From inside a callback it only cancels, and answers true.
     // Unknown or finished identifiers are ignored.
-    virtual void kill(TimerId id) = 0;
+    virtual bool kill(TimerId id) = 0;
+    static constexpr std::uint32_t kKillWaitMs = 100;
     // The shortest period the service keeps to.
     virtual std::uint32_t minPeriodMs() const { return 1; }
 

@@ -18,7 +18,8 @@ InstalledService<TimerService>& Installed()
 
 void InstallTimerService(std::shared_ptr<TimerService> service)
 {
-    // A replaced real service joins its thread when this goes, outside the lock.
+    // A replaced real service joins its thread when this goes, outside the
+    // lock, unless a player or a running callback still holds it.
     const std::shared_ptr<TimerService> previous = Installed().exchange(std::move(service));
 }
 

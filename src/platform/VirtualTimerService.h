@@ -53,7 +53,7 @@ public:
 
     std::int64_t nowUs() const override { return now_.load(std::memory_order_acquire); }
     TimerId startAt(std::int64_t deadlineUs, TimerCallback callback, void* user) override;
-    void kill(TimerId id) override;
+    bool kill(TimerId id) override;
     void sleepFor(std::uint32_t ms) override;
     void threadStarting() override;
     void threadEnded() override;

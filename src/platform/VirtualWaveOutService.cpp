@@ -33,8 +33,9 @@ public:
             closed_ = true;
             timer = std::exchange(timer_, 0);
         }
-        if (timer != 0)
-            clock_->kill(timer);  // waits for a tick that is running
+        // A tick that is running is waited for, however long it takes.
+        while (timer != 0 && !clock_->kill(timer)) {
+        }
         queue_.detach();
         return true;
     }

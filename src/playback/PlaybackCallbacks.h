@@ -13,7 +13,8 @@ class MidiEvent;
 // and never wait for the user-interface thread.
 using PerEventCallback = std::function<void(std::int32_t index, std::int32_t tick, MidiEvent* record)>;
 // Called without arguments when a song has ended (on the timer thread at an
-// end tick, on the playback worker at the end of the song).
+// end tick, on the playback worker at the end of the song); the play
+// controller calls it at most once per Play.
 using EndCallback = std::function<void()>;
 
 }  // namespace sonrigo

@@ -32,9 +32,11 @@ SequencerState& SequencerState::instance()
     return state;
 }
 
-bool SequencerState::prepare(MidiF0Data& song, int deviceId, std::int32_t startTick, std::int32_t& skippedTicks)
+bool SequencerState::prepare(MidiF0Data& song, int deviceId, std::int32_t startTick, std::int32_t& skippedTicks,
+                             MidiControler*& opened)
 {
     skippedTicks = 0;
+    opened = nullptr;
     if (song.state() != TrackState::OnOff) {
         ReportPlayerError(MidiPlayerError::Internal);
         return false;
@@ -50,6 +52,7 @@ bool SequencerState::prepare(MidiF0Data& song, int deviceId, std::int32_t startT
         return false;
     }
     device_.store(device);
+    opened = device;
     device->SendGmSystemOn();
 
     stopRequest.store(0);
@@ -207,8 +210,8 @@ bool SequencerState::nextDue(std::int32_t delta, std::int64_t firingUs, NextDue&
     return true;
 }
 
-SequencerState::Step SequencerState::scheduleNext(std::int32_t delta, std::int64_t firingUs, TimerCallback callback,
-                                                  void* user, std::atomic<TimerId>& timerOut,
+SequencerState::Step SequencerState::scheduleNext(TimerService& timers, std::int32_t delta, std::int64_t firingUs,
+                                                  TimerCallback callback, void* user, std::atomic<TimerId>& timerOut,
                                                   std::atomic<std::int64_t>& firingOut)
 {
     NextDue due;
@@ -220,16 +223,18 @@ SequencerState::Step SequencerState::scheduleNext(std::int32_t delta, std::int64
     if (due.sameFiring && !atEnd())
         return Step::SameFiring;
     firingOut.store(due.deadlineUs);
-    timerOut.store(CurrentTimerService()->startAt(due.deadlineUs, callback, user));
+    timerOut.store(timers.startAt(due.deadlineUs, callback, user));
     return Step::Scheduled;
 }
 
-void SequencerState::closeDevice()
+void SequencerState::closeDevice(MidiControler* device)
 {
-    if (MidiControler* device = device_.exchange(nullptr)) {
-        device->Close();
-        delete device;
-    }
+    if (device == nullptr)
+        return;
+    MidiControler* current = device;
+    device_.compare_exchange_strong(current, nullptr);
+    device->Close();
+    delete device;
 }
 
 }  // namespace sonrigo

@@ -33,16 +33,20 @@ public:
     // Opens the output device, sends General MIDI System On, resets the
     // tempo and flags, chases the state up to startTick and works out the
     // first delay. Returns false when playback cannot start (the reason has
-    // been shown); skippedTicks receives the ticks the start skips.
-    bool prepare(MidiF0Data& song, int deviceId, std::int32_t startTick, std::int32_t& skippedTicks);
+    // been shown); skippedTicks receives the ticks the start skips, opened
+    // the device it opened (the player's, to give to closeDevice), or null.
+    bool prepare(MidiF0Data& song, int deviceId, std::int32_t startTick, std::int32_t& skippedTicks,
+                 MidiControler*& opened);
     // Sends the record at the current index, steps past it and returns the
     // delta of the next one, or -1 at the end of the track.
     std::int32_t advance(MidiEvent& record);
     // Sends one record to the output device as its kind says; a tempo event
     // sets the tempo.
     void send(MidiEvent& record);
-    // Closes and releases the output device.
-    void closeDevice();
+    // Closes and releases a player's own output device, and forgets it if it
+    // is still the current one: a player given up on ("Quit and restart!") may
+    // go after a newer one has opened its own.
+    void closeDevice(MidiControler* device);
 
     // After dispatching, with `delta` ticks to the next record: either that
     // record falls in this firing (SameFiring), or its timer has been started
@@ -51,8 +55,8 @@ public:
     // is stopped), or no delay can be had (Failed: playback has ended with
     // "General Error").
     enum class Step { SameFiring, Scheduled, Failed };
-    Step scheduleNext(std::int32_t delta, std::int64_t firingUs, TimerCallback callback, void* user,
-                      std::atomic<TimerId>& timerOut, std::atomic<std::int64_t>& firingOut);
+    Step scheduleNext(TimerService& timers, std::int32_t delta, std::int64_t firingUs, TimerCallback callback,
+                      void* user, std::atomic<TimerId>& timerOut, std::atomic<std::int64_t>& firingOut);
     // Starts the clock of exact times: the first record is due at firstUs.
     void startClock(std::int64_t firstUs);
 

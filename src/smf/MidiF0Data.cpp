@@ -170,7 +170,7 @@ std::unique_ptr<MidiF0Data> MidiF0Data::MakePlayCopy(std::int32_t& cutOut) const
     return copy;
 }
 
-void MidiF0Data::Play(EndCallback onEnd, PerEventCallback onEvent)
+void MidiF0Data::Play(EndCallback onEnd, PerEventCallback onEvent, EndCallback onReleased)
 {
     playbackCopy_.reset();
     std::int32_t cut = 0;
@@ -179,8 +179,10 @@ void MidiF0Data::Play(EndCallback onEnd, PerEventCallback onEvent)
         onEvent(0, cut, nullptr);
     PlaybackParameters parameters;
     parameters.song = playbackCopy_.get();
+    parameters.keepAlive = playbackCopy_;
     parameters.onEnd = std::move(onEnd);
     parameters.onEvent = std::move(onEvent);
+    parameters.onReleased = std::move(onReleased);
     parameters.tickBase = cut;
     parameters.ownsSong = 0;
     parameters.startTick = 0;
@@ -190,9 +192,10 @@ void MidiF0Data::Play(EndCallback onEnd, PerEventCallback onEvent)
 
 std::int32_t MidiF0Data::Stop()
 {
-    MusicPlayer::instance().stopPlayback();
+    const bool stopped = MusicPlayer::instance().stopPlayback() == 1;
     playbackCopy_.reset();
-    CurrentTimerService()->sleepFor(kSettleAfterStopMs);
+    if (stopped)
+        CurrentTimerService()->sleepFor(kSettleAfterStopMs);
     return 1;
 }
 

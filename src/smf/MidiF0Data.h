@@ -54,9 +54,13 @@ public:
     // Plays a copy made by MakePlayCopy: onEvent is first called once with
     // (0, ticks cut, no record), then the play controller's worker starts on
     // the copy. Returns when the worker has made its player. A copy left from
-    // an earlier Play is destroyed first. User-interface thread.
-    void Play(EndCallback onEnd, PerEventCallback onEvent);
-    // Stops playback, destroys the copy and waits one second more. Returns 1.
+    // an earlier Play is let go of first. onReleased is called on the worker
+    // once its player has been released (see PlaybackParameters).
+    // User-interface thread.
+    void Play(EndCallback onEnd, PerEventCallback onEvent, EndCallback onReleased = {});
+    // Stops playback and lets go of the copy (the worker keeps its share
+    // until its player is gone); waits one second more when it stopped a
+    // playing worker. Returns 1.
     std::int32_t Stop();
     const MidiF0Data* playbackCopy() const { return playbackCopy_.get(); }
 
@@ -81,7 +85,7 @@ private:
     std::int32_t state_ = 0;
     std::int32_t timeSignature_ = 0;  // 0: the track's own time signature applies
     std::unique_ptr<MidiTrackData> track_;
-    std::unique_ptr<MidiF0Data> playbackCopy_;  // read by playback from Play until Stop
+    std::shared_ptr<MidiF0Data> playbackCopy_;  // read by playback from Play until Stop
 };
 
 }  // namespace sonrigo

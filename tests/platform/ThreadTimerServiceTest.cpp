@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/VirtualTimerService.h"
+#include "support/Gate.h"
 
 // The deterministic behaviour shared with the virtual clock (slots, stale
 // identifiers) is tested there; these tests cover the real thread. They assert
@@ -153,22 +154,54 @@ TEST(ThreadTimerService, KilledTimersNeverFireWhetherKilledOutsideOrFromACallbac
     EXPECT_EQ(recorder.firings[0].tag, 3);
 }
 
-TEST(ThreadTimerService, KillFromAnotherThreadWaitsForTheRunningCallback)
+// A callback stuck in a plug-in must not hold the caller of kill for good.
+TEST(ThreadTimerService, KillFromAnotherThreadWaitsForTheRunningCallbackOnlyForAWhile)
 {
     ThreadTimerService timers;
-    struct Slow {
-        std::promise<void> entered;
-        std::atomic<bool> returned{false};
-    } slow;
+    test::Gate gate;
+    std::atomic<bool> returned{false};
+    struct Stuck {
+        test::Gate* gate;
+        std::atomic<bool>* returned;
+    } stuck{&gate, &returned};
     const TimerId id = timers.startAt(0, [](TimerId, void* user) {
-        auto& s = *static_cast<Slow*>(user);
-        s.entered.set_value();
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        s.returned = true;
-    }, &slow);
-    slow.entered.get_future().wait();
-    timers.kill(id);
-    EXPECT_TRUE(slow.returned);
+        auto& s = *static_cast<Stuck*>(user);
+        s.gate->pass();
+        s.returned->store(true);
+    }, &stuck);
+    ASSERT_TRUE(gate.waitForArrival());
+    auto killed = std::async(std::launch::async, [&] { return timers.kill(id); });
+    const bool killReturned = killed.wait_for(kPatience) == std::future_status::ready;
+    gate.open();
+    ASSERT_TRUE(killReturned);
+    EXPECT_FALSE(killed.get());
+    while (!timers.kill(id)) {
+    }
+    EXPECT_TRUE(returned);
+}
+
+// A callback may hold the last reference to the service that runs it (it took
+// the installed one just before another was installed).
+TEST(ThreadTimerService, ACallbackMayLetGoOfTheLastReferenceToItsService)
+{
+    auto timers = std::make_shared<ThreadTimerService>();
+    struct Holder {
+        std::shared_ptr<ThreadTimerService> timers;
+        test::Gate gate{};
+        std::atomic<bool> done{false};
+    } holder{timers};
+    timers->startAt(0, [](TimerId, void* user) {
+        auto& h = *static_cast<Holder*>(user);
+        h.gate.pass();  // until the test has let go of its own reference
+        h.timers.reset();
+        h.done.store(true);
+    }, &holder);
+    timers.reset();
+    holder.gate.open();
+    const auto until = std::chrono::steady_clock::now() + kPatience;
+    while (!holder.done.load() && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    EXPECT_TRUE(holder.done.load());
 }
 
 TEST(ThreadTimerService, DestroyingWithPendingTimersDropsThem)

@@ -181,7 +181,8 @@ TEST(VirtualTimerService, KillFromAnotherThreadWaitsForTheRunningCallback)
     std::thread other([&] {
         while (!slow.entered)
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        clock.kill(id);
+        while (!clock.kill(id)) {
+        }
         returnedBeforeKillDid = slow.returned;
     });
     clock.runFor(10);

@@ -2,6 +2,7 @@
 
 #include "playback/MidiControler.h"
 #include "playback/SequencerState.h"
+#include "platform/ThreadTimerService.h"
 #include "platform/TimerService.h"
 #include "song/MidiEvent.h"
 #include "song/MidiTrackData.h"
@@ -58,19 +59,21 @@ std::unique_ptr<MidiF0Data> MakeSong(const std::vector<SongEvent>& events, std::
     return song;
 }
 
-PlaybackTest::PlaybackTest(int ports)
-    : timers_(std::make_shared<VirtualTimerService>())
+PlaybackTest::PlaybackTest(int ports, Clock clock)
+    : timers_(clock == Clock::Virtual ? std::make_shared<VirtualTimerService>() : nullptr)
 {
+    const std::shared_ptr<TimerService> installed =
+        timers_ ? std::shared_ptr<TimerService>(timers_) : std::make_shared<ThreadTimerService>();
     RecordingMidiOutputOptions options;
     options.portCount = ports;
     options.maxRecords = 1 << 16;
-    std::weak_ptr<VirtualTimerService> clock = timers_;
-    options.clock = [clock] {
-        const auto timers = clock.lock();
+    std::weak_ptr<TimerService> stamp = installed;
+    options.clock = [stamp] {
+        const auto timers = stamp.lock();
         return timers ? timers->nowUs() : 0;
     };
     output_ = std::make_shared<RecordingMidiOutput>(options);
-    InstallTimerService(timers_);
+    InstallTimerService(installed);
     InstallMidiOutputSystem(output_);
     MidiControler::RearmMissingDeviceReport();
     SequencerState::instance().setTiming(SequencerTiming::Exact);

@@ -38,9 +38,12 @@ std::unique_ptr<MidiF0Data> MakeSong(const std::vector<SongEvent>& events, std::
 
 // Virtual time, a recording MIDI output stamped with it and captured
 // messages, installed for one test; the process-wide ones come back after.
+// With Clock::Real the real timer service is installed instead (for callbacks
+// that block, which would stop a virtual clock) and timers_ is null.
 class PlaybackTest : public ::testing::Test {
 protected:
-    explicit PlaybackTest(int ports = 1);
+    enum class Clock { Virtual, Real };
+    explicit PlaybackTest(int ports = 1, Clock clock = Clock::Virtual);
     ~PlaybackTest() override;
 
     // Lets virtual time run until the sequencer stops playing (or limitMs).
