@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <mutex>
 #include <optional>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -55,6 +56,11 @@ void SilenceLibraries()
 // JACK's longest (8192 frames, 186 ms), so that a machine busy for a moment
 // is not taken for one whose sound server went away.
 constexpr std::int64_t kLostAfterUs = 2'000'000;
+
+// A stream whose periods have stopped for this long may be closing itself;
+// close() then waits for it up to 2 s (200 looks, 10 ms apart).
+constexpr std::int64_t kQuietBeforeCloseUs = 500'000;
+constexpr int kSelfCloseWaits = 200;
 
 std::int64_t NowUs()
 {
@@ -263,6 +269,15 @@ public:
         if (!audio_)
             return false;
         RtAudio& rt = *audio_;
+        // When a JACK server shuts its client down, RtAudio closes the stream
+        // itself on a thread of its own: closing it here at the same time would
+        // free it twice. Once the periods have stopped, that thread is given
+        // the time to finish (its state is read without RtAudio's knowledge,
+        // as it offers no other way to learn that it is done).
+        if (clock_.quietUs(NowUs()) > kQuietBeforeCloseUs) {
+            for (int i = 0; i < kSelfCloseWaits && rt.isStreamOpen(); ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
         bool closed = Run([&] {
             if (rt.isStreamRunning())
                 rt.abortStream();

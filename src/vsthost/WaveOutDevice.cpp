@@ -25,11 +25,16 @@ constexpr const char* kConnectionLostText = "再生デバイスとの接続が�
 std::atomic<bool> gStandInReported{false};
 std::atomic<bool> gPeriodReported{false};
 
-std::string PeriodTooLongText(std::uint32_t period, std::uint32_t room, std::uint32_t leadFrames, std::int32_t periodMs)
+// What a too long period sounds like (measured on JACK at 4096 frames): each
+// period plays the frames written in time, then those not written yet, which
+// still hold what the ring played one lap before.
+std::string PeriodTooLongText(std::uint32_t period, std::uint32_t room, std::uint32_t leadFrames, std::int32_t periodMs,
+                              std::uint32_t ringTenthsOfSecond)
 {
-    return "再生デバイスの周期が " + std::to_string(period) + " フレームと長すぎます。音声は " + std::to_string(periodMs) +
-           " ミリ秒ごとに再生位置の " + std::to_string(leadFrames) + " フレーム先まで書き込まれるため、周期が " +
-           std::to_string(room) + " フレームを超えると、まだ書き込まれていない部分が再生されて音が乱れます。";
+    return "再生デバイスの周期 " + std::to_string(period) + " フレームが長すぎます。音声は " + std::to_string(periodMs) +
+           " ミリ秒ごとに再生位置の " + std::to_string(leadFrames) + " フレーム先まで書き込まれるので、周期は " +
+           std::to_string(room) + " フレーム以下でなければなりません。このままでは周期ごとに、まだ書き込まれていない部分で約 " +
+           std::to_string(ringTenthsOfSecond / 10) + "." + std::to_string(ringTenthsOfSecond % 10) + " 秒前の音が鳴ります。";
 }
 
 // The ring's samples are shared with the device's thread, which plays them
@@ -143,7 +148,11 @@ void WaveOutDevice::checkLead(std::uint32_t leadFrames, std::int32_t periodMs)
     const std::uint32_t room = leadFrames > writeStep ? leadFrames - writeStep : 0;
     if (period == 0 || period <= room || gPeriodReported.exchange(true))
         return;
-    ShowMessage(PeriodTooLongText(period, room, leadFrames, periodMs));
+    const std::uint64_t ringFrames = std::uint64_t{static_cast<std::uint32_t>(pool_.bufferBytes())} *
+                                     static_cast<std::uint32_t>(pool_.bufferCount()) / std::max<std::uint16_t>(format_->blockAlign, 1);
+    const auto tenths = static_cast<std::uint32_t>((ringFrames * 10 + format_->samplesPerSec / 2) /
+                                                   std::max<std::uint32_t>(format_->samplesPerSec, 1));
+    ShowMessage(PeriodTooLongText(period, room, leadFrames, periodMs, tenths));
 }
 
 bool WaveOutDevice::requeue(WaveHeader* header)
