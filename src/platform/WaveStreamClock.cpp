@@ -1,13 +1,13 @@
 #include "platform/WaveStreamClock.h"
 
 #include <algorithm>
-#include <thread>
 
 namespace sonrigo {
 
 WaveStreamClock::WaveStreamClock(std::uint32_t rate, std::int64_t lostAfterUs, std::int64_t nowUs)
-    : rate_(rate), lostAfterUs_(lostAfterUs), periodAtUs_(nowUs), resetAtUs_(nowUs)
+    : rate_(rate), lostAfterUs_(lostAfterUs), originUs_(nowUs), resetAtUs_(nowUs)
 {
+    slots_[0].atUs.store(nowUs);
 }
 
 std::uint32_t WaveStreamClock::framesIn(std::int64_t us) const
@@ -17,7 +17,7 @@ std::uint32_t WaveStreamClock::framesIn(std::int64_t us) const
 
 void WaveStreamClock::played(std::uint64_t resets, std::uint32_t from, std::uint32_t frames, std::int64_t nowUs)
 {
-    if (resets != resets_.load() || lossState_.load() != 0)
+    if (resets != resets_.load() || loss_.load() != 0)
         return;
     // Frames taken far faster than real time: the device fails every write at
     // once, and its callback runs in a loop.
@@ -25,13 +25,16 @@ void WaveStreamClock::played(std::uint64_t resets, std::uint32_t from, std::uint
         markLost(from, nowUs);
         return;
     }
-    const std::uint64_t sequence = sequence_.load();
-    sequence_.store(sequence + 1);
-    periodResets_.store(resets);
-    periodFrom_.store(from);
-    periodFrames_.store(frames);
-    periodAtUs_.store(nowUs);
-    sequence_.store(sequence + 2);
+    const int next = 1 - published_.load();
+    Slot& slot = slots_[next];
+    const std::uint64_t sequence = slot.sequence.load();
+    slot.sequence.store(sequence + 1);
+    slot.resets.store(resets);
+    slot.from.store(from);
+    slot.frames.store(frames);
+    slot.atUs.store(nowUs);
+    slot.sequence.store(sequence + 2);
+    published_.store(next);
 }
 
 void WaveStreamClock::fail(std::int64_t nowUs)
@@ -48,31 +51,30 @@ void WaveStreamClock::reset(std::int64_t nowUs)
 
 WaveStreamClock::Period WaveStreamClock::lastPeriod() const
 {
+    // Read again only when the device's thread has meanwhile published the
+    // other slot and begun writing this one again: a couple of times at most.
     for (;;) {
-        const std::uint64_t before = sequence_.load();
+        const Slot& slot = slots_[published_.load()];
+        const std::uint64_t before = slot.sequence.load();
         if ((before & 1) == 0) {
-            const Period period{periodResets_.load(), periodFrom_.load(), periodFrames_.load(), periodAtUs_.load()};
-            if (sequence_.load() == before)
+            const Period period{slot.resets.load(), slot.from.load(), slot.frames.load(), slot.atUs.load()};
+            if (slot.sequence.load() == before)
                 return period;
         }
-        // The device's thread is between two stores.
-        std::this_thread::yield();
     }
 }
 
 void WaveStreamClock::markLost(std::uint32_t from, std::int64_t atUs) const
 {
-    int playing = 0;
-    if (!lossState_.compare_exchange_strong(playing, 1))
-        return;
-    lostFrom_.store(from);
-    lostAtUs_.store(atUs);
-    lossState_.store(2);
+    // Unsigned arithmetic: the position wraps as the frame count does.
+    const std::uint32_t offset = from - framesIn(atUs - originUs_);
+    std::uint64_t playing = 0;
+    loss_.compare_exchange_strong(playing, kLost | offset);
 }
 
 WaveStreamClock::State WaveStreamClock::settle(std::int64_t nowUs) const
 {
-    if (lossState_.load() == 0) {
+    if (loss_.load() == 0) {
         const Period period = lastPeriod();
         const std::int64_t resetAt = resetAtUs_.load();
         // A period of before the last reset stands for nothing: the position is 0 since.
@@ -85,9 +87,7 @@ WaveStreamClock::State WaveStreamClock::settle(std::int64_t nowUs) const
         // Going on from where the last period's frames end, at the moment the device counts as lost.
         markLost(from + frames, at + lostAfterUs_);
     }
-    while (lossState_.load() != 2)
-        std::this_thread::yield();  // another thread is between its two stores
-    return {true, lostFrom_.load() + framesIn(nowUs - lostAtUs_.load())};
+    return {true, framesIn(nowUs - originUs_) + static_cast<std::uint32_t>(loss_.load())};
 }
 
 std::uint32_t WaveStreamClock::position(std::int64_t nowUs) const

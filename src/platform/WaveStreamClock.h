@@ -50,6 +50,14 @@ private:
         std::uint32_t frames = 0;
         std::int64_t atUs = 0;
     };
+    // One record of a period, with its own sequence: odd while written.
+    struct Slot {
+        std::atomic<std::uint64_t> sequence{0};
+        std::atomic<std::uint64_t> resets{0};
+        std::atomic<std::uint32_t> from{0};
+        std::atomic<std::uint32_t> frames{0};
+        std::atomic<std::int64_t> atUs{0};
+    };
     struct State {
         bool lost = false;
         std::uint32_t position = 0;
@@ -63,23 +71,24 @@ private:
 
     const std::int64_t rate_;
     const std::int64_t lostAfterUs_;
+    const std::int64_t originUs_;
 
-    // The last period, as a sequence lock with one writer (the device's
-    // thread): odd while it is being written. Every access is sequentially
-    // consistent, which makes the lock sound without fences.
-    std::atomic<std::uint64_t> sequence_{0};
-    std::atomic<std::uint64_t> periodResets_{0};
-    std::atomic<std::uint32_t> periodFrom_{0};
-    std::atomic<std::uint32_t> periodFrames_{0};
-    std::atomic<std::int64_t> periodAtUs_;
+    // The last period, written by the device's thread alone into the slot not
+    // being read and then published. A device thread that dies halfway (libjack
+    // cancels its thread when the server goes away) leaves the published slot
+    // whole, so that no reader ever waits for it. Every access is sequentially
+    // consistent, which makes the sequences sound without fences.
+    Slot slots_[2];
+    std::atomic<int> published_{0};
 
     std::atomic<std::uint64_t> resets_{0};
     std::atomic<std::int64_t> resetAtUs_;  // also the opening
 
-    // 0 playing, 1 being marked lost, 2 lost (lostFrom_ and lostAtUs_ set).
-    mutable std::atomic<int> lossState_{0};
-    mutable std::atomic<std::uint32_t> lostFrom_{0};
-    mutable std::atomic<std::int64_t> lostAtUs_{0};
+    // Once lost, in one word so that marking it never leaves it half done:
+    // kLost and, in the low 32 bits, what to add to the frames since the
+    // origin to get the position.
+    static constexpr std::uint64_t kLost = std::uint64_t{1} << 32;
+    mutable std::atomic<std::uint64_t> loss_{0};
 };
 
 }  // namespace sonrigo
