@@ -75,6 +75,13 @@ private:
 
 }  // namespace
 
+std::shared_ptr<WaveOutService> NullWaveOutService::StandInForMissingDevice()
+{
+    auto service = std::make_shared<NullWaveOutService>();
+    service->standIn_ = true;
+    return service;
+}
+
 bool NullWaveOutService::query(std::int32_t /*deviceId*/, const WaveFormat& format)
 {
     return format.formatTag == 1 && format.channels == 1 && format.bitsPerSample == 16 && format.blockAlign == 2 &&

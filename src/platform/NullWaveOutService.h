@@ -18,11 +18,19 @@ namespace sonrigo {
 // thread; close() joins it.
 class NullWaveOutService final : public WaveOutService {
 public:
+    NullWaveOutService() = default;
+    // The one installed where the machine has no sound device at all.
+    static std::shared_ptr<WaveOutService> StandInForMissingDevice();
+
     // Any 16-bit PCM mono format at a positive rate, as the engine writes.
     bool query(std::int32_t deviceId, const WaveFormat& format) override;
     std::unique_ptr<WaveOutStream> open(std::int32_t deviceId, const WaveFormat& format,
                                         WaveOutWindow* window) override;
     std::string name() const override { return "no audio device"; }
+    bool standsInForMissingDevice() const override { return standIn_; }
+
+private:
+    bool standIn_ = false;
 };
 
 }  // namespace sonrigo

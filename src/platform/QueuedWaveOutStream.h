@@ -18,6 +18,7 @@ public:
     void pause() override { queue_.pause(); }
     void restart() override { queue_.restart(); }
     void reset() override { queue_.reset(); }
+    void circulate() override { queue_.circulate(); }
     std::uint32_t position() const override { return queue_.position(); }
 
     WavePlayQueue& queue() { return queue_; }

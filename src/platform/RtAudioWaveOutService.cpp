@@ -9,11 +9,13 @@
 #include <cstddef>
 #include <mutex>
 #include <optional>
+#include <thread>
 #include <utility>
 #include <vector>
 
 #include "platform/JackServerPresence.h"
 #include "platform/QueuedWaveOutStream.h"
+#include "platform/WaveStreamClock.h"
 
 namespace sonrigo {
 namespace {
@@ -50,29 +52,48 @@ void SilenceLibraries()
     });
 }
 
-// Set by OnRtAudioError on the thread that made the failing call. Once a
-// stream is open, RtAudio reports through the error callback instead of
-// throwing; errors on its own callback thread set that thread's copy, which
-// nobody reads (the stream then stops playing, as a vanished device would).
-thread_local bool tRtAudioFailed = false;
+// Periods may stay away this long before the device counts as lost: ten of
+// JACK's longest (8192 frames, 186 ms), so that a machine busy for a moment
+// is not taken for one whose sound server went away.
+constexpr std::int64_t kLostAfterUs = 2'000'000;
 
-void OnRtAudioError(RtAudioError::Type type, const std::string& /*text*/)
+// A stream whose periods have stopped for this long may be closing itself;
+// close() then waits for it up to 2 s (200 looks, 10 ms apart).
+constexpr std::int64_t kQuietBeforeCloseUs = 500'000;
+constexpr int kSelfCloseWaits = 200;
+
+std::int64_t NowUs()
 {
-    if (type != RtAudioError::WARNING && type != RtAudioError::DEBUG_WARNING)
-        tRtAudioFailed = true;
+    return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
 }
+
+class RtAudioWaveOutStream;
+
+// Once a stream is open, RtAudio reports through the error callback instead
+// of throwing, on the thread where the error happened. On the thread of a
+// Run() call, tRtAudioFailed tells Run(); on a stream's callback thread, the
+// stream whose callback last ran there is failed.
+thread_local bool tInRun = false;
+thread_local bool tRtAudioFailed = false;
+thread_local RtAudioWaveOutStream* tCallbackStream = nullptr;
+
+void OnRtAudioError(RtAudioError::Type type, const std::string& /*text*/);
 
 // Runs RtAudio calls; false when one threw or reported an error.
 template <typename Call>
 bool Run(Call&& call)
 {
+    tInRun = true;
     tRtAudioFailed = false;
+    bool threw = false;
     try {
         call();
     } catch (const RtAudioError&) {
-        return false;
+        threw = true;
     }
-    return !tRtAudioFailed;
+    tInRun = false;
+    return !threw && !tRtAudioFailed;
 }
 
 struct OutputDevice {
@@ -214,10 +235,9 @@ public:
             return nullptr;
         // Before the callback can run: it must not allocate.
         stream->scratch_.assign(std::max(frames, kBufferFrames), 0);
-        {
-            const std::lock_guard<std::mutex> lock(stream->mutex_);
-            stream->last_.at = std::chrono::steady_clock::now();
-        }
+        stream->period_ = frames;
+        // Opening can take a while: the device's periods are awaited from its start.
+        stream->clock_.reset(NowUs());
         if (!Run([&] { rt.startStream(); }) || !rt.isStreamRunning())
             return nullptr;
         return stream;
@@ -230,38 +250,34 @@ public:
     void reset() override
     {
         queue_.reset();
-        // A callback that began before the reset must not store what it read then.
-        const std::lock_guard<std::mutex> lock(mutex_);
-        ++generation_;
-        last_ = {0, 0, std::chrono::steady_clock::now()};
+        clock_.reset(NowUs());
     }
 
-    // The queue's position at the last callback, plus the frames the time
-    // since then stands for, but never more than that callback took from the
-    // queue. Between callbacks the position then moves smoothly instead of in
-    // steps of a period; it never counts a frame the device was not given, and
-    // never goes back (the next callback starts where this one's frames end).
-    std::uint32_t position() const override
-    {
-        Played last;
-        {
-            const std::lock_guard<std::mutex> lock(mutex_);
-            last = last_;
-        }
-        // Capped at a second, far above any period, so that the product cannot overflow.
-        const auto elapsed = std::min<std::chrono::steady_clock::duration>(std::chrono::steady_clock::now() - last.at,
-                                                                            std::chrono::seconds(1));
-        const std::int64_t frames =
-            std::chrono::duration_cast<std::chrono::microseconds>(elapsed).count() * kSampleRate / 1'000'000;
-        return last.position + static_cast<std::uint32_t>(std::clamp<std::int64_t>(frames, 0, last.frames));
-    }
+    // Between two periods the position moves smoothly instead of in steps of
+    // a period; it never counts a frame the device was not given, and never
+    // goes back (see WaveStreamClock).
+    std::uint32_t position() const override { return clock_.position(NowUs()); }
+    std::uint32_t periodFrames() const override { return period_; }
+    bool lost() const override { return clock_.lost(NowUs()); }
 
-    // Owner's thread only, as every member but position().
+    // On the callback's thread, from OnRtAudioError.
+    void deviceFailed() { clock_.fail(NowUs()); }
+
+    // Owner's thread only, as every member but position(), periodFrames() and lost().
     bool close() override
     {
         if (!audio_)
             return false;
         RtAudio& rt = *audio_;
+        // When a JACK server shuts its client down, RtAudio closes the stream
+        // itself on a thread of its own: closing it here at the same time would
+        // free it twice. Once the periods have stopped, that thread is given
+        // the time to finish (its state is read without RtAudio's knowledge,
+        // as it offers no other way to learn that it is done).
+        if (clock_.quietUs(NowUs()) > kQuietBeforeCloseUs) {
+            for (int i = 0; i < kSelfCloseWaits && rt.isStreamOpen(); ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
         bool closed = Run([&] {
             if (rt.isStreamRunning())
                 rt.abortStream();
@@ -276,14 +292,8 @@ public:
     }
 
 private:
-    struct Played {
-        std::uint32_t position = 0;  // the queue's position when the callback began
-        std::uint32_t frames = 0;    // what the callback took from the queue
-        std::chrono::steady_clock::time_point at{};
-    };
-
     RtAudioWaveOutStream(std::unique_ptr<RtAudio> audio, const WaveFormat& format, WaveOutWindow* window)
-        : QueuedWaveOutStream(format, window), audio_(std::move(audio))
+        : QueuedWaveOutStream(format, window), audio_(std::move(audio)), clock_(kSampleRate, kLostAfterUs, NowUs())
     {
     }
 
@@ -295,13 +305,16 @@ private:
     }
 
     // On RtAudio's callback thread: the queued frames, interleaved into the
-    // device's channels, silence where the queue runs dry or is paused.
+    // device's channels, silence where the queue runs dry or is paused, or
+    // while the owner's thread holds the queue. Takes no lock.
     void render(std::int16_t* out, std::size_t frames)
     {
-        std::uint64_t generation = 0;
-        {
-            const std::lock_guard<std::mutex> lock(mutex_);
-            generation = generation_;
+        tCallbackStream = this;
+        const std::uint64_t resets = clock_.resets();
+        // A device taken for lost plays on in silence, as its position goes on without it.
+        if (clock_.lost(NowUs())) {
+            std::fill(out, out + frames * channels_, 0);
+            return;
         }
         const std::uint32_t before = queue_.position();
         std::size_t taken = 0;
@@ -310,7 +323,7 @@ private:
             const std::size_t chunk = std::min(frames - done, scratch_.size());
             // Once the queue ran dry, the rest of the period stays silent
             // rather than starting a buffer written meanwhile after a gap.
-            const std::size_t got = dry ? 0 : queue_.play(scratch_.data(), chunk);
+            const std::size_t got = dry ? 0 : queue_.playWithoutWaiting(scratch_.data(), chunk);
             dry = got < chunk;
             std::fill(scratch_.begin() + static_cast<std::ptrdiff_t>(got), scratch_.begin() + static_cast<std::ptrdiff_t>(chunk), 0);
             taken += got;
@@ -320,22 +333,28 @@ private:
             }
             done += chunk;
         }
-        const auto now = std::chrono::steady_clock::now();
-        const std::lock_guard<std::mutex> lock(mutex_);
-        if (generation == generation_)
-            last_ = {before, static_cast<std::uint32_t>(taken), now};
+        clock_.played(resets, before, static_cast<std::uint32_t>(taken), NowUs());
     }
 
     std::unique_ptr<RtAudio> audio_;  // null once closed
     // Of the stream: 2 where the device has them. A device's further
     // channels are not opened, so the server or driver keeps them silent.
     unsigned channels_ = 1;
+    unsigned period_ = 0;  // frames per callback, as the device settled it
     std::vector<std::int16_t> scratch_;  // the callback's; sized before the stream starts
-
-    mutable std::mutex mutex_;  // last_ and generation_, between the callback, reset() and position()
-    Played last_;
-    std::uint64_t generation_ = 0;  // counts resets
+    WaveStreamClock clock_;
 };
+
+void OnRtAudioError(RtAudioError::Type type, const std::string& /*text*/)
+{
+    // ALSA reports every underrun as a warning.
+    if (type == RtAudioError::WARNING || type == RtAudioError::DEBUG_WARNING)
+        return;
+    if (tInRun)
+        tRtAudioFailed = true;
+    else if (tCallbackStream != nullptr)
+        tCallbackStream->deviceFailed();
+}
 
 }  // namespace
 

@@ -28,7 +28,11 @@ namespace sonrigo {
 //
 // query() and open() may be called from any thread but are slow (they talk to
 // the sound servers and probe the cards); keep them off the audio path. A
-// stream's buffers play on RtAudio's callback thread.
+// stream's buffers play on RtAudio's callback thread, which takes no lock.
+// A stream whose callbacks stop for 2 s (a JACK server that went away: RtAudio
+// then closes the stream itself, and prints a line of its own), that takes
+// frames far faster than real time, or whose device reports an error on that
+// thread is lost (WaveOutStream::lost).
 class RtAudioWaveOutService final : public WaveOutService {
 public:
     // Enumerates once, to name the default device.

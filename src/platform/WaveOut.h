@@ -63,6 +63,21 @@ public:
     virtual std::uint32_t position() const = 0;
     // Stops the device; no notification comes afterwards. false when it fails.
     virtual bool close() = 0;
+
+    // From now until reset(), a buffer played to its end goes straight back
+    // to the end of the queue on the device's own thread, still prepared and
+    // without a done notification: a ring of buffers then keeps playing
+    // however long the owner's thread is busy. A stream that cannot goes on
+    // returning its buffers for the owner to queue again.
+    virtual void circulate() {}
+    // Frames the device takes from the queue at a time (its period); 0 when
+    // it has none to tell. From any thread.
+    virtual std::uint32_t periodFrames() const { return 0; }
+    // Whether the device went away while the stream was open (its sound
+    // server stopped, its card was unplugged). It stays lost; from then on
+    // the position follows real time, as a device playing into nothing would,
+    // and nothing more is played. From any thread.
+    virtual bool lost() const { return false; }
 };
 
 // The system's wave output devices. Device -1 is the default one.
@@ -77,11 +92,14 @@ public:
                                                 WaveOutWindow* window) = 0;
     // What plays the sound, for the user ("ALSA: default", "no audio device").
     virtual std::string name() const = 0;
+    // True only for the device that plays into nothing because the machine
+    // has no sound device at all (not for one installed on purpose).
+    virtual bool standsInForMissingDevice() const { return false; }
 };
 
 // The process-wide service. Until one is installed, the first call installs
 // the real one: a sound server or card when there is one, else a device that
-// plays in real time into nothing.
+// plays in real time into nothing and stands in for the missing one.
 void InstallWaveOutService(std::shared_ptr<WaveOutService> service);
 std::shared_ptr<WaveOutService> CurrentWaveOutService();
 

@@ -28,7 +28,7 @@ std::shared_ptr<WaveOutService> CurrentWaveOutService()
     return Installed().current([]() -> std::shared_ptr<WaveOutService> {
         if (std::shared_ptr<WaveOutService> real = RtAudioWaveOutService::CreateIfAvailable())
             return real;
-        return std::make_shared<NullWaveOutService>();
+        return NullWaveOutService::StandInForMissingDevice();
     });
 }
 

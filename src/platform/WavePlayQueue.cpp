@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <thread>
 
 namespace sonrigo {
 
@@ -50,6 +51,12 @@ void WavePlayQueue::restart()
     paused_.store(false, std::memory_order_release);
 }
 
+void WavePlayQueue::circulate()
+{
+    const std::lock_guard<std::mutex> lock(mutex_);
+    circulating_ = true;
+}
+
 void WavePlayQueue::reset()
 {
     // Marked done and handed back one at a time, each outside the queue's lock.
@@ -57,6 +64,7 @@ void WavePlayQueue::reset()
         WaveHeader* header = nullptr;
         {
             const std::lock_guard<std::mutex> lock(mutex_);
+            circulating_ = false;
             if (count_ == 0) {
                 readBytes_ = 0;
                 position_.store(0, std::memory_order_release);
@@ -72,20 +80,35 @@ void WavePlayQueue::reset()
     }
 }
 
+// The count and the window are sequentially consistent: either a notification
+// sees the window gone, or detach() sees the notification under way and waits
+// for it.
 void WavePlayQueue::detach()
 {
-    window_.store(nullptr, std::memory_order_release);
-    const std::lock_guard<std::mutex> notifying(notifyMutex_);  // waits for one being delivered
+    window_.store(nullptr);
+    while (notifying_.load() != 0)
+        std::this_thread::yield();
 }
 
 void WavePlayQueue::notify(WaveHeader* header)
 {
-    const std::lock_guard<std::mutex> notifying(notifyMutex_);
-    if (WaveOutWindow* window = window_.load(std::memory_order_acquire))
+    notifying_.fetch_add(1);
+    if (WaveOutWindow* window = window_.load())
         window->waveBufferDone(header);
+    notifying_.fetch_sub(1);
 }
 
 std::size_t WavePlayQueue::play(std::int16_t* out, std::size_t frames)
+{
+    return play(out, frames, true);
+}
+
+std::size_t WavePlayQueue::playWithoutWaiting(std::int16_t* out, std::size_t frames)
+{
+    return play(out, frames, false);
+}
+
+std::size_t WavePlayQueue::play(std::int16_t* out, std::size_t frames, bool wait)
 {
     if (paused())
         return 0;
@@ -94,7 +117,11 @@ std::size_t WavePlayQueue::play(std::int16_t* out, std::size_t frames)
     while (played < frames) {
         WaveHeader* finished = nullptr;
         {
-            const std::lock_guard<std::mutex> lock(mutex_);
+            std::unique_lock<std::mutex> lock(mutex_, std::defer_lock);
+            if (wait)
+                lock.lock();
+            else if (!lock.try_lock())
+                break;
             if (count_ == 0)
                 break;
             WaveHeader* header = queue_[head_];
@@ -113,8 +140,14 @@ std::size_t WavePlayQueue::play(std::int16_t* out, std::size_t frames)
             position_.fetch_add(static_cast<std::uint32_t>(take), std::memory_order_acq_rel);
             if (take == available) {
                 head_ = (head_ + 1) % kCapacity;
-                --count_;
                 readBytes_ = 0;
+                if (circulating_) {
+                    queue_[(head_ + count_ - 1) % kCapacity] = header;
+                    if (available == 0)
+                        break;  // a ring of empty buffers plays nothing
+                    continue;
+                }
+                --count_;
                 header->flags.store((header->flags.load() & ~WaveHeader::kInQueue) | WaveHeader::kDone);
                 finished = header;
             }

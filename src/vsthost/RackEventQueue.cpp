@@ -1,5 +1,8 @@
 #include "vsthost/RackEventQueue.h"
 
+#include <utility>
+
+#include "common/MessageSink.h"
 #include "vsthost/VstRack.h"
 
 namespace sonrigo {
@@ -28,8 +31,29 @@ void RackEventQueue::rackLevel(const std::atomic<double>* level)
     posted_.notify_one();
 }
 
+void RackEventQueue::rackMessage(const char* text)
+{
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        if (messageCount_ == kMessageCapacity)
+            return;
+        messages_[messageCount_++] = text;
+    }
+    posted_.notify_one();
+}
+
 std::size_t RackEventQueue::dispatch(VstRack& rack)
 {
+    std::array<const char*, kMessageCapacity> messages{};
+    std::size_t messageCount = 0;
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        messages = messages_;
+        messageCount = std::exchange(messageCount_, 0);
+    }
+    // Outside the lock: a box waits for the user, and the render thread posts meanwhile.
+    for (std::size_t i = 0; i < messageCount; ++i)
+        ShowMessage(messages[i]);
     std::size_t handed = 0;
     for (;;) {
         WaveHeader* header = nullptr;
@@ -56,7 +80,7 @@ std::size_t RackEventQueue::dispatch(VstRack& rack)
 void RackEventQueue::waitFor(std::chrono::milliseconds limit)
 {
     std::unique_lock<std::mutex> lock(mutex_);
-    posted_.wait_for(lock, limit, [this] { return count_ > 0 || pendingLevels_ > 0; });
+    posted_.wait_for(lock, limit, [this] { return count_ > 0 || pendingLevels_ > 0 || messageCount_ > 0; });
 }
 
 }  // namespace sonrigo

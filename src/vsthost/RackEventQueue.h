@@ -20,9 +20,11 @@ class RackEventQueue final : public RackWindow {
 public:
     void waveBufferDone(WaveHeader* header) override;
     void rackLevel(const std::atomic<double>* level) override;
+    void rackMessage(const char* text) override;
 
-    // On the owner's thread: hands every waiting buffer to rack.onBufferDone,
-    // in the order the device returned them, and takes the last level posted.
+    // On the owner's thread: shows the messages posted (ShowMessage, in the
+    // order posted), hands every waiting buffer to rack.onBufferDone, in the
+    // order the device returned them, and takes the last level posted.
     // Returns the number of buffers handed over.
     std::size_t dispatch(VstRack& rack);
     // Blocks until a notification is posted or the time has passed (real
@@ -39,12 +41,16 @@ public:
 
 private:
     static constexpr std::size_t kCapacity = 64;
+    // A device says each thing once a stream: a few are plenty.
+    static constexpr std::size_t kMessageCapacity = 4;
 
     std::mutex mutex_;
     std::condition_variable posted_;
     std::array<WaveHeader*, kCapacity> headers_{};
     std::size_t head_ = 0;
     std::size_t count_ = 0;
+    std::array<const char*, kMessageCapacity> messages_{};
+    std::size_t messageCount_ = 0;
     const std::atomic<double>* pendingLevel_ = nullptr;
     std::size_t pendingLevels_ = 0;
     std::atomic<std::size_t> dropped_{0};

@@ -333,6 +333,8 @@ bool VstRack::start()
     }
     if (!waveOut_.startQueue())
         return false;
+    waveOut_.circulate();
+    waveOut_.checkLead(static_cast<std::uint32_t>(latencyFrames_), periodMs_);
     waveOut_.restart();
     {
         const std::lock_guard<std::mutex> lock(mutex_);
@@ -380,6 +382,8 @@ void VstRack::renderThread()
 
 void VstRack::renderPass()
 {
+    if (const char* report = waveOut_.takeLossReport(); report != nullptr && window_ != nullptr)
+        window_->rackMessage(report);
     targetPosition_.set(waveOut_.position() + static_cast<std::uint32_t>(latencyFrames_));
     const std::int32_t n = std::min(renderPosition_.distanceTo(targetPosition_), blockSize_);
     if (n <= 0)

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <string>
 
 #include "common/MessageSink.h"
 
@@ -17,6 +18,24 @@ constexpr const char* kStartPrepareFailedText = "バッファが再生用に準�
 constexpr const char* kRequeuePrepareFailedText = "バッファを再生用に準備できませんでした。";
 constexpr const char* kQueueFailedText = "バッファを再生キューに登録できませんでした。";
 constexpr const char* kUnprepareFailedText = "再生用バッファの開放に失敗しました。";
+constexpr const char* kConnectionLostText = "再生デバイスとの接続が失われました。";
+
+// Once a process: the stand-in is chosen once, and a device's period does not
+// change between two starts of the audio.
+std::atomic<bool> gStandInReported{false};
+std::atomic<bool> gPeriodReported{false};
+
+// What a too long period sounds like (measured on JACK at 4096 frames): each
+// period plays the frames written in time, then those not written yet, which
+// still hold what the ring played one lap before.
+std::string PeriodTooLongText(std::uint32_t period, std::uint32_t room, std::uint32_t leadFrames, std::int32_t periodMs,
+                              std::uint32_t ringTenthsOfSecond)
+{
+    return "再生デバイスの周期 " + std::to_string(period) + " フレームが長すぎます。音声は " + std::to_string(periodMs) +
+           " ミリ秒ごとに再生位置の " + std::to_string(leadFrames) + " フレーム先まで書き込まれるので、周期は " +
+           std::to_string(room) + " フレーム以下でなければなりません。このままでは周期ごとに、まだ書き込まれていない部分で約 " +
+           std::to_string(ringTenthsOfSecond / 10) + "." + std::to_string(ringTenthsOfSecond % 10) + " 秒前の音が鳴ります。";
+}
 
 // The ring's samples are shared with the device's thread, which plays them
 // while the render thread writes others ahead of it, without a lock: each
@@ -51,6 +70,8 @@ bool WaveOutDevice::query()
         ShowMessage(kUnsupportedFormatText);
         return false;
     }
+    if (service_->standsInForMissingDevice() && !gStandInReported.exchange(true))
+        ShowMessage(kOpenFailedText);
     return true;
 }
 
@@ -66,6 +87,7 @@ bool WaveOutDevice::open(WaveOutWindow* window)
         ShowMessage(kOpenFailedText);
         return false;
     }
+    lossReported_.store(false, std::memory_order_relaxed);
     live_.store(handle_.get(), std::memory_order_release);
     return true;
 }
@@ -107,6 +129,30 @@ bool WaveOutDevice::startQueue()
         }
     }
     return true;
+}
+
+void WaveOutDevice::circulate()
+{
+    if (handle_)
+        handle_->circulate();
+}
+
+void WaveOutDevice::checkLead(std::uint32_t leadFrames, std::int32_t periodMs)
+{
+    if (!handle_ || format_ == nullptr)
+        return;
+    const std::uint32_t period = handle_->periodFrames();
+    const auto writeStep = static_cast<std::uint32_t>(std::max(periodMs, 0) * std::int64_t{format_->samplesPerSec} / 1000);
+    // What a period may take: the lead, less what the writer may not have
+    // written yet because its last pass was up to one of its periods ago.
+    const std::uint32_t room = leadFrames > writeStep ? leadFrames - writeStep : 0;
+    if (period == 0 || period <= room || gPeriodReported.exchange(true))
+        return;
+    const std::uint64_t ringFrames = std::uint64_t{static_cast<std::uint32_t>(pool_.bufferBytes())} *
+                                     static_cast<std::uint32_t>(pool_.bufferCount()) / std::max<std::uint16_t>(format_->blockAlign, 1);
+    const auto tenths = static_cast<std::uint32_t>((ringFrames * 10 + format_->samplesPerSec / 2) /
+                                                   std::max<std::uint32_t>(format_->samplesPerSec, 1));
+    ShowMessage(PeriodTooLongText(period, room, leadFrames, periodMs, tenths));
 }
 
 bool WaveOutDevice::requeue(WaveHeader* header)
@@ -187,6 +233,20 @@ std::uint32_t WaveOutDevice::position() const
 {
     const WaveOutStream* stream = live_.load(std::memory_order_acquire);
     return stream != nullptr ? stream->position() : 0;
+}
+
+const char* WaveOutDevice::takeLossReport()
+{
+    const WaveOutStream* stream = live_.load(std::memory_order_acquire);
+    if (stream == nullptr || !stream->lost() || lossReported_.exchange(true))
+        return nullptr;
+    return kConnectionLostText;
+}
+
+void WaveOutDevice::RearmReports()
+{
+    gStandInReported.store(false);
+    gPeriodReported.store(false);
 }
 
 }  // namespace sonrigo

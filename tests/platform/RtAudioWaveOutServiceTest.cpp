@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 
 #include "support/ScopedEnv.h"
@@ -11,7 +12,8 @@ namespace {
 
 // Without a JACK server under that name, a PulseAudio server or a sound card,
 // RtAudio, libjack and alsa-lib would each print their failures; none may
-// reach the terminal, and every device must be refused. The playing path is
+// reach the terminal, every device must be refused, and the process plays
+// into nothing in place of the missing device. The playing path is
 // tested against a real JACK server in JackWaveOutTest.
 TEST(RtAudioWaveOutService, WithoutAnyDeviceEverythingFailsSilently)
 {
@@ -23,6 +25,11 @@ TEST(RtAudioWaveOutService, WithoutAnyDeviceEverythingFailsSilently)
     const WaveFormat mono;
     const bool queried = service.query(-1, mono) || service.query(0, mono);
     const bool opened = service.open(-1, mono, nullptr) != nullptr || service.open(0, mono, nullptr) != nullptr;
+    // What the process installs when nothing was installed before.
+    const std::shared_ptr<WaveOutService> previous = CurrentWaveOutService();
+    InstallWaveOutService(nullptr);
+    const bool standIn = CurrentWaveOutService()->standsInForMissingDevice();
+    InstallWaveOutService(previous);
     const std::string out = testing::internal::GetCapturedStdout();
     const std::string err = testing::internal::GetCapturedStderr();
 
@@ -33,6 +40,7 @@ TEST(RtAudioWaveOutService, WithoutAnyDeviceEverythingFailsSilently)
     EXPECT_EQ(service.name(), "no audio device");
     EXPECT_FALSE(queried);
     EXPECT_FALSE(opened);
+    EXPECT_TRUE(standIn) << "the silent device, standing in for the missing one";
 }
 
 }  // namespace

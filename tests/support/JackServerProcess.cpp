@@ -16,10 +16,10 @@
 namespace sonrigo::test {
 
 JackServerProcess::JackServerProcess(const std::filesystem::path& jackd, const std::string& name,
-                                     const std::filesystem::path& log)
+                                     const std::filesystem::path& log, unsigned period)
 {
     std::vector<std::string> args = {jackd.string(), "--no-realtime", "--sync", "--timeout", "5000", "--name", name,
-                                     "-d", "dummy", "-r", std::to_string(kSampleRate), "-p", std::to_string(kPeriod)};
+                                     "-d", "dummy", "-r", std::to_string(kSampleRate), "-p", std::to_string(period)};
     std::vector<char*> argv;
     for (std::string& a : args)
         argv.push_back(a.data());

@@ -8,8 +8,8 @@
 namespace sonrigo::test {
 
 // A JACK server for a test: jackd with the dummy driver (no sound card) at
-// 44100 Hz and a period of 256 frames, without real-time scheduling, its
-// output in a log file. Synchronous, with a long client timeout: on a loaded
+// 44100 Hz and a period of 256 frames unless told otherwise, without
+// real-time scheduling, its output in a log file. Synchronous, with a long client timeout: on a loaded
 // machine the server waits for the clients instead of dropping their cycle.
 // Stopped (SIGTERM, then after 20 s SIGKILL) when the object goes, and killed
 // with the test process if that dies without running destructors.
@@ -19,7 +19,8 @@ namespace sonrigo::test {
 // ScopedEnv). Starting does not wait: a test polls until a client opens.
 class JackServerProcess {
 public:
-    JackServerProcess(const std::filesystem::path& jackd, const std::string& name, const std::filesystem::path& log);
+    JackServerProcess(const std::filesystem::path& jackd, const std::string& name, const std::filesystem::path& log,
+                      unsigned period = kPeriod);
     ~JackServerProcess();
     JackServerProcess(const JackServerProcess&) = delete;
     JackServerProcess& operator=(const JackServerProcess&) = delete;

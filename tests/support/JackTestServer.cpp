@@ -19,7 +19,7 @@ void Quiet(const char* /*message*/) {}
 
 }  // namespace
 
-JackTestServer::JackTestServer(const std::string& captureName, std::size_t captureFrames)
+JackTestServer::JackTestServer(const std::string& captureName, std::size_t captureFrames, unsigned period)
     : homeEnv_("HOME", home_.path().string()),
       serverEnv_("JACK_DEFAULT_SERVER", JackServerProcess::ServerName()),
       noReservation_("JACK_NO_AUDIO_RESERVATION", "1")
@@ -31,7 +31,8 @@ JackTestServer::JackTestServer(const std::string& captureName, std::size_t captu
     }
     jack_set_error_function(&Quiet);
     jack_set_info_function(&Quiet);
-    server_ = std::make_unique<JackServerProcess>(jackd, JackServerProcess::ServerName(), home_.path() / "jackd.log");
+    server_ = std::make_unique<JackServerProcess>(jackd, JackServerProcess::ServerName(), home_.path() / "jackd.log",
+                                                  period);
     const auto deadline = std::chrono::steady_clock::now() + kServerStartLimit;
     while (!capture_ && server_->started() && !server_->exited() && std::chrono::steady_clock::now() < deadline) {
         capture_ = JackAudioCapture::Open(captureName, captureFrames);
@@ -45,11 +46,16 @@ JackTestServer::JackTestServer(const std::string& captureName, std::size_t captu
     }
 }
 
-// The capture goes before the server.
-JackTestServer::~JackTestServer()
+void JackTestServer::stopServer()
 {
     capture_.reset();
     server_.reset();
+}
+
+// The capture goes before the server.
+JackTestServer::~JackTestServer()
+{
+    stopServer();
 }
 
 }  // namespace sonrigo::test

@@ -18,7 +18,8 @@ namespace sonrigo::test {
 // does not come up: the test then skips.
 class JackTestServer {
 public:
-    JackTestServer(const std::string& captureName, std::size_t captureFrames);
+    JackTestServer(const std::string& captureName, std::size_t captureFrames,
+                   unsigned period = JackServerProcess::kPeriod);
     ~JackTestServer();
     JackTestServer(const JackTestServer&) = delete;
     JackTestServer& operator=(const JackTestServer&) = delete;
@@ -26,6 +27,9 @@ public:
     bool up() const { return capture_ != nullptr; }
     const std::string& skipReason() const { return skipReason_; }
     JackAudioCapture& capture() { return *capture_; }
+    // Closes the capture and stops the server (as its user would), waiting
+    // until it has exited.
+    void stopServer();
 
 private:
     TempDir home_;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -11,7 +12,8 @@ namespace sonrigo::test {
 
 // A wave output whose device plays only when the test says so: advance(n)
 // plays n frames of the queue (so the position moves and finished buffers
-// come back through the window). Each operation can be made to fail.
+// come back through the window). Each operation can be made to fail, and the
+// device can be given a period or be lost.
 class ManualWaveOutService final : public WaveOutService {
 public:
     struct Failures {
@@ -28,6 +30,8 @@ public:
         bool prepare(WaveHeader& header) override;
         bool write(WaveHeader& header) override;
         bool close() override;
+        std::uint32_t periodFrames() const override { return service_.period; }
+        bool lost() const override { return service_.lost.load(); }
 
         // Plays `frames` frames; returns those played.
         std::size_t advance(std::size_t frames);
@@ -47,6 +51,9 @@ public:
     int prepares = 0;
     int writes = 0;
     int opens = 0;
+    // What every stream tells of its device.
+    std::uint32_t period = 0;
+    std::atomic<bool> lost{false};
 };
 
 }  // namespace sonrigo::test

@@ -145,5 +145,39 @@ TEST(JackRack, NotesPlayedThroughTheRackReachJackAboutSixtyMillisecondsAfterDisp
     RecordProperty("latency_ms_first", std::to_string(latenciesMs.front()));
 }
 
+// The server goes away under the running rack: the user hears of it once,
+// from the owner's thread, and the engine goes on in real time.
+TEST(JackRack, AServerThatStopsIsToldOnceAndThePositionGoesOn)
+{
+    test::JackTestServer jack("sonrigo-rack-capture", test::JackServerProcess::kSampleRate);
+    if (!jack.up())
+        GTEST_SKIP() << jack.skipReason();
+    test::CaptureMessages messages;
+    RackEventQueue events;
+    VstRack rack(RtAudioWaveOutService::CreateIfAvailable(), &events, -1, 32768, 4, 50, 10);
+    ASSERT_TRUE(rack.start());
+    // RtAudio prints a line of its own when the server shuts its client down.
+    testing::internal::CaptureStderr();
+    jack.stopServer();
+    std::vector<std::string> told;
+    const auto limit = std::chrono::steady_clock::now() + 30s;
+    while (told.empty() && std::chrono::steady_clock::now() < limit) {
+        events.dispatch(rack);
+        events.waitFor(10ms);
+        told = messages.take();
+    }
+    const std::uint32_t at = rack.waveOut().position();
+    for (int i = 0; i < 20; ++i) {
+        events.dispatch(rack);
+        events.waitFor(10ms);
+    }
+    EXPECT_GT(rack.waveOut().position(), at);
+    EXPECT_TRUE(rack.running());
+    rack.stop();
+    std::cout << "RtAudio said: " << testing::internal::GetCapturedStderr();
+    EXPECT_EQ(told, std::vector<std::string>{"再生デバイスとの接続が失われました。"});
+    EXPECT_TRUE(messages.take().empty());
+}
+
 }  // namespace
 }  // namespace sonrigo

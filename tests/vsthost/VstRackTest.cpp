@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/NullWaveOutService.h"
 #include "support/CaptureMessages.h"
 #include "support/ManualWaveOut.h"
 #include "vsthost/EditorHost.h"
@@ -310,8 +311,6 @@ TEST(VstRack, StartStopAndBufferDoneFollowTheRunningState)
     EXPECT_EQ(r.service->opens, 2);
     EXPECT_TRUE(r.rack.running());
     r.advance(16384);
-    ASSERT_EQ(r.events.dispatch(r.rack), 1u);  // requeued
-    EXPECT_EQ(r.service->stream->queue().queuedFrames(), 4u * 16384u);
     r.rack.stop();
     EXPECT_FALSE(r.rack.running());
     EXPECT_FALSE(r.rack.waveOut().isOpen());
@@ -320,6 +319,74 @@ TEST(VstRack, StartStopAndBufferDoneFollowTheRunningState)
     r.events.dispatch(r.rack);
     EXPECT_EQ(r.service->writes, writes);
     EXPECT_TRUE(messages.take().empty());
+}
+
+// The window's thread is busy (a message box, a file dialog) and dispatches
+// nothing: the ring goes on circulating on the device's own thread.
+TEST(VstRack, TheStartedRingPlaysOnWithoutTheOwnersThread)
+{
+    test::CaptureMessages messages;
+    RackOnManualDevice r;
+    ASSERT_TRUE(r.rack.start());
+    const std::size_t threeSeconds = 3 * 44100;
+    r.advance(threeSeconds);
+    EXPECT_EQ(r.rack.waveOut().position(), threeSeconds);
+    // The owner's late answer finds the buffer queued again: it does nothing and says nothing.
+    const int writes = r.service->writes;
+    r.rack.onBufferDone(r.rack.waveOut().pool().header(0));
+    EXPECT_EQ(r.service->writes, writes);
+    EXPECT_EQ(r.service->stream->queue().queuedFrames(), 4 * 16384 - threeSeconds % 16384);
+    r.rack.stop();
+    EXPECT_TRUE(messages.take().empty());
+}
+
+// The render thread must not show it (a box would stop the audio): the
+// window does, on the owner's thread, once.
+TEST(VstRack, ALostDeviceIsToldOnceOnTheOwnersThread)
+{
+    test::CaptureMessages messages;
+    RackOnManualDevice r;
+    r.openRing();
+    r.rack.renderPass();
+    r.service->lost = true;
+    r.advance(441);
+    r.rack.renderPass();
+    EXPECT_TRUE(messages.take().empty());
+    r.events.dispatch(r.rack);
+    EXPECT_EQ(messages.take(), Strings{"再生デバイスとの接続が失われました。"});
+    r.advance(441);
+    r.rack.renderPass();
+    r.events.dispatch(r.rack);
+    EXPECT_TRUE(messages.take().empty());
+}
+
+TEST(VstRack, StartSaysOnceAProcessThatNoDeviceOpenedOrThatTheDevicesPeriodIsTooLong)
+{
+    test::CaptureMessages messages;
+    WaveOutDevice::RearmReports();
+    const auto startAndStop = [](VstRack& rack) {
+        EXPECT_TRUE(rack.start());
+        EXPECT_TRUE(rack.running());
+        rack.stop();
+    };
+    for (int i = 0; i < 2; ++i) {
+        VstRack standIn(NullWaveOutService::StandInForMissingDevice(), nullptr, -1, 32768, 4, 50, 10);
+        startAndStop(standIn);
+    }
+    VstRack silentOnPurpose(std::make_shared<NullWaveOutService>(), nullptr, -1, 32768, 4, 50, 10);
+    startAndStop(silentOnPurpose);
+    EXPECT_EQ(messages.take(), Strings{"再生デバイスのオープンに失敗しました。"});
+
+    RackOnManualDevice r;
+    r.service->period = 2205;  // the 60 ms lead less the 10 ms a pass may be behind
+    startAndStop(r.rack);
+    EXPECT_TRUE(messages.take().empty());
+    r.service->period = 4096;
+    startAndStop(r.rack);
+    startAndStop(r.rack);
+    EXPECT_EQ(messages.take(), Strings{"再生デバイスの周期 4096 フレームが長すぎます。音声は 10 ミリ秒ごとに再生位置の 2646 "
+                                       "フレーム先まで書き込まれるので、周期は 2205 フレーム以下でなければなりません。このま"
+                                       "までは周期ごとに、まだ書き込まれていない部分で約 1.5 秒前の音が鳴ります。"});
 }
 
 }  // namespace
