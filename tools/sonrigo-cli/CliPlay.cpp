@@ -5,7 +5,6 @@
 #include <atomic>
 #include <chrono>
 #include <charconv>
-#include <csignal>
 #include <cstdio>
 #include <memory>
 
@@ -18,6 +17,7 @@
 #include "smf/MidiFileLoader.h"
 #include "song/MidiTrackData.h"
 #include "platform/WaveOut.h"
+#include "SignalWatchdog.h"
 #include "SilentMidiOutput.h"
 #include "vsthost/BuiltInSynthOutput.h"
 #include "vsthost/ChannelRouter.h"
@@ -27,13 +27,6 @@
 namespace sonrigo {
 
 namespace {
-
-std::atomic<bool> gInterrupted{false};
-
-extern "C" void OnInterrupt(int)
-{
-    gInterrupted.store(true);
-}
 
 constexpr std::uint32_t kPollMs = 100;
 // The player's audio engine: four buffers of 32768 bytes, 50 ms of lead, a
@@ -45,6 +38,17 @@ constexpr std::int32_t kPeriodMs = 10;
 constexpr std::uint32_t kRackPollMs = 10;
 // What plays after the song's end, for the instruments' releases.
 constexpr std::uint32_t kTailMs = 2000;
+
+// What the playback callbacks use, owned with them: a worker given up on and
+// left running may still call them after RunPlay has returned. The rack goes
+// with the router that sends to it, and its event queue with the rack.
+struct PlayState {
+    std::atomic<bool> ended{false};
+    std::atomic<std::int64_t> dispatched{0};
+    RackEventQueue rackEvents;
+    std::unique_ptr<VstRack> rack;
+    std::unique_ptr<ChannelRouter> router;
+};
 
 // Stops the audio and removes the instruments, in the player's order.
 void ShutDownRack(VstRack& rack)
@@ -98,6 +102,7 @@ bool ParsePlayArgs(const std::vector<std::string>& args, PlayOptions& options)
 
 int RunPlay(const PlayOptions& options)
 {
+    const SignalWatchdog watchdog("");
     if (options.port) {
         auto system = std::make_shared<RtMidiOutputSystem>();
         system->setPreferredPort(*options.port);
@@ -131,9 +136,10 @@ int RunPlay(const PlayOptions& options)
         if (!synth)
             std::fprintf(stderr, "sonrigo: no MIDI output port, and %s\n", error.c_str());
     }
-    RackEventQueue rackEvents;
-    std::unique_ptr<VstRack> rack;
-    std::unique_ptr<ChannelRouter> router;
+    const auto state = std::make_shared<PlayState>();
+    RackEventQueue& rackEvents = state->rackEvents;
+    std::unique_ptr<VstRack>& rack = state->rack;
+    std::unique_ptr<ChannelRouter>& router = state->router;
     std::shared_ptr<MidiOutputSystem> previousOutput;
     if (!options.instruments.empty() || synth) {
         rack = std::make_unique<VstRack>(&rackEvents, -1, kBufferBytes, kBufferCount, kLeadMs, kPeriodMs);
@@ -171,25 +177,16 @@ int RunPlay(const PlayOptions& options)
     if (const std::string output = DefaultPortName(*CurrentMidiOutputSystem()); !output.empty())
         std::fprintf(stderr, "MIDI output: %s\n", output.c_str());
 
-    std::atomic<bool> ended{false};
-    std::atomic<std::int64_t> dispatched{0};
     PlaybackParameters parameters;
     parameters.song = copy.get();
-    parameters.onEnd = [&ended] { ended.store(true); };
-    parameters.onEvent = [&dispatched, &router](std::int32_t index, std::int32_t tick, MidiEvent* record) {
-        if (router)
-            router->onEvent(index, tick, record);
-        dispatched.fetch_add(1);
+    parameters.onEnd = [state] { state->ended.store(true); };
+    parameters.onEvent = [state](std::int32_t index, std::int32_t tick, MidiEvent* record) {
+        if (state->router)
+            state->router->onEvent(index, tick, record);
+        state->dispatched.fetch_add(1);
     };
     parameters.tickBase = cut;
     parameters.startTick = options.startTick;
-
-    struct sigaction action {};
-    action.sa_handler = OnInterrupt;
-    sigemptyset(&action.sa_mask);
-    struct sigaction previous {};
-    sigaction(SIGINT, &action, &previous);
-    sigaction(SIGTERM, &action, nullptr);
 
     TimerService& timers = *CurrentTimerService();
     const bool terminal = isatty(STDERR_FILENO) != 0;
@@ -197,7 +194,7 @@ int RunPlay(const PlayOptions& options)
     const std::int64_t started = timers.nowUs();
     player.startWorker(parameters);
     std::int64_t nextShow = started;
-    while (!ended.load() && !gInterrupted.load()) {
+    while (!state->ended.load() && !watchdog.interrupted()) {
         const std::int64_t now = timers.nowUs();
         if (now >= nextShow) {
             ShowPosition(CallBackPlayer::tickPosition(), now - started, terminal);
@@ -211,13 +208,13 @@ int RunPlay(const PlayOptions& options)
             timers.sleepFor(kPollMs);
         }
     }
-    const bool stoppedByUser = !ended.load();
+    const bool stoppedByUser = !state->ended.load();
     if (stoppedByUser)
         player.stopPlayback();
     if (rack && !stoppedByUser) {
         // The instruments' last notes are still in the ring: let them play out.
         const std::int64_t until = timers.nowUs() + std::int64_t{kTailMs} * 1000;
-        while (timers.nowUs() < until && !gInterrupted.load()) {
+        while (timers.nowUs() < until && !watchdog.interrupted()) {
             rackEvents.dispatch(*rack);
             rackEvents.waitFor(std::chrono::milliseconds(kRackPollMs));
         }
@@ -230,9 +227,10 @@ int RunPlay(const PlayOptions& options)
     ShowPosition(CallBackPlayer::tickPosition(), timers.nowUs() - started, terminal);
     if (terminal)
         std::fputc('\n', stderr);
-    sigaction(SIGINT, &previous, nullptr);
+    if (stoppedByUser)
+        return kInterruptedStatus;
     // The end callback also runs when playback could not start at all.
-    return stoppedByUser || dispatched.load() > 0 ? 0 : 1;
+    return state->dispatched.load() > 0 ? 0 : 1;
 }
 
 }  // namespace sonrigo
