@@ -163,6 +163,7 @@ std::unique_ptr<SoundFileSink> SoundFileSink::Create(const std::string& path, st
     }
 
     auto output = std::make_unique<Output>();
+    std::string final = path;  // what commit() renames the temporary file to
     std::string temp;
     struct stat existing {};
     if (::stat(path.c_str(), &existing) == 0 && !S_ISREG(existing.st_mode)) {
@@ -178,12 +179,25 @@ std::unique_ptr<SoundFileSink> SoundFileSink::Create(const std::string& path, st
         if (output->fd < 0)
             return nullptr;
     } else {
+        // A link is followed: the file it leads to is replaced and the link
+        // stays, so that no file is renamed over /dev/stdout (a link into
+        // /proc) when it leads to a regular file.
+        std::filesystem::path target(path);
+        struct stat link {};
+        if (::lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
+            std::error_code failed;
+            target = std::filesystem::weakly_canonical(target, failed);
+            if (failed) {
+                error = failed.message();
+                return nullptr;
+            }
+        }
         // A hidden file of a unique name in the same folder, so that the
         // rename at the end neither crosses file systems nor replaces
         // anything else.
-        const std::filesystem::path target(path);
         const std::filesystem::path folder = target.has_parent_path() ? target.parent_path() : ".";
         temp = (folder / ("." + target.filename().string() + ".XXXXXX")).string();
+        final = target.string();
         output->fd = ::mkstemp(temp.data());
         if (output->fd < 0) {
             error = std::strerror(errno);
@@ -212,7 +226,7 @@ std::unique_ptr<SoundFileSink> SoundFileSink::Create(const std::string& path, st
             ::unlink(temp.c_str());
         return nullptr;
     }
-    return std::unique_ptr<SoundFileSink>(new SoundFileSink(file, std::move(output), path, temp));
+    return std::unique_ptr<SoundFileSink>(new SoundFileSink(file, std::move(output), std::move(final), temp));
 }
 
 SoundFileSink::SoundFileSink(void* file, std::unique_ptr<Output> output, std::string path, std::string partialPath)

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Where render writes: a character device and a FIFO are written in place and
-# stay what they are (a device that takes nothing fails the render); the input
+# stay what they are (a device that takes nothing fails the render), a link
+# stays a link to the file written (as /dev/stdout must); the input
 # file, under its name or a link's, a folder and a name whose extension no
 # format matches are refused and left as they were. NULL and FULL are
 # /dev/null and /dev/full, or nodes made like them.
@@ -16,6 +17,9 @@ render() {
     echo "exit ${PIPESTATUS[0]}"
 }
 render "$dir/file.wav"
+ln -s file.wav "$dir/file-link.wav"
+render "$dir/file-link.wav" >/dev/null
+[ -L "$dir/file-link.wav" ] && cmp "$dir/file.wav" "$dir/file-link.wav" && echo "still a link to the file"
 for device in "$null" "$full"; do
     render "$device"
     [ -c "$device" ] && echo "still a character device"
