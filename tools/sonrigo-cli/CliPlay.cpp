@@ -224,6 +224,12 @@ int RunPlay(const PlayOptions& options)
         InstallMidiOutputSystem(previousOutput);
     if (rack)
         ShutDownRack(*rack);
+    // Once the worker has finished no callback comes any more: the rack goes
+    // now, on this thread. A worker given up on keeps it, stopped and empty.
+    if (player.idle()) {
+        router.reset();
+        rack.reset();
+    }
     ShowPosition(CallBackPlayer::tickPosition(), timers.nowUs() - started, terminal);
     if (terminal)
         std::fputc('\n', stderr);
