@@ -147,6 +147,42 @@ int OpenInPlace(const std::string& path, std::string& error)
     return fd;
 }
 
+// Creates the hidden temporary file for `path` (named in `temp`, the name it
+// is renamed to at the end in `final`); -1, with the reason in `error`, when
+// it cannot be made.
+int CreateHidden(const std::string& path, std::string& final, std::string& temp, std::string& error)
+{
+    // A link is followed: the file it leads to is replaced and the link
+    // stays, so that no file is renamed over /dev/stdout (a link into /proc)
+    // when it leads to a regular file.
+    std::filesystem::path target(path);
+    struct stat link {};
+    if (::lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
+        std::error_code failed;
+        target = std::filesystem::weakly_canonical(target, failed);
+        if (failed) {
+            error = failed.message();
+            return -1;
+        }
+    }
+    // A hidden file of a unique name in the same folder, so that the rename
+    // at the end neither crosses file systems nor replaces anything else.
+    const std::filesystem::path folder = target.has_parent_path() ? target.parent_path() : ".";
+    temp = (folder / ("." + target.filename().string() + ".XXXXXX")).string();
+    final = target.string();
+    const int fd = ::mkstemp(temp.data());
+    if (fd < 0) {
+        error = std::strerror(errno);
+        temp.clear();
+        return -1;
+    }
+    // mkstemp makes the file private; the result gets the usual permissions.
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    ::fchmod(fd, 0666 & ~mask);
+    return fd;
+}
+
 }  // namespace
 
 std::unique_ptr<SoundFileSink> SoundFileSink::Create(const std::string& path, std::int32_t sampleRate,
@@ -162,52 +198,22 @@ std::unique_ptr<SoundFileSink> SoundFileSink::Create(const std::string& path, st
         return nullptr;
     }
 
+    struct stat existing {};
+    const bool inPlace = ::stat(path.c_str(), &existing) == 0 && !S_ISREG(existing.st_mode);
+    if (inPlace && S_ISDIR(existing.st_mode)) {
+        error = "it is a folder";
+        return nullptr;
+    }
+    if (inPlace && !S_ISCHR(existing.st_mode) && !S_ISFIFO(existing.st_mode)) {
+        error = "it is neither a regular file nor a device or FIFO to write into";
+        return nullptr;
+    }
     auto output = std::make_unique<Output>();
     std::string final = path;  // what commit() renames the temporary file to
     std::string temp;
-    struct stat existing {};
-    if (::stat(path.c_str(), &existing) == 0 && !S_ISREG(existing.st_mode)) {
-        if (S_ISDIR(existing.st_mode)) {
-            error = "it is a folder";
-            return nullptr;
-        }
-        if (!S_ISCHR(existing.st_mode) && !S_ISFIFO(existing.st_mode)) {
-            error = "it is neither a regular file nor a device or FIFO to write into";
-            return nullptr;
-        }
-        output->fd = OpenInPlace(path, error);
-        if (output->fd < 0)
-            return nullptr;
-    } else {
-        // A link is followed: the file it leads to is replaced and the link
-        // stays, so that no file is renamed over /dev/stdout (a link into
-        // /proc) when it leads to a regular file.
-        std::filesystem::path target(path);
-        struct stat link {};
-        if (::lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
-            std::error_code failed;
-            target = std::filesystem::weakly_canonical(target, failed);
-            if (failed) {
-                error = failed.message();
-                return nullptr;
-            }
-        }
-        // A hidden file of a unique name in the same folder, so that the
-        // rename at the end neither crosses file systems nor replaces
-        // anything else.
-        const std::filesystem::path folder = target.has_parent_path() ? target.parent_path() : ".";
-        temp = (folder / ("." + target.filename().string() + ".XXXXXX")).string();
-        final = target.string();
-        output->fd = ::mkstemp(temp.data());
-        if (output->fd < 0) {
-            error = std::strerror(errno);
-            return nullptr;
-        }
-        // mkstemp makes the file private; the result gets the usual permissions.
-        const mode_t mask = ::umask(0);
-        ::umask(mask);
-        ::fchmod(output->fd, 0666 & ~mask);
-    }
+    output->fd = inPlace ? OpenInPlace(path, error) : CreateHidden(path, final, temp, error);
+    if (output->fd < 0)
+        return nullptr;
 
     output->seekable = ::lseek(output->fd, 0, SEEK_CUR) >= 0;
     if (!output->seekable && (info.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_WAV) {
