@@ -17,12 +17,14 @@ public:
 
     struct OpenResult {
         bool ok = false;
-        std::string error;  // the loader's reason when !ok
+        std::string error;  // when !ok: "PATH: why", said so that a user can act on it
     };
 
     // Loads the library at path, closing any library this object held first.
     // A bare file name means a file in the current folder, never a search of
-    // the library path.
+    // the library path. Only a regular file (links followed) built for this
+    // machine is handed to the loader: anything else is refused with its
+    // reason, and a FIFO never makes the loader wait.
     OpenResult open(const std::string& path);
     // The address of an exported symbol, or null (also when nothing is open).
     void* symbol(const char* name) const;

@@ -98,7 +98,8 @@ bool VirtualAudioSession::play(MidiF0Data& song, std::uint32_t tailMs,
 {
     if (!rack_->running() && !start())
         return false;
-    std::atomic<bool> ended{false};
+    // Owned by the callback too: a worker given up on may call it late.
+    const auto ended = std::make_shared<std::atomic<bool>>(false);
     const std::int64_t started = clock_->nowUs();
     std::int64_t nextProgress = started;
     // Tells the progress, when due, and whether to go on.
@@ -109,15 +110,15 @@ bool VirtualAudioSession::play(MidiF0Data& song, std::uint32_t tailMs,
         nextProgress = now + kProgressStepUs;
         return progress(now - started);
     };
-    song.Play([&ended] { ended.store(true); }, router_->callback());
+    song.Play([ended] { ended->store(true); }, router_->callback(), router_->releaseCallback());
     bool stopped = false;
-    while (!ended.load() && !stopped) {
+    while (!ended->load() && !stopped) {
         events_.dispatch(*rack_);
         stopped = !goOn();
         // Wakes at the very instant the song ends, whichever of this thread
         // and the playback worker real time runs first.
         if (!stopped)
-            clock_->runUntil([&ended] { return ended.load(); }, kOwnerStepMs);
+            clock_->runUntil([&ended] { return ended->load(); }, kOwnerStepMs);
     }
     const std::int64_t tailEnd = clock_->nowUs() + std::int64_t{tailMs} * 1000;
     while (!stopped && clock_->nowUs() < tailEnd) {

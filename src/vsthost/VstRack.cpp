@@ -326,11 +326,10 @@ bool VstRack::start()
         return true;
     if (!waveOut_.query())
         return false;
-    {
-        const std::lock_guard<std::mutex> lock(mutex_);
-        if (!waveOut_.open(window_))
-            return false;
-    }
+    // The stream becomes visible to queueMidi only once it is open: no lock,
+    // so that no message is shown while one is held.
+    if (!waveOut_.open(window_))
+        return false;
     if (!waveOut_.startQueue())
         return false;
     waveOut_.circulate();
@@ -358,8 +357,12 @@ void VstRack::stop()
             clock_->sleepFor(1);
         renderThread_.join();
     }
-    // queueMidi reads the device's position: not while it is closed.
-    const std::lock_guard<std::mutex> lock(mutex_);
+    {
+        // queueMidi reads the device's position: from here on it sees none,
+        // and the device closes (perhaps with a message) with no lock held.
+        const std::lock_guard<std::mutex> lock(mutex_);
+        waveOut_.withdraw();
+    }
     waveOut_.reset();
     waveOut_.close();
 }

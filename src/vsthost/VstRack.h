@@ -119,7 +119,9 @@ public:
     // Stops the render thread, waits until it has ended, then resets and
     // closes the device.
     void stop();
-    // The owner's answer to a done notification: queues the buffer again.
+    // The owner's answer to a done notification: queues the buffer again. A
+    // started rack's ring circulates on the device's own thread, so there
+    // this finds the buffer queued already and does nothing.
     void onBufferDone(WaveHeader* header);
     // One pass: renders what the play position has advanced since the last.
     void renderPass();

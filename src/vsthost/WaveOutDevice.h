@@ -60,6 +60,10 @@ public:
     // Lets the once-a-process messages show again (tests).
     static void RearmReports();
 
+    // Until the next open, position() answers 0 and isOpen() false: other
+    // threads stop using the stream, and reset and close then need no lock
+    // against them. close() does this too.
+    void withdraw() { live_.store(nullptr, std::memory_order_release); }
     bool isOpen() const { return live_.load(std::memory_order_acquire) != nullptr; }
     const WaveBufferPool& pool() const { return pool_; }
 

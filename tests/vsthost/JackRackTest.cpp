@@ -154,7 +154,7 @@ TEST(JackRack, AServerThatStopsIsToldOnceAndThePositionGoesOn)
         GTEST_SKIP() << jack.skipReason();
     test::CaptureMessages messages;
     RackEventQueue events;
-    VstRack rack(RtAudioWaveOutService::CreateIfAvailable(), &events, -1, 32768, 4, 50, 10);
+    VstRack rack(RtAudioWaveOutService::CreateIfAvailable(), &events);
     ASSERT_TRUE(rack.start());
     // RtAudio prints a line of its own when the server shuts its client down.
     testing::internal::CaptureStderr();

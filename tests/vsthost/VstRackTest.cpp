@@ -370,10 +370,10 @@ TEST(VstRack, StartSaysOnceAProcessThatNoDeviceOpenedOrThatTheDevicesPeriodIsToo
         rack.stop();
     };
     for (int i = 0; i < 2; ++i) {
-        VstRack standIn(NullWaveOutService::StandInForMissingDevice(), nullptr, -1, 32768, 4, 50, 10);
+        VstRack standIn(NullWaveOutService::StandInForMissingDevice(), nullptr);
         startAndStop(standIn);
     }
-    VstRack silentOnPurpose(std::make_shared<NullWaveOutService>(), nullptr, -1, 32768, 4, 50, 10);
+    VstRack silentOnPurpose(std::make_shared<NullWaveOutService>(), nullptr);
     startAndStop(silentOnPurpose);
     EXPECT_EQ(messages.take(), Strings{"再生デバイスのオープンに失敗しました。"});
 

@@ -5,7 +5,6 @@
 #include <atomic>
 #include <chrono>
 #include <charconv>
-#include <csignal>
 #include <cstdio>
 #include <memory>
 
@@ -18,6 +17,7 @@
 #include "smf/MidiFileLoader.h"
 #include "song/MidiTrackData.h"
 #include "platform/WaveOut.h"
+#include "SignalWatchdog.h"
 #include "SilentMidiOutput.h"
 #include "vsthost/BuiltInSynthOutput.h"
 #include "vsthost/ChannelRouter.h"
@@ -28,18 +28,22 @@ namespace sonrigo {
 
 namespace {
 
-std::atomic<bool> gInterrupted{false};
-
-extern "C" void OnInterrupt(int)
-{
-    gInterrupted.store(true);
-}
-
 constexpr std::uint32_t kPollMs = 100;
 // The audio engine's notifications are handled at least this often.
 constexpr std::uint32_t kRackPollMs = 10;
 // What plays after the song's end, for the instruments' releases.
 constexpr std::uint32_t kTailMs = 2000;
+
+// What the playback callbacks use, owned with them: a worker given up on and
+// left running may still call them after RunPlay has returned. The rack goes
+// with the router that sends to it, and its event queue with the rack.
+struct PlayState {
+    std::atomic<bool> ended{false};
+    std::atomic<std::int64_t> dispatched{0};
+    RackEventQueue rackEvents;
+    std::unique_ptr<VstRack> rack;
+    std::unique_ptr<ChannelRouter> router;
+};
 
 // Stops the audio and removes the instruments, in the player's order.
 void ShutDownRack(VstRack& rack)
@@ -93,6 +97,7 @@ bool ParsePlayArgs(const std::vector<std::string>& args, PlayOptions& options)
 
 int RunPlay(const PlayOptions& options)
 {
+    const SignalWatchdog watchdog("");
     if (options.port) {
         auto system = std::make_shared<RtMidiOutputSystem>();
         system->setPreferredPort(*options.port);
@@ -108,7 +113,8 @@ int RunPlay(const PlayOptions& options)
         return 1;
 
     std::int32_t cut = 0;
-    std::unique_ptr<MidiF0Data> copy = playable->MakePlayCopy(cut);
+    // Shared with the worker, which may outlive this function if it is given up on.
+    const std::shared_ptr<MidiF0Data> copy = playable->MakePlayCopy(cut);
     if (copy->track().count() == 0) {
         std::fprintf(stderr, "sonrigo: %s has no events to play\n", options.path.c_str());
         return 1;
@@ -126,9 +132,10 @@ int RunPlay(const PlayOptions& options)
         if (!synth)
             std::fprintf(stderr, "sonrigo: no MIDI output port, and %s\n", error.c_str());
     }
-    RackEventQueue rackEvents;
-    std::unique_ptr<VstRack> rack;
-    std::unique_ptr<ChannelRouter> router;
+    const auto state = std::make_shared<PlayState>();
+    RackEventQueue& rackEvents = state->rackEvents;
+    std::unique_ptr<VstRack>& rack = state->rack;
+    std::unique_ptr<ChannelRouter>& router = state->router;
     std::shared_ptr<MidiOutputSystem> previousOutput;
     if (!options.instruments.empty() || synth) {
         rack = std::make_unique<VstRack>(&rackEvents);
@@ -162,33 +169,31 @@ int RunPlay(const PlayOptions& options)
     if (const std::string output = DefaultPortName(*CurrentMidiOutputSystem()); !output.empty())
         std::fprintf(stderr, "MIDI output: %s\n", output.c_str());
 
-    std::atomic<bool> ended{false};
-    std::atomic<std::int64_t> dispatched{0};
     PlaybackParameters parameters;
     parameters.song = copy.get();
-    parameters.onEnd = [&ended] { ended.store(true); };
-    parameters.onEvent = [&dispatched, &router](std::int32_t index, std::int32_t tick, MidiEvent* record) {
-        if (router)
-            router->onEvent(index, tick, record);
-        dispatched.fetch_add(1);
+    parameters.onEnd = [state] { state->ended.store(true); };
+    parameters.onEvent = [state](std::int32_t index, std::int32_t tick, MidiEvent* record) {
+        if (state->router)
+            state->router->onEvent(index, tick, record);
+        state->dispatched.fetch_add(1);
     };
+    // Once the player is gone, the instruments let go of what they still hold.
+    parameters.onReleased = [state] {
+        if (state->router)
+            state->router->releaseNotes();
+    };
+    parameters.keepAlive = copy;
     parameters.tickBase = cut;
     parameters.startTick = options.startTick;
 
-    struct sigaction action {};
-    action.sa_handler = OnInterrupt;
-    sigemptyset(&action.sa_mask);
-    struct sigaction previous {};
-    sigaction(SIGINT, &action, &previous);
-    sigaction(SIGTERM, &action, nullptr);
-
-    TimerService& timers = *CurrentTimerService();
+    const std::shared_ptr<TimerService> clock = CurrentTimerService();
+    TimerService& timers = *clock;
     const bool terminal = isatty(STDERR_FILENO) != 0;
     MusicPlayer& player = MusicPlayer::instance();
     const std::int64_t started = timers.nowUs();
     player.startWorker(parameters);
     std::int64_t nextShow = started;
-    while (!ended.load() && !gInterrupted.load()) {
+    while (!state->ended.load() && !watchdog.interrupted()) {
         const std::int64_t now = timers.nowUs();
         if (now >= nextShow) {
             ShowPosition(CallBackPlayer::tickPosition(), now - started, terminal);
@@ -202,13 +207,13 @@ int RunPlay(const PlayOptions& options)
             timers.sleepFor(kPollMs);
         }
     }
-    const bool stoppedByUser = !ended.load();
+    const bool stoppedByUser = !state->ended.load();
     if (stoppedByUser)
         player.stopPlayback();
     if (rack && !stoppedByUser) {
         // The instruments' last notes are still in the ring: let them play out.
         const std::int64_t until = timers.nowUs() + std::int64_t{kTailMs} * 1000;
-        while (timers.nowUs() < until && !gInterrupted.load()) {
+        while (timers.nowUs() < until && !watchdog.interrupted()) {
             rackEvents.dispatch(*rack);
             rackEvents.waitFor(std::chrono::milliseconds(kRackPollMs));
         }
@@ -218,12 +223,19 @@ int RunPlay(const PlayOptions& options)
         InstallMidiOutputSystem(previousOutput);
     if (rack)
         ShutDownRack(*rack);
+    // Once the worker has finished no callback comes any more: the rack goes
+    // now, on this thread. A worker given up on keeps it, stopped and empty.
+    if (player.idle()) {
+        router.reset();
+        rack.reset();
+    }
     ShowPosition(CallBackPlayer::tickPosition(), timers.nowUs() - started, terminal);
     if (terminal)
         std::fputc('\n', stderr);
-    sigaction(SIGINT, &previous, nullptr);
+    if (stoppedByUser)
+        return kInterruptedStatus;
     // The end callback also runs when playback could not start at all.
-    return stoppedByUser || dispatched.load() > 0 ? 0 : 1;
+    return state->dispatched.load() > 0 ? 0 : 1;
 }
 
 }  // namespace sonrigo

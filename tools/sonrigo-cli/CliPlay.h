@@ -31,9 +31,10 @@ bool ParsePlayArgs(const std::vector<std::string>& args, PlayOptions& options);
 // controllers go to the plug-in, their program changes select its program;
 // everything else goes to the MIDI output, which on a machine without any
 // MIDI output port is the built-in General MIDI synth, played through the
-// audio engine too. Returns 0 when the song played (to
-// its end or until stopped), 1 when it could not be loaded or played or an
-// instrument did not load.
+// audio engine too. Returns 0 when the song played to its end, 1 when it
+// could not be loaded or played or an instrument did not load, 130 when
+// stopped by a signal (SIGINT, SIGTERM, SIGHUP, SIGQUIT: at the latest a
+// second and a half after it, whatever a plug-in does).
 int RunPlay(const PlayOptions& options);
 
 }  // namespace sonrigo

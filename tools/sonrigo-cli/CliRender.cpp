@@ -1,18 +1,18 @@
 #include "CliRender.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <charconv>
 #include <chrono>
 #include <cmath>
-#include <csignal>
 #include <memory>
 #include <set>
 
 #include "platform/FluidSoftSynth.h"
 #include "platform/SoundFileSink.h"
+#include "SignalWatchdog.h"
 #include "SilentMidiOutput.h"
 #include "smf/MidiF0Data.h"
 #include "smf/MidiFileLoader.h"
@@ -22,38 +22,6 @@
 
 namespace sonrigo {
 namespace {
-
-std::atomic<bool> gInterrupted{false};
-
-extern "C" void OnRenderInterrupt(int)
-{
-    gInterrupted.store(true);
-}
-
-// Restores the previous handlers of SIGINT and SIGTERM on leaving.
-class InterruptGuard {
-public:
-    InterruptGuard()
-    {
-        gInterrupted.store(false);
-        struct sigaction action {};
-        action.sa_handler = OnRenderInterrupt;
-        sigemptyset(&action.sa_mask);
-        sigaction(SIGINT, &action, &previousInt_);
-        sigaction(SIGTERM, &action, &previousTerm_);
-    }
-    ~InterruptGuard()
-    {
-        sigaction(SIGINT, &previousInt_, nullptr);
-        sigaction(SIGTERM, &previousTerm_, nullptr);
-    }
-    InterruptGuard(const InterruptGuard&) = delete;
-    InterruptGuard& operator=(const InterruptGuard&) = delete;
-
-private:
-    struct sigaction previousInt_ {};
-    struct sigaction previousTerm_ {};
-};
 
 constexpr double kMaxTailSeconds = 600.0;
 // A WAV file holds at most 4 GB, 13.5 hours of 16-bit mono at 44.1 kHz; a
@@ -83,6 +51,25 @@ std::int64_t SongLengthUs(const MidiF0Data& song)
         endUs = std::max(endUs, ends);
     }
     return static_cast<std::int64_t>(endUs);
+}
+
+bool HasNotes(const MidiF0Data& song)
+{
+    const MidiTrackData& track = song.track();
+    for (std::int32_t i = 0; i < track.count(); ++i) {
+        if (track.event(i).kind == EventKind::Note)
+            return true;
+    }
+    return false;
+}
+
+// Whether two names lead to one file, whatever links lie between.
+bool SameFile(const std::string& a, const std::string& b)
+{
+    struct stat first {};
+    struct stat second {};
+    return ::stat(a.c_str(), &first) == 0 && ::stat(b.c_str(), &second) == 0 && first.st_dev == second.st_dev &&
+           first.st_ino == second.st_ino;
 }
 
 std::string Clock(double seconds)
@@ -145,7 +132,8 @@ bool ParseRenderArgs(const std::vector<std::string>& args, RenderOptions& option
 
 int RunRender(const RenderOptions& options, std::FILE* err)
 {
-    const InterruptGuard interrupts;
+    const std::string notWritten = "sonrigo: render interrupted: " + options.output + " was not written\n";
+    SignalWatchdog watchdog(notWritten);
     MidiFileLoader loader(options.path);
     if (loader.size() != 0)
         loader.Flatten();
@@ -161,13 +149,23 @@ int RunRender(const RenderOptions& options, std::FILE* err)
                      static_cast<long long>(songUs / 3'600'000'000));
         return 1;
     }
+    // A damaged file can load as a song of meta events alone: silence.
+    if (!HasNotes(*song)) {
+        std::fprintf(err, "sonrigo: %s has no notes: nothing to render\n", options.path.c_str());
+        return 1;
+    }
 
+    if (SameFile(options.path, options.output)) {
+        std::fprintf(err, "sonrigo: cannot write %s: it is the MIDI file being rendered\n", options.output.c_str());
+        return 1;
+    }
     std::string error;
     std::unique_ptr<SoundFileSink> sink = SoundFileSink::Create(options.output, 44100, error);
     if (!sink) {
         std::fprintf(err, "sonrigo: cannot write %s: %s\n", options.output.c_str(), error.c_str());
         return 1;
     }
+    watchdog.removeOnGiveUp(sink->partialPath());
 
     VirtualAudioSession session(sink.get());
     std::set<std::int32_t> withInstrument;
@@ -202,15 +200,17 @@ int RunRender(const RenderOptions& options, std::FILE* err)
         if (terminal)
             ShowBar(err, totalUs > 0.0 ? static_cast<double>(playedUs) / totalUs : 1.0, SecondsSince(started),
                     static_cast<double>(playedUs) / 1e6);
-        return !gInterrupted.load();
+        // A failed write (a full disk, a FIFO's reader gone) makes the rest
+        // pointless.
+        return !watchdog.interrupted() && !sink->failed();
     });
     if (terminal)
         std::fputc('\n', err);
-    if (!played) {
+    if (!played && (watchdog.interrupted() || !sink->failed())) {
         // The sink's temporary file goes with it: nothing under the final name.
         sink.reset();
-        std::fprintf(err, "sonrigo: render interrupted: %s was not written\n", options.output.c_str());
-        return gInterrupted.load() ? kRenderInterrupted : 1;
+        std::fputs(notWritten.c_str(), err);
+        return watchdog.interrupted() ? kRenderInterrupted : 1;
     }
     const double audioSeconds = static_cast<double>(sink->frames()) / 44100.0;
     if (!sink->commit(error)) {

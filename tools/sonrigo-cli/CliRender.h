@@ -4,11 +4,12 @@
 #include <string>
 
 #include "CliInstruments.h"
+#include "SignalWatchdog.h"
 
 namespace sonrigo {
 
 inline constexpr int kRenderUsageError = 2;
-inline constexpr int kRenderInterrupted = 130;
+inline constexpr int kRenderInterrupted = kInterruptedStatus;
 
 struct RenderOptions {
     std::string path;         // the MIDI file
@@ -29,11 +30,13 @@ bool ParseRenderArgs(const std::vector<std::string>& args, RenderOptions& option
 // the same samples at every run.
 //
 // Shows a progress bar on a terminal (`err` being one), else one summary
-// line. Returns 0 when the file was written; 1 when the song (or one that
-// would last over 12 hours), an instrument, the SoundFont or the output
-// failed (with a message on `err`); 130 when
-// interrupted (SIGINT, SIGTERM). Only a complete file ever appears under the
-// output's name.
+// line. Returns 0 when the file was written; 1 when the song (one without
+// notes, or one that would last over 12 hours), an instrument, the SoundFont
+// or the output failed (with a message on `err`); 130 when interrupted
+// (SIGINT, SIGTERM, SIGHUP, SIGQUIT), at the latest a second and a half
+// after the signal whatever a plug-in does. Only a complete file ever appears
+// under the output's name; a device or FIFO is written in place, and the
+// MIDI file itself is never an output.
 int RunRender(const RenderOptions& options, std::FILE* err);
 
 }  // namespace sonrigo

@@ -1,6 +1,7 @@
 #include "CliVstInfo.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <ostream>
 
@@ -17,6 +18,23 @@ constexpr std::int32_t kMaxEvents = 16;
 // Some instruments come with thousands of programs (amsynth has 3712); the
 // first bank's worth tells enough.
 constexpr std::int32_t kMaxListed = 128;
+// What a name may take, as the player shows it (the terminator excluded):
+// parameter texts get 31 characters, the interface's 8 being too short for
+// most plug-ins.
+constexpr std::size_t kParamTextLength = 31;
+// The buffer a plug-in writes a name into: plug-ins ignore the limits above,
+// some by far, so it is much larger and the text is cut afterwards.
+constexpr std::size_t kNameBufferSize = 4096;
+
+// Asks the plug-in for a text into a zeroed buffer of its own; the text up to
+// the first NUL, at most `limit` characters.
+std::string AskText(vst::AEffect* effect, vst::VstInt32 opcode, vst::VstInt32 index, std::size_t limit)
+{
+    std::array<char, kNameBufferSize> buffer{};
+    effect->dispatcher(effect, opcode, index, 0, buffer.data(), 0.0f);
+    buffer[std::min(limit, buffer.size() - 1)] = '\0';
+    return buffer.data();
+}
 
 const char* entryPointName(VstPlugin::EntryPoint entry)
 {
@@ -80,9 +98,9 @@ int RunVstInfo(const std::string& path, std::ostream& out)
         out << "result: cannot be loaded\n";
         return 1;
     }
-    const vst::AEffect* effect = plugin.effect();
+    vst::AEffect* const effect = plugin.effect();
     out << "entry point: " << entryPointName(plugin.entryPoint()) << '\n';
-    out << "effect name: " << plugin.getEffectName() << '\n';
+    out << "effect name: " << AskText(effect, vst::effGetEffectName, 0, vst::kVstMaxEffectNameLen) << '\n';
     out << "unique id: " << uniqueIdText(effect->uniqueID) << '\n';
     out << "version: " << effect->version << '\n';
     out << "programs: " << plugin.numPrograms() << '\n';
@@ -92,12 +110,14 @@ int RunVstInfo(const std::string& path, std::ostream& out)
     out << "flags: " << flagNames(effect->flags) << '\n';
     const std::int32_t programs = std::min(plugin.numPrograms(), kMaxListed);
     for (std::int32_t program = 0; program < programs; ++program)
-        out << "program " << program << ": " << plugin.getProgramNameIndexed(program) << '\n';
+        out << "program " << program << ": "
+            << AskText(effect, vst::effGetProgramNameIndexed, program, vst::kVstMaxProgNameLen) << '\n';
     if (programs < plugin.numPrograms())
         out << "(" << plugin.numPrograms() - programs << " more programs)\n";
     for (std::int32_t param = 0; param < plugin.numParams(); ++param) {
-        out << "parameter " << param << ": " << plugin.getParamName(param) << " = " << plugin.getParamDisplay(param);
-        const std::string label = plugin.getParamLabel(param);
+        out << "parameter " << param << ": " << AskText(effect, vst::effGetParamName, param, kParamTextLength) << " = "
+            << AskText(effect, vst::effGetParamDisplay, param, kParamTextLength);
+        const std::string label = AskText(effect, vst::effGetParamLabel, param, kParamTextLength);
         out << (label.empty() ? "" : " ") << label << '\n';
     }
     plugin.close();

@@ -11,6 +11,8 @@
 #include <cstring>
 #include <ctime>
 
+#include <unistd.h>
+
 #include "vsthost/VstApi.h"
 
 // Which entry points the library exports.
@@ -55,6 +57,24 @@
 #ifndef PROBE_OUTPUT_STEP
 #define PROBE_OUTPUT_STEP 0.25f
 #endif
+// Never returns from effOpen, or from processReplacing: a plug-in stuck in a
+// call, which only the end of the process stops.
+#ifndef PROBE_HANG_IN_OPEN
+#define PROBE_HANG_IN_OPEN 0
+#endif
+#ifndef PROBE_HANG_IN_PROCESS
+#define PROBE_HANG_IN_PROCESS 0
+#endif
+// Every name the host asks for is padded to this many bytes (the NUL
+// included), whatever the buffer it was given; 0 writes the names alone.
+#ifndef PROBE_NAME_BYTES
+#define PROBE_NAME_BYTES 0
+#endif
+// The entry point calls a function no library defines, so that the loader
+// refuses the library.
+#ifndef PROBE_UNDEFINED_SYMBOL
+#define PROBE_UNDEFINED_SYMBOL 0
+#endif
 
 // effProcessEvents keeps the events it was given instead of logging them, and
 // processReplacing checks that they are still what they were: hosts must not
@@ -68,6 +88,10 @@
 #endif
 
 #define PROBE_EXPORT extern "C" __attribute__((visibility("default")))
+
+#if PROBE_UNDEFINED_SYMBOL
+extern "C" void sonrigoProbeMissingFunction();
+#endif
 
 using namespace sonrigo::vst;
 
@@ -145,8 +169,22 @@ void askHost(Probe* probe)
 
 void writeText(void* ptr, const char* text)
 {
-    if (ptr != nullptr)
-        std::strcpy(static_cast<char*>(ptr), text);
+    if (ptr == nullptr)
+        return;
+    char* out = static_cast<char*>(ptr);
+    std::strcpy(out, text);
+    constexpr std::size_t kNameBytes = PROBE_NAME_BYTES;
+    const std::size_t length = std::strlen(text);
+    if (length + 1 < kNameBytes) {
+        std::memset(out + length, '.', kNameBytes - 1 - length);
+        out[kNameBytes - 1] = '\0';
+    }
+}
+
+void hang()
+{
+    for (;;)
+        ::sleep(3600);
 }
 
 VstIntPtr dispatcher(AEffect* effect, VstInt32 opcode, VstInt32 index, VstIntPtr value, void* ptr, float opt)
@@ -158,6 +196,8 @@ VstIntPtr dispatcher(AEffect* effect, VstInt32 opcode, VstInt32 index, VstIntPtr
     switch (opcode) {
     case effOpen:
         askHost(probe);
+        if (PROBE_HANG_IN_OPEN)
+            hang();
         return 0;
     case effClose:
         std::free(probe);
@@ -247,6 +287,8 @@ void processReplacing(AEffect* effect, float** inputs, float** outputs, VstInt32
     }
     logLine(probe, "process %s %s %d", inputs != nullptr ? "inputs" : "null", outputs != nullptr ? "outputs" : "null",
             frames);
+    if (PROBE_HANG_IN_PROCESS)
+        hang();
     for (VstInt32 channel = 0; channel < effect->numOutputs && outputs != nullptr; ++channel)
         for (VstInt32 frame = 0; frame < frames; ++frame)
             outputs[channel][frame] = PROBE_OUTPUT_FROM_PARAMS && channel < kNumParams
@@ -279,6 +321,9 @@ Probe rejectedProbe;
 
 AEffect* createProbe(audioMasterCallback host, const char* entryName)
 {
+#if PROBE_UNDEFINED_SYMBOL
+    sonrigoProbeMissingFunction();
+#endif
     if (PROBE_NULL_INSTANCE) {
         logLine(nullptr, "entry %s null", entryName);
         return nullptr;
