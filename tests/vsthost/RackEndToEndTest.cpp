@@ -29,6 +29,7 @@ namespace sonrigo {
 namespace {
 
 using namespace std::chrono_literals;
+using Strings = std::vector<std::string>;
 
 struct MemorySink : SampleSink {
     void write(const std::int16_t* frames, std::size_t count) override { samples.insert(samples.end(), frames, frames + count); }
@@ -137,6 +138,36 @@ TEST(RackEndToEnd, EveryNoteSoundsWithinOneBlockOfItsTimeAndRunsRepeatExactly)
     std::printf("deterministic render: %zu frames, FNV-1a %016llx\n", first.samples.size(),
                 static_cast<unsigned long long>(Fnv1a(first.samples)));
     EXPECT_EQ(messages.take(), std::vector<std::string>{});
+}
+
+// Stop in the middle of a chord held with the pedal down, as the window does
+// it with the audio running: the instrument is left holding nothing.
+TEST(RackEndToEnd, StopLetsGoOfEveryNoteTheInstrumentHolds)
+{
+    test::ProbeLog log;
+    test::CaptureMessages messages;
+    InstallMidiOutputSystem(std::make_shared<RecordingMidiOutput>());
+    using namespace test;
+    std::unique_ptr<MidiF0Data> song =
+        MakeSong({Control(0, 64, 127), NoteOn(0, 60), NoteOn(0, 64), NoteOn(0, 67), NoteOff(48, 67), NoteOff(96 * 40, 60),
+                  NoteOff(0, 64), EndOfTrack(96)});
+    song->Prepare();
+    {
+        VirtualAudioSession session(nullptr);
+        ASSERT_TRUE(session.loadInstrument(0, SONRIGO_PROBE_PATH));
+        ASSERT_TRUE(session.start());
+        ChannelRouter& router = session.router();
+        song->Play({}, router.callback(), router.releaseCallback());
+        session.runFor(2000);
+        song->Stop();
+        session.runFor(100);
+    }
+    InstallMidiOutputSystem(nullptr);
+    Strings events = log.linesStartingWith("event ");
+    for (std::string& line : events)
+        line = line.substr(line.size() - 9);  // the bytes, not the frame
+    EXPECT_EQ(Strings(events.end() - 4, events.end()), (Strings{" 80 3c 00", " 80 40 00", " b0 40 00", " b0 7b 00"}));
+    EXPECT_TRUE(messages.take().empty());
 }
 
 // Events queued from another thread while render passes run, and plug-ins
