@@ -19,17 +19,6 @@ vst::VstEvent** PointersOf(vst::VstEvents* block)
     return reinterpret_cast<vst::VstEvent**>(reinterpret_cast<std::byte*>(block) + offsetof(vst::VstEvents, events));
 }
 
-vst::VstMidiEvent MakeEvent(std::uint8_t status, std::uint8_t data1, std::uint8_t data2)
-{
-    vst::VstMidiEvent event{};
-    event.type = vst::kVstMidiType;
-    event.byteSize = sizeof(vst::VstMidiEvent);
-    event.midiData[0] = static_cast<char>(status);
-    event.midiData[1] = static_cast<char>(data1 & 0x7F);
-    event.midiData[2] = static_cast<char>(data2 & 0x7F);
-    return event;
-}
-
 bool IsNoteOff(std::uint8_t status, std::uint8_t velocity)
 {
     const auto kind = static_cast<std::uint8_t>(status & 0xF0);
@@ -81,7 +70,7 @@ void BlockEvents::add(const vst::VstMidiEvent& event)
 
 void BlockEvents::keep(std::uint8_t status, std::uint8_t data1, std::uint8_t data2)
 {
-    keepOrDrop(MakeEvent(status, data1, data2));
+    keepOrDrop(vst::MakeMidiEvent(status, data1 & 0x7F, data2 & 0x7F));
 }
 
 void BlockEvents::keepOrDrop(const vst::VstMidiEvent& event)
@@ -121,11 +110,11 @@ void BlockEvents::addKept()
         const auto status = static_cast<std::uint8_t>(channel);
         for (std::size_t note = 0; note < 128; ++note) {
             if (noteOffs[channel].test(note))
-                add(MakeEvent(kNoteOff | status, static_cast<std::uint8_t>(note), 0));
+                add(vst::MakeMidiEvent(kNoteOff | status, static_cast<std::uint8_t>(note), 0));
         }
         for (std::size_t number = 0; number < 128; ++number) {
             if (controllers[channel][number] != kNoValue)
-                add(MakeEvent(kControlChange | status, static_cast<std::uint8_t>(number),
+                add(vst::MakeMidiEvent(kControlChange | status, static_cast<std::uint8_t>(number),
                               static_cast<std::uint8_t>(controllers[channel][number])));
         }
     }

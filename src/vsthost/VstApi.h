@@ -152,6 +152,19 @@ struct VstMidiEvent {
     char reserved2;
 };
 
+// A channel message as a host hands it over: three bytes, the rest zero.
+inline VstMidiEvent MakeMidiEvent(std::uint8_t status, std::uint8_t data1, std::uint8_t data2, VstInt32 deltaFrames = 0)
+{
+    VstMidiEvent event{};
+    event.type = kVstMidiType;
+    event.byteSize = sizeof(VstMidiEvent);
+    event.deltaFrames = deltaFrames;
+    event.midiData[0] = static_cast<char>(status);
+    event.midiData[1] = static_cast<char>(data1);
+    event.midiData[2] = static_cast<char>(data2);
+    return event;
+}
+
 // The events for one block: numEvents, a pointer-sized reserved field, then
 // the event pointers (the published record declares two; hosts allocate room
 // for as many as they send).

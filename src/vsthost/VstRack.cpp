@@ -287,15 +287,9 @@ void VstRack::queueMidi(std::uint8_t status, std::uint8_t data1, std::uint8_t da
         p->keepEvent(status, data1, data2);
         return;
     }
-    vst::VstMidiEvent entry{};
-    entry.type = vst::kVstMidiType;
-    entry.byteSize = sizeof(vst::VstMidiEvent);
-    entry.deltaFrames = static_cast<vst::VstInt32>(waveOut_.position() + static_cast<std::uint32_t>(latencyFrames_) -
-                                                   renderPosition_.absolute());
-    entry.midiData[0] = static_cast<char>(status);
-    entry.midiData[1] = static_cast<char>(data1);
-    entry.midiData[2] = static_cast<char>(data2);
-    p->addEvent(entry);
+    const auto deltaFrames = static_cast<vst::VstInt32>(waveOut_.position() + static_cast<std::uint32_t>(latencyFrames_) -
+                                                        renderPosition_.absolute());
+    p->addEvent(vst::MakeMidiEvent(status, data1, data2, deltaFrames));
 }
 
 void VstRack::setSoftSynth(std::shared_ptr<SoftSynth> synth)

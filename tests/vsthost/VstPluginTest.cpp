@@ -37,14 +37,8 @@ bool IsLoaded(const char* path)
 
 vst::VstMidiEvent MidiEvent(int status, int data1, int data2, int deltaFrames)
 {
-    vst::VstMidiEvent event{};
-    event.type = vst::kVstMidiType;
-    event.byteSize = sizeof(vst::VstMidiEvent);
-    event.deltaFrames = deltaFrames;
-    event.midiData[0] = static_cast<char>(status);
-    event.midiData[1] = static_cast<char>(data1);
-    event.midiData[2] = static_cast<char>(data2);
-    return event;
+    return vst::MakeMidiEvent(static_cast<std::uint8_t>(status), static_cast<std::uint8_t>(data1),
+                              static_cast<std::uint8_t>(data2), deltaFrames);
 }
 
 // A probe loaded into a plug-in of the host's sizes, its calls logged.

@@ -31,7 +31,7 @@ constexpr MelodyNote kMelody[] = {
     {39690, 11025, 72}, {52920, 22050, 60}, {52920, 22050, 64}, {52920, 22050, 67},
 };
 constexpr std::int32_t kTotalFrames = 52920 + 22050 + kSampleRate;
-constexpr char kVelocity = 100;
+constexpr std::uint8_t kVelocity = 100;
 
 struct TimedEvent {
     std::int32_t frame;
@@ -43,14 +43,8 @@ std::vector<TimedEvent> melodyEvents()
     std::vector<TimedEvent> events;
     for (const MelodyNote& note : kMelody) {
         for (const bool on : {true, false}) {
-            TimedEvent timed{};
-            timed.frame = on ? note.startFrame : note.startFrame + note.lengthFrames;
-            timed.event.type = vst::kVstMidiType;
-            timed.event.byteSize = sizeof(vst::VstMidiEvent);
-            timed.event.midiData[0] = static_cast<char>(on ? 0x90 : 0x80);
-            timed.event.midiData[1] = static_cast<char>(note.key);
-            timed.event.midiData[2] = on ? kVelocity : 0;
-            events.push_back(timed);
+            const std::int32_t frame = on ? note.startFrame : note.startFrame + note.lengthFrames;
+            events.push_back({frame, vst::MakeMidiEvent(on ? 0x90 : 0x80, note.key, on ? kVelocity : 0)});
         }
     }
     // Note-offs before note-ons at the same frame, so a repeated key restarts.
