@@ -1,0 +1,75 @@
+#!/bin/sh
+# Starts the real player on a private X server with the demo song, as a user
+# would, and looks at it: the main window (size, background, switches, a
+# caption), the context menu's About item and the About box. Saves each
+# screenshot in ARTEFACTS and prints its path; then ends the player with
+# Ctrl+Q and checks that it exits cleanly. Also prints how long the window
+# took from the launch to being shown.
+#   window-under-xvfb.sh SONRIGO CHECKER SONG ARTEFACTS
+# Exits 77 (skipped) without Xvfb or xdotool.
+set -eu
+if [ -z "${SONRIGO_UNDER_XVFB:-}" ]; then
+    here=$(cd "$(dirname "$0")" && pwd)
+    command -v xdotool >/dev/null 2>&1 || { echo "xdotool is not installed: skipped"; exit 77; }
+    SONRIGO_UNDER_XVFB=1 exec "$here/../vsthost/run-under-xvfb.sh" "$0" "$@"
+fi
+sonrigo=$1 checker=$2 song=$3 artefacts=$4
+mkdir -p "$artefacts"
+export QT_QPA_PLATFORM=xcb
+# No sound card, no JACK server and no MIDI port here: the player falls back
+# to the silent device and the built-in synth, which is what is tested.
+export JACK_DEFAULT_SERVER=sonrigo-window-test-no-server
+
+# Waits up to 20 s for a visible window named exactly $1 and prints its id.
+wait_window() {
+    i=0
+    while [ $i -lt 200 ]; do
+        id=$(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -n 1 || true)
+        [ -n "$id" ] && { echo "$id"; return 0; }
+        i=$((i + 1))
+        sleep 0.1
+    done
+    echo "no window named '$1' appeared" >&2
+    return 1
+}
+
+started=$(date +%s%N)
+"$sonrigo" "$song" >"$artefacts/sonrigo.log" 2>&1 &
+player=$!
+trap 'kill $player 2>/dev/null || true' EXIT
+main=$(wait_window Sonrigo)
+shown=$(date +%s%N)
+echo "window shown $(( (shown - started) / 1000000 )) ms after the launch"
+sleep 1
+"$checker" main "$main" "$artefacts/main-window.png"
+
+# A right click on the background opens the menu with the About item.
+xdotool mousemove --window "$main" 300 25 click 3
+sleep 0.7
+"$checker" screen "$artefacts/context-menu.png"
+# The item is the menu's only one, just below and right of the pointer.
+xdotool mousemove --window "$main" 330 37 click 1
+about=$(wait_window 'SonrigoAppのﾊﾞｰｼﾞｮﾝ情報')
+sleep 0.5
+"$checker" about "$about" "$artefacts/about-box.png"
+xdotool key --window "$about" Return
+sleep 0.5
+
+# Ctrl+Q is the power button: the player shuts down and exits.
+xdotool windowfocus --sync "$main" 2>/dev/null || true
+xdotool key --window "$main" ctrl+q
+i=0
+while kill -0 $player 2>/dev/null && [ $i -lt 100 ]; do
+    i=$((i + 1))
+    sleep 0.1
+done
+if kill -0 $player 2>/dev/null; then
+    echo "the player did not exit within 10 s of Ctrl+Q" >&2
+    exit 1
+fi
+trap - EXIT
+status=0
+wait $player || status=$?
+cat "$artefacts/sonrigo.log"
+[ "$status" -eq 0 ] || { echo "the player exited with status $status" >&2; exit 1; }
+echo "the player exited cleanly"
