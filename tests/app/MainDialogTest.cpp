@@ -1,0 +1,128 @@
+// The main window as a user meets it, under the offscreen platform: its
+// start-up state, clicks and keys on its controls, and its shutdown.
+#include <gtest/gtest.h>
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QTest>
+
+#include <memory>
+
+#include "app/MainDialog.h"
+#include "app/ProgramSpin.h"
+#include "platform/NullWaveOutService.h"
+#include "platform/RecordingMidiOutput.h"
+#include "platform/WaveOut.h"
+#include "skin/SkinStatic.h"
+#include "smf/MidiFileLoader.h"
+#include "support/CaptureMessages.h"
+#include "vsthost/VstRack.h"
+
+namespace sonrigo {
+namespace {
+
+class MainDialogTest : public ::testing::Test {
+protected:
+    MainDialogTest()
+        : previousOutput_(CurrentMidiOutputSystem()), previousWave_(CurrentWaveOutService())
+    {
+        InstallMidiOutputSystem(output_);
+        InstallWaveOutService(std::make_shared<NullWaveOutService>());
+        dialog_ = std::make_unique<MainDialog>();
+        dialog_->startUp();
+        dialog_->show();
+    }
+    ~MainDialogTest() override
+    {
+        dialog_.reset();
+        InstallWaveOutService(previousWave_);
+        InstallMidiOutputSystem(previousOutput_);
+    }
+
+    void click(SkinStatic* control) { QTest::mouseClick(control, Qt::LeftButton, {}, QPoint(5, 5)); }
+
+    test::CaptureMessages messages_;
+    std::shared_ptr<RecordingMidiOutput> output_ = std::make_shared<RecordingMidiOutput>();
+    std::shared_ptr<MidiOutputSystem> previousOutput_;
+    std::shared_ptr<WaveOutService> previousWave_;
+    std::unique_ptr<MainDialog> dialog_;
+};
+
+TEST_F(MainDialogTest, StartsWithEveryRowOnTheMidiOutputAndTheAudioRunning)
+{
+    MainDialog& dialog = *dialog_;
+    EXPECT_EQ(dialog.size(), QSize(MainDialog::kClientWidth, MainDialog::kClientHeight));
+    EXPECT_EQ(dialog.windowTitle(), QStringLiteral("Sonrigo"));
+    EXPECT_FALSE(dialog.windowIcon().isNull());
+    const std::string outputName = DefaultPortName(*output_);
+    ASSERT_FALSE(outputName.empty());
+    EXPECT_EQ(dialog.midiOutName(), outputName);
+    for (int row = 0; row < MainDialog::kRows; ++row) {
+        SCOPED_TRACE(row);
+        EXPECT_EQ(dialog.outputNameField(row)->text().toStdString(), outputName);
+        EXPECT_EQ(dialog.programNameField(row)->text(),
+                  row == 9 ? QStringLiteral("---") : QStringLiteral("Acoustic Grand Piano"));
+        EXPECT_EQ(dialog.programNumberField(row)->text(), QStringLiteral("1"));
+        EXPECT_TRUE(dialog.switchButtons().isOn(16 + row));
+        EXPECT_FALSE(dialog.switchButtons().isOn(row));
+        EXPECT_EQ(dialog.outputNameField(row)->geometry(), QRect(50, 45 + 35 * row, 180, 32));
+    }
+    EXPECT_TRUE(dialog.state()->isReady());
+    ASSERT_NE(dialog.rack(), nullptr);
+    EXPECT_TRUE(dialog.rack()->running());
+    EXPECT_TRUE(messages_.take().empty());
+}
+
+TEST_F(MainDialogTest, ClicksAndKeysReachTheRows)
+{
+    MainDialog& dialog = *dialog_;
+    // "All" over the channel switches: off at the first click.
+    click(dialog.commandButton(4));
+    for (int row = 0; row < MainDialog::kRows; ++row)
+        EXPECT_FALSE(dialog.state()->channelNotesOn(row));
+    // A channel switch flips on its press.
+    click(dialog.switchButton(16 + 3));
+    EXPECT_TRUE(dialog.state()->channelNotesOn(3));
+    EXPECT_TRUE(dialog.switchButtons().isOn(16 + 3));
+
+    // The spin moves with the arrow keys; the number field follows it and the
+    // name follows the number.
+    ProgramSpin* spin = dialog.programSpin(2);
+    spin->setFocus();
+    QTest::keyClick(spin, Qt::Key_Up);
+    EXPECT_EQ(dialog.programNumberField(2)->text(), QStringLiteral("2"));
+    EXPECT_EQ(dialog.programNameField(2)->text(), QStringLiteral("Bright Grand Piano"));
+    for (int step = 0; step < 13; ++step)
+        QTest::keyClick(spin, Qt::Key_PageUp);
+    EXPECT_EQ(dialog.programNumberField(2)->text(), QStringLiteral("128"));
+    EXPECT_EQ(dialog.programNameField(2)->text(), QStringLiteral("Gun Shot"));
+    // The number field itself does not take typing.
+    EXPECT_TRUE(dialog.programNumberField(2)->isReadOnly());
+
+    // The background's menu holds the About item.
+    ASSERT_EQ(dialog.contextMenu()->actions().size(), 1);
+    EXPECT_EQ(dialog.contextMenu()->actions().front()->text().toStdString(), MainDialog::kAboutItemText);
+}
+
+TEST_F(MainDialogTest, LoadsASongAndLetsEverythingGoAtShutdown)
+{
+    MainDialog& dialog = *dialog_;
+    EXPECT_TRUE(dialog.loadSongFile(SONRIGO_DEMO_MIDI));
+    ASSERT_NE(dialog.loader(), nullptr);
+    EXPECT_NE(dialog.loader()->playable(), nullptr);
+    // A file that is no song leaves none, after the loader's message.
+    EXPECT_FALSE(dialog.loadSongFile(SONRIGO_NOT_MIDI));
+    EXPECT_EQ(dialog.loader(), nullptr);
+    EXPECT_FALSE(messages_.take().empty());
+
+    dialog.shutdown();
+    EXPECT_EQ(dialog.rack(), nullptr);
+    EXPECT_FALSE(dialog.state()->isReady());
+    EXPECT_FALSE(dialog.isVisible());
+    dialog.shutdown();
+    EXPECT_FALSE(dialog.loadSongFile(SONRIGO_DEMO_MIDI));
+}
+
+}  // namespace
+}  // namespace sonrigo
