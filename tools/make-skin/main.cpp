@@ -110,10 +110,11 @@ void DrawBackground(QPainter& painter)
     Bevel(painter, panel, 1, kOutline.lighter(140), kOutline);
     Bevel(painter, panel.adjusted(1, 1, -1, -1), 2, kHighlight, kShadow);
 
-    // A shallow tray behind the sixteen rows.
-    const int trayTop = kFirstRowTop - 5;
-    const int trayBottom = kFirstRowTop + (kRowCount - 1) * kRowPitch + kRowHeight + 5;
-    const QRectF tray(kRowsLeft - 5, trayTop, kRowsRight - kRowsLeft + 10, trayBottom - trayTop);
+    // A shallow tray behind the sixteen rows, clear of the "All" buttons above
+    // them, which end 3 pixels above the first row.
+    const int trayTop = kFirstRowTop - 2;
+    const int trayBottom = kFirstRowTop + (kRowCount - 1) * kRowPitch + kRowHeight + 3;
+    const QRectF tray(kRowsLeft - 4, trayTop, kRowsRight - kRowsLeft + 8, trayBottom - trayTop);
     QLinearGradient trayFill(0, tray.top(), 0, tray.bottom());
     trayFill.setColorAt(0, kPanelTop.darker(108));
     trayFill.setColorAt(1, kPanelBottom.darker(104));
