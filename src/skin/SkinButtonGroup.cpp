@@ -17,24 +17,23 @@ void SkinButtonGroup::setCaptionById(int id, const std::string& text)
 
 void SkinButtonGroup::onPress(int slot)
 {
-    Control* control = reactingControlAt(slot);
-    if (control == nullptr) {
-        return;
-    }
-    control->state = 1;
-    composeAndPaint(slot);
-    runHandler(onDown_, slot);
+    drawThenRun(slot, 1, onDown_);
 }
 
 void SkinButtonGroup::onRelease(int slot)
+{
+    drawThenRun(slot, 0, onUp_);
+}
+
+void SkinButtonGroup::drawThenRun(int slot, int state, const SkinHandler& handler)
 {
     Control* control = reactingControlAt(slot);
     if (control == nullptr) {
         return;
     }
-    control->state = 0;
+    control->state = state;
     composeAndPaint(slot);
-    runHandler(onUp_, slot);
+    runHandler(handler, slot);
 }
 
 }  // namespace sonrigo

@@ -20,6 +20,10 @@ public:
 protected:
     void onPress(int slot) override;
     void onRelease(int slot) override;
+
+private:
+    // Shows the button in its new state, then tells the owner.
+    void drawThenRun(int slot, int state, const SkinHandler& handler);
 };
 
 }  // namespace sonrigo
