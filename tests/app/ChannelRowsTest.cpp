@@ -1,0 +1,313 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "app/ChannelRows.h"
+#include "app/ChannelState.h"
+#include "app/CommandDispatcher.h"
+#include "app/ProgramRack.h"
+#include "app/RowView.h"
+
+namespace sonrigo {
+namespace {
+
+// The row widgets as state: the spin keeps inside its range and notifies the
+// rows only when its value changes, as the dialog's spin does.
+class RowRecorder final : public RowView {
+public:
+    struct Row {
+        std::string outputName = "---";
+        std::string programName;
+        std::int32_t lo = 0;
+        std::int32_t hi = 100;
+        std::int32_t value = 0;
+    };
+
+    void setOutputName(std::int32_t row, std::string name) override { rows.at(row).outputName = std::move(name); }
+    void setProgramName(std::int32_t row, std::string name) override { rows.at(row).programName = std::move(name); }
+    std::int32_t spinValue(std::int32_t row) const override { return rows.at(row).value; }
+    void setSpinRange(std::int32_t row, std::int32_t lo, std::int32_t hi) override
+    {
+        rows.at(row).lo = lo;
+        rows.at(row).hi = hi;
+        setSpinValue(row, rows.at(row).value);
+    }
+    void setSpinValue(std::int32_t row, std::int32_t value) override
+    {
+        Row& r = rows.at(row);
+        value = std::clamp(value, r.lo, r.hi);
+        if (value == r.value)
+            return;
+        r.value = value;
+        if (listener != nullptr)
+            listener->onProgramNumberChanged(row);
+    }
+    bool switchOn(std::int32_t index) const override { return switches.at(index); }
+    void setSwitch(std::int32_t index, bool on) override { switches.at(index) = on; }
+    void repaint() override { ++repaints; }
+
+    std::array<Row, 16> rows{};
+    std::array<bool, 32> switches{};
+    int repaints = 0;
+    ChannelRows* listener = nullptr;
+};
+
+// A rack whose slots answer what the test says; it logs every program asked for.
+class StubRack final : public ProgramRack {
+public:
+    void setProgram(std::int32_t slot, std::int32_t program) override
+    {
+        asked.push_back({slot, program});
+        if (program < programCount)
+            current = program;
+    }
+    std::string programName(std::int32_t) override { return "Prog " + std::to_string(current); }
+    std::int32_t getProgram(std::int32_t) override { return answer ? answer() : current; }
+
+    std::int32_t programCount = 4;
+    std::int32_t current = 0;
+    std::function<std::int32_t()> answer;
+    std::vector<std::array<std::int32_t, 2>> asked;
+};
+
+class ChannelRowsTest : public testing::Test {
+protected:
+    ChannelRowsTest()
+    {
+        view.listener = &rows;
+        rows.setMidiOutName("Midi Through Port-0");
+        rows.startUp();
+        state.setReady(true);
+    }
+
+    void routeToInstrument(std::int32_t row)
+    {
+        state.setChannelRoute(row, RouteInstrument);
+        view.setOutputName(row, "synth.so");
+        rows.setRack(&rack);
+    }
+
+    ChannelState state;
+    RowRecorder view;
+    ChannelRows rows{state, view};
+    StubRack rack;
+};
+
+TEST_F(ChannelRowsTest, StartUpSetsEveryRowToItsDefaults)
+{
+    for (std::int32_t r = 0; r < 16; ++r) {
+        SCOPED_TRACE(r);
+        EXPECT_EQ(view.rows[r].outputName, "Midi Through Port-0");
+        EXPECT_EQ(view.rows[r].programName, r == 9 ? "---" : "Acoustic Grand Piano");
+        EXPECT_EQ(view.rows[r].lo, 1);
+        EXPECT_EQ(view.rows[r].hi, 128);
+        EXPECT_EQ(view.rows[r].value, 1);
+        EXPECT_FALSE(view.switches[r]);
+        EXPECT_TRUE(view.switches[16 + r]);
+        EXPECT_EQ(state.channelRoute(r), RouteInternal);
+        EXPECT_TRUE(state.channelNotesOn(r));
+        EXPECT_FALSE(state.channelProgramFixed(r));
+    }
+    EXPECT_EQ(rows.channelAllFlag(), 0);
+}
+
+TEST_F(ChannelRowsTest, OutputNameIsCutToThirtyOneBytesOnACharacterBoundary)
+{
+    rows.setMidiOutName(std::string(40, 'a'));
+    EXPECT_EQ(rows.midiOutName(), std::string(31, 'a'));
+    // Ten three-byte characters fill 30 bytes; the eleventh would end at 33.
+    std::string japanese;
+    for (int i = 0; i < 11; ++i)
+        japanese += "音";
+    rows.setMidiOutName(japanese);
+    EXPECT_EQ(rows.midiOutName(), japanese.substr(0, 30));
+    rows.setMidiOutName(std::string(40, '\x80'));
+    EXPECT_EQ(rows.midiOutName().size(), 31U);
+}
+
+TEST_F(ChannelRowsTest, SwitchFlagsFollowTheFlippedSwitchAndOtherIndicesDoNothing)
+{
+    view.switches[3] = true;
+    rows.onSwitchButton(3);
+    view.switches[16 + 4] = false;
+    rows.onSwitchButton(16 + 4);
+    rows.onSwitchButton(-1);
+    rows.onSwitchButton(32);
+    for (std::int32_t r = 0; r < 16; ++r) {
+        EXPECT_EQ(state.channelProgramFixed(r), r == 3) << r;
+        EXPECT_EQ(state.channelNotesOn(r), r != 4) << r;
+    }
+}
+
+TEST_F(ChannelRowsTest, AllChannelsAlternatesWhateverTheSwitchesShow)
+{
+    for (std::int32_t r = 0; r < 16; ++r)
+        view.switches[16 + r] = false;
+    rows.toggleAllChannels();
+    EXPECT_EQ(rows.channelAllFlag(), 1);
+    EXPECT_EQ(std::count(view.switches.begin() + 16, view.switches.end(), true), 0);
+    EXPECT_FALSE(state.channelNotesOn(0));
+    EXPECT_EQ(view.repaints, 1);
+
+    view.switches[16 + 7] = false;
+    rows.toggleAllChannels();
+    EXPECT_EQ(rows.channelAllFlag(), 0);
+    EXPECT_EQ(std::count(view.switches.begin() + 16, view.switches.end(), true), 16);
+    for (std::int32_t r = 0; r < 16; ++r)
+        EXPECT_TRUE(state.channelNotesOn(r)) << r;
+    EXPECT_EQ(view.repaints, 2);
+}
+
+TEST_F(ChannelRowsTest, AllFixedSwitchesOffAboveEightLitAndOnOtherwise)
+{
+    std::fill_n(view.switches.begin(), 9, true);
+    rows.toggleAllFixed();
+    EXPECT_EQ(std::count(view.switches.begin(), view.switches.begin() + 16, true), 0);
+    EXPECT_FALSE(state.channelProgramFixed(0));
+
+    std::fill_n(view.switches.begin() + 8, 8, true);
+    state.setChannelProgramFixed(15, true);
+    rows.toggleAllFixed();
+    EXPECT_EQ(std::count(view.switches.begin(), view.switches.begin() + 16, true), 16);
+    for (std::int32_t r = 0; r < 16; ++r)
+        EXPECT_TRUE(state.channelProgramFixed(r)) << r;
+    EXPECT_EQ(view.repaints, 2);
+    EXPECT_TRUE(view.switches[16]) << "the channel switches are not touched";
+}
+
+TEST_F(ChannelRowsTest, InternalRouteResetsNameAndOutputButKeepsTheSpin)
+{
+    routeToInstrument(3);
+    routeToInstrument(9);
+    view.setSpinValue(3, 3);
+    rows.routeInternal(3);
+    EXPECT_EQ(view.rows[3].outputName, "Midi Through Port-0");
+    EXPECT_EQ(view.rows[3].programName, "Acoustic Grand Piano");
+    EXPECT_EQ(view.rows[3].value, 3);
+    EXPECT_EQ(state.channelRoute(3), RouteInternal);
+    EXPECT_EQ(state.channelRoute(9), RouteInstrument);
+
+    rows.routeAllInternal();
+    EXPECT_EQ(state.channelRoute(9), RouteInternal);
+    EXPECT_EQ(view.rows[9].outputName, "Midi Through Port-0");
+    EXPECT_EQ(view.rows[9].programName, "---");
+    rows.routeInternal(16);
+}
+
+TEST_F(ChannelRowsTest, InternalRowShowsTheGeneralMidiNameOfTheSpin)
+{
+    view.setSpinValue(2, 128);
+    EXPECT_EQ(view.rows[2].programName, "Gun Shot");
+    view.setSpinValue(9, 5);
+    EXPECT_EQ(view.rows[9].programName, "---");
+    EXPECT_TRUE(rack.asked.empty());
+}
+
+TEST_F(ChannelRowsTest, InstrumentRowTakesTheProgramTheInstrumentReports)
+{
+    routeToInstrument(5);
+    view.setSpinValue(5, 3);
+    EXPECT_EQ(view.rows[5].programName, "Prog 2");
+    EXPECT_EQ(view.rows[5].value, 3);
+
+    view.setSpinValue(5, 50);  // beyond the instrument's four programs
+    EXPECT_EQ((rack.asked.back()), (std::array<std::int32_t, 2>{5, 49}));
+    EXPECT_EQ(view.rows[5].programName, "Prog 2");
+    EXPECT_EQ(view.rows[5].value, 3);
+}
+
+TEST_F(ChannelRowsTest, InstrumentAnsweringAnotherNumberEveryTimeDoesNotLoop)
+{
+    routeToInstrument(1);
+    std::int32_t next = 10;
+    rack.answer = [&next] { return next++; };
+    view.setSpinValue(1, 2);
+    EXPECT_EQ(rack.asked.size(), 1U);
+    EXPECT_EQ(view.rows[1].value, 11);
+
+    // Answers beyond a program number keep the spin at its ends.
+    rack.answer = [] { return std::numeric_limits<std::int32_t>::max(); };
+    view.setSpinValue(1, 2);
+    EXPECT_EQ(view.rows[1].value, 128);
+    rack.answer = [] { return std::numeric_limits<std::int32_t>::min(); };
+    view.setSpinValue(1, 2);
+    EXPECT_EQ(view.rows[1].value, 1);
+}
+
+TEST_F(ChannelRowsTest, InstrumentRowWithoutRackShowsAnEmptySlot)
+{
+    state.setChannelRoute(6, RouteInstrument);
+    view.setSpinValue(6, 40);
+    EXPECT_EQ(view.rows[6].programName, "");
+    EXPECT_EQ(view.rows[6].value, 1);
+}
+
+TEST(ChannelRows, ProgramNumberChangesDoNothingUntilReady)
+{
+    ChannelState state;
+    RowRecorder view;
+    ChannelRows rows(state, view);
+    StubRack rack;
+    view.listener = &rows;
+    rows.setRack(&rack);
+    rows.startUp();
+    state.setChannelRoute(0, RouteInstrument);
+    view.setSpinValue(0, 7);
+    EXPECT_TRUE(rack.asked.empty());
+    EXPECT_EQ(view.rows[0].programName, "Acoustic Grand Piano");
+}
+
+class CommandLog final : public DialogCommands {
+public:
+    void endProgram() override { log.push_back("end"); }
+    void loadSong() override { log.push_back("load"); }
+    void togglePlay() override { log.push_back("play"); }
+    void showHelp() override { log.push_back("help"); }
+    void chooseInstrumentForAll() override { log.push_back("vst all"); }
+    void chooseInstrument(std::int32_t row) override { log.push_back("vst " + std::to_string(row)); }
+
+    std::vector<std::string> log;
+};
+
+TEST_F(ChannelRowsTest, CommandButtonsReachTheirCommands)
+{
+    CommandLog dialog;
+    CommandDispatcher dispatcher(dialog, rows);
+    for (std::int32_t index : {0, 1, 2, 3, 22, 23, 38, 40, -1})
+        dispatcher.onCommandButton(index);
+    EXPECT_EQ(dialog.log, (std::vector<std::string>{"end", "load", "play", "help", "vst all", "vst 0", "vst 15"}));
+
+    dispatcher.onCommandButton(4);
+    EXPECT_EQ(rows.channelAllFlag(), 1);
+    dispatcher.onCommandButton(39);
+    EXPECT_TRUE(state.channelProgramFixed(0));
+
+    auto routeAllToInstrument = [this] {
+        for (std::int32_t r = 0; r < 16; ++r)
+            state.setChannelRoute(r, RouteInstrument);
+    };
+    auto internalRows = [this] {
+        std::vector<std::int32_t> internal;
+        for (std::int32_t r = 0; r < 16; ++r)
+            if (state.channelRoute(r) == RouteInternal)
+                internal.push_back(r);
+        return internal;
+    };
+    routeAllToInstrument();
+    dispatcher.onCommandButton(5);
+    EXPECT_EQ(internalRows().size(), 16U);
+    routeAllToInstrument();
+    dispatcher.onCommandButton(6);
+    dispatcher.onCommandButton(21);
+    EXPECT_EQ(internalRows(), (std::vector<std::int32_t>{0, 15}));
+    EXPECT_EQ(dialog.log.size(), 7U);
+}
+
+}  // namespace
+}  // namespace sonrigo

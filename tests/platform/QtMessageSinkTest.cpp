@@ -1,0 +1,111 @@
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QTest>
+#include <QThread>
+
+#include <future>
+#include <thread>
+#include <vector>
+
+#include "platform/QtMessageSink.h"
+#include "support/Gate.h"
+
+namespace sonrigo {
+namespace {
+
+// Stands in for the box: records what it shows, on which thread, and how
+// many boxes were open at once.
+class BoxRecorder {
+public:
+    struct Shown {
+        QString text;
+        bool onUiThread;
+        int openBoxes;
+    };
+
+    QtMessageSink::Presenter presenter()
+    {
+        return [this](const QString& text) {
+            ++open_;
+            shown.push_back({text, QThread::currentThread() == QCoreApplication::instance()->thread(), open_});
+            if (whileOpen)
+                std::exchange(whileOpen, nullptr)();
+            --open_;
+        };
+    }
+    std::vector<QString> texts() const
+    {
+        std::vector<QString> texts;
+        for (const Shown& s : shown)
+            texts.push_back(s.text);
+        return texts;
+    }
+
+    std::vector<Shown> shown;
+    // Runs once inside the next box, as the box's own event loop would.
+    std::function<void()> whileOpen;
+
+private:
+    int open_ = 0;
+};
+
+// Sends the texts from a thread of its own; true when it returned within the
+// patience while the user-interface thread ran no events.
+bool sendFromAnotherThread(QtMessageSink& sink, const std::vector<std::string>& texts)
+{
+    std::promise<void> sent;
+    std::future<void> returned = sent.get_future();
+    std::thread sender([&] {
+        for (const std::string& text : texts)
+            sink.show(text);
+        sent.set_value();
+    });
+    const bool inTime = returned.wait_for(test::Gate::kPatience) == std::future_status::ready;
+    if (!inTime)
+        QTest::qWait(0);
+    sender.join();
+    return inTime;
+}
+
+TEST(QtMessageSink, OtherThreadsQueueTheirMessagesForTheUiThreadWithoutWaiting)
+{
+    BoxRecorder boxes;
+    QtMessageSink sink(boxes.presenter());
+    ASSERT_TRUE(sendFromAnotherThread(sink, {"Cant open file!", "音源を読み込めません", "General Error"}));
+    EXPECT_TRUE(boxes.shown.empty());
+
+    EXPECT_TRUE(QTest::qWaitFor([&] { return boxes.shown.size() == 3; }, test::Gate::kPatience.count()));
+    EXPECT_EQ(boxes.texts(), (std::vector<QString>{"Cant open file!", "音源を読み込めません", "General Error"}));
+    for (const BoxRecorder::Shown& shown : boxes.shown)
+        EXPECT_TRUE(shown.onUiThread);
+}
+
+TEST(QtMessageSink, UiThreadMessageComesAfterTheQueuedOnes)
+{
+    BoxRecorder boxes;
+    QtMessageSink sink(boxes.presenter());
+    ASSERT_TRUE(sendFromAnotherThread(sink, {"first", "second"}));
+    sink.show("third");
+    EXPECT_EQ(boxes.texts(), (std::vector<QString>{"first", "second", "third"}));
+    QTest::qWait(0);
+    EXPECT_EQ(boxes.shown.size(), 3U);
+}
+
+TEST(QtMessageSink, MessagesArrivingWhileABoxIsOpenWaitForItToClose)
+{
+    BoxRecorder boxes;
+    QtMessageSink sink(boxes.presenter());
+    boxes.whileOpen = [&] {
+        EXPECT_TRUE(sendFromAnotherThread(sink, {"from the timer"}));
+        sink.show("from a handler inside the box");
+        QCoreApplication::processEvents();
+    };
+    sink.show("open");
+    EXPECT_EQ(boxes.texts(), (std::vector<QString>{"open", "from the timer", "from a handler inside the box"}));
+    for (const BoxRecorder::Shown& shown : boxes.shown)
+        EXPECT_EQ(shown.openBoxes, 1) << shown.text.toStdString();
+}
+
+}  // namespace
+}  // namespace sonrigo
