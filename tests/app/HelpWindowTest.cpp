@@ -1,0 +1,162 @@
+#include "app/HelpWindow.h"
+
+#include <string>
+#include <vector>
+
+#include <QAction>
+#include <QApplication>
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QRegularExpression>
+#include <QTextBrowser>
+#include <QTextDocument>
+#include <QToolBar>
+#include <QToolButton>
+#include <QtTest/QTest>
+
+#include <gtest/gtest.h>
+
+#include "common/ErrorTexts.h"
+
+namespace sonrigo {
+namespace {
+
+const QString kPages = QStringLiteral(":/%1").arg(QLatin1String(kHelpFile));
+
+QString ReadPage(const QString& path)
+{
+    QFile file(path);
+    EXPECT_TRUE(file.open(QIODevice::ReadOnly)) << path.toStdString();
+    return QString::fromUtf8(file.readAll());
+}
+
+std::vector<QString> BundledPages()
+{
+    std::vector<QString> pages;
+    for (QDirIterator it(kPages, {QStringLiteral("*.htm")}, QDir::Files); it.hasNext();)
+        pages.push_back(it.next());
+    return pages;
+}
+
+TEST(HelpPages, EveryPageOfTheFolderIsBuiltIn)
+{
+    const QStringList files = QDir(QStringLiteral(SONRIGO_HELP_DIR)).entryList(QDir::Files);
+    ASSERT_FALSE(files.isEmpty());
+    for (const QString& name : files)
+        EXPECT_TRUE(QFile::exists(kPages + QLatin1Char('/') + name)) << name.toStdString() << " is not in the resources";
+}
+
+// A link that misses a page or an anchor would leave the reader on a blank window.
+TEST(HelpPages, EveryLinkLeadsToABundledPageAndAnchor)
+{
+    const QRegularExpression link(QStringLiteral(R"re((?:href|src)\s*=\s*"([^"]*)")re"));
+    const std::vector<QString> pages = BundledPages();
+    ASSERT_FALSE(pages.empty());
+    int links = 0;
+    for (const QString& page : pages) {
+        const QUrl base(QLatin1String("qrc") + page);
+        for (auto it = link.globalMatch(ReadPage(page)); it.hasNext(); ++links) {
+            const QUrl target = base.resolved(QUrl(it.next().captured(1)));
+            if (target.scheme() != QLatin1String("qrc"))
+                continue;
+            const std::string where = (page + QLatin1String(" -> ") + target.toString()).toStdString();
+            const QString file = QLatin1Char(':') + target.path();
+            ASSERT_TRUE(QFile::exists(file)) << where;
+            if (target.hasFragment()) {
+                const QString anchor = QStringLiteral("name=\"%1\"").arg(target.fragment());
+                EXPECT_TRUE(ReadPage(file).contains(anchor)) << where;
+            }
+        }
+    }
+    EXPECT_GT(links, 0);
+}
+
+// The messages page keeps up with the texts: one added to a table without a
+// word on the page fails here.
+TEST(HelpPages, MessagesPageShowsEveryTextOfTheEngine)
+{
+    QTextDocument document;
+    document.setHtml(ReadPage(kPages + QLatin1String("/messages.htm")));
+    const QString shown = document.toPlainText();
+    std::vector<std::string_view> texts = {kMidiStatusErrorText, kCallBackPlayerErrorText, kMidiFileCannotBeOpenedText};
+    for (const ErrorTable* table : {&kGeneralErrors, &kMidiTrackDataErrors, &kMidiF0DataErrors, &kMidiF1DataErrors,
+                                    &kMidiFileLoaderErrors, &kMidiPlayerErrors, &kMusicPlayerErrors,
+                                    &kMidiControlerErrors}) {
+        texts.push_back(table->catchAll());
+        for (const ErrorText& entry : table->texts())
+            texts.push_back(entry.text);
+    }
+    for (std::string_view text : texts)
+        EXPECT_TRUE(shown.contains(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()))))
+            << "not on the messages page: " << text;
+}
+
+class HelpWindowTest : public testing::Test {
+protected:
+    void TearDown() override
+    {
+        HelpWindow::setExternalOpener({});
+        delete HelpWindow::current();
+    }
+};
+
+TEST_F(HelpWindowTest, OpensAtTheStartPageTitledByIt)
+{
+    HelpWindow* window = HelpWindow::showHelp(nullptr);
+    ASSERT_NE(window, nullptr);
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_EQ(window->browser()->source(), QUrl(QStringLiteral("qrc:/Sonrigo.chm/index.htm")));
+    EXPECT_EQ(window->windowTitle(), QStringLiteral("Sonrigo Help"));
+    EXPECT_TRUE(window->browser()->toPlainText().contains(QStringLiteral("Sonrigo plays Standard MIDI Files")));
+    window->grab().save(QStringLiteral(SONRIGO_SCREENSHOT_DIR "/help-index.png"));
+}
+
+TEST_F(HelpWindowTest, SecondShowRaisesTheSameWindowAtTheTopic)
+{
+    QWidget owner;
+    HelpWindow* first = HelpWindow::showHelp(&owner);
+    first->showTopic(QStringLiteral("messages.htm"));
+    HelpWindow* second = HelpWindow::showHelp(&owner);
+    EXPECT_EQ(first, second);
+    int helpWindows = 0;
+    for (QWidget* widget : QApplication::topLevelWidgets())
+        helpWindows += qobject_cast<HelpWindow*>(widget) != nullptr ? 1 : 0;
+    EXPECT_EQ(helpWindows, 1);
+    EXPECT_EQ(second->browser()->source(), HelpWindow::topicUrl(QLatin1String(kHelpTopic)));
+}
+
+TEST_F(HelpWindowTest, LinksStayInsideAndExternalOnesGoToTheDesktop)
+{
+    std::vector<QUrl> opened;
+    HelpWindow::setExternalOpener([&opened](const QUrl& url) {
+        opened.push_back(url);
+        return true;
+    });
+    HelpWindow* window = HelpWindow::showHelp(nullptr);
+    QTextBrowser* browser = window->browser();
+
+    emit browser->anchorClicked(QUrl(QStringLiteral("routing.htm")));
+    EXPECT_EQ(browser->source(), HelpWindow::topicUrl(QStringLiteral("routing.htm")));
+    EXPECT_EQ(window->windowTitle(), QStringLiteral("Sonrigo Help: Routing the channels"));
+
+    const QUrl external(QStringLiteral("https://example.org/sonrigo"));
+    emit browser->anchorClicked(external);
+    EXPECT_EQ(browser->source(), HelpWindow::topicUrl(QStringLiteral("routing.htm")));
+    EXPECT_EQ(opened, std::vector<QUrl>{external});
+
+    QToolButton* back = nullptr;
+    for (QToolBar* bar : window->findChildren<QToolBar*>()) {
+        for (QAction* action : bar->actions()) {
+            if (action->text() == QStringLiteral("Back"))
+                back = qobject_cast<QToolButton*>(bar->widgetForAction(action));
+        }
+    }
+    ASSERT_NE(back, nullptr);
+    QTest::mouseClick(back, Qt::LeftButton);
+    EXPECT_EQ(browser->source(), HelpWindow::topicUrl(QLatin1String(kHelpTopic)));
+    EXPECT_EQ(window->windowTitle(), QStringLiteral("Sonrigo Help"));
+}
+
+}  // namespace
+}  // namespace sonrigo
