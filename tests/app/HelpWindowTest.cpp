@@ -140,9 +140,10 @@ TEST_F(HelpWindowTest, LinksStayInsideAndExternalOnesGoToTheDesktop)
     EXPECT_EQ(browser->source(), HelpWindow::topicUrl(QStringLiteral("routing.htm")));
     EXPECT_EQ(window->windowTitle(), QStringLiteral("Sonrigo Help: Routing the channels"));
 
+    emit browser->anchorClicked(QUrl(QStringLiteral("messages.htm#audio")));
     const QUrl external(QStringLiteral("https://example.org/sonrigo"));
     emit browser->anchorClicked(external);
-    EXPECT_EQ(browser->source(), HelpWindow::topicUrl(QStringLiteral("routing.htm")));
+    EXPECT_EQ(browser->source(), HelpWindow::topicUrl(QStringLiteral("messages.htm#audio")));
     EXPECT_EQ(opened, std::vector<QUrl>{external});
 
     QToolButton* back = nullptr;
@@ -154,8 +155,8 @@ TEST_F(HelpWindowTest, LinksStayInsideAndExternalOnesGoToTheDesktop)
     }
     ASSERT_NE(back, nullptr);
     QTest::mouseClick(back, Qt::LeftButton);
-    EXPECT_EQ(browser->source(), HelpWindow::topicUrl(QLatin1String(kHelpTopic)));
-    EXPECT_EQ(window->windowTitle(), QStringLiteral("Sonrigo Help"));
+    EXPECT_EQ(browser->source(), HelpWindow::topicUrl(QStringLiteral("routing.htm")));
+    EXPECT_EQ(window->windowTitle(), QStringLiteral("Sonrigo Help: Routing the channels"));
 }
 
 }  // namespace
