@@ -18,6 +18,8 @@
 #include <gtest/gtest.h>
 
 #include "common/ErrorTexts.h"
+#include "support/CaptureMessages.h"
+#include "vsthost/VstPlugin.h"
 
 namespace sonrigo {
 namespace {
@@ -72,13 +74,24 @@ TEST(HelpPages, EveryLinkLeadsToABundledPageAndAnchor)
     EXPECT_GT(links, 0);
 }
 
+// What a reader of the messages page sees, markup and entities resolved.
+QString MessagesPageText()
+{
+    QTextDocument document;
+    document.setHtml(ReadPage(kPages + QLatin1String("/messages.htm")));
+    return document.toPlainText();
+}
+
+QString FromUtf8(std::string_view text)
+{
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
 // The messages page keeps up with the texts: one added to a table without a
 // word on the page fails here.
 TEST(HelpPages, MessagesPageShowsEveryTextOfTheEngine)
 {
-    QTextDocument document;
-    document.setHtml(ReadPage(kPages + QLatin1String("/messages.htm")));
-    const QString shown = document.toPlainText();
+    const QString shown = MessagesPageText();
     std::vector<std::string_view> texts = {kMidiStatusErrorText, kCallBackPlayerErrorText, kMidiFileCannotBeOpenedText};
     for (const ErrorTable* table : {&kGeneralErrors, &kMidiTrackDataErrors, &kMidiF0DataErrors, &kMidiF1DataErrors,
                                     &kMidiFileLoaderErrors, &kMidiPlayerErrors, &kMusicPlayerErrors,
@@ -88,8 +101,24 @@ TEST(HelpPages, MessagesPageShowsEveryTextOfTheEngine)
             texts.push_back(entry.text);
     }
     for (std::string_view text : texts)
-        EXPECT_TRUE(shown.contains(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()))))
-            << "not on the messages page: " << text;
+        EXPECT_TRUE(shown.contains(FromUtf8(text))) << "not on the messages page: " << text;
+}
+
+// The instrument host keeps its texts to itself: they are taken from what it
+// shows for plug-ins that fail each of its checks (the first line; a second
+// one gives the system's reason).
+TEST(HelpPages, MessagesPageShowsWhyAnInstrumentDidNotLoad)
+{
+    const QString shown = MessagesPageText();
+    for (const char* path : {"/no/such/instrument.so", SONRIGO_PROBE_NO_ENTRY_PATH, SONRIGO_PROBE_NULL_INSTANCE_PATH,
+                             SONRIGO_PROBE_WRONG_MAGIC_PATH}) {
+        test::CaptureMessages messages;
+        EXPECT_FALSE(VstPlugin(44100.0f, 882, 512).load(path));
+        const std::vector<std::string> texts = messages.take();
+        ASSERT_EQ(texts.size(), 1u) << path;
+        const std::string firstLine = texts[0].substr(0, texts[0].find('\n'));
+        EXPECT_TRUE(shown.contains(FromUtf8(firstLine))) << "not on the messages page: " << firstLine;
+    }
 }
 
 class HelpWindowTest : public testing::Test {
