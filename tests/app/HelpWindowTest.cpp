@@ -5,6 +5,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QDialog>
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
@@ -121,6 +122,17 @@ TEST(HelpPages, MessagesPageShowsWhyAnInstrumentDidNotLoad)
     }
 }
 
+QToolButton* ToolButton(const HelpWindow& window, const QString& text)
+{
+    for (QToolBar* bar : window.findChildren<QToolBar*>()) {
+        for (QAction* action : bar->actions()) {
+            if (action->text() == text)
+                return qobject_cast<QToolButton*>(bar->widgetForAction(action));
+        }
+    }
+    return nullptr;
+}
+
 class HelpWindowTest : public testing::Test {
 protected:
     void TearDown() override
@@ -175,17 +187,28 @@ TEST_F(HelpWindowTest, LinksStayInsideAndExternalOnesGoToTheDesktop)
     EXPECT_EQ(browser->source(), HelpWindow::topicUrl(QStringLiteral("messages.htm#audio")));
     EXPECT_EQ(opened, std::vector<QUrl>{external});
 
-    QToolButton* back = nullptr;
-    for (QToolBar* bar : window->findChildren<QToolBar*>()) {
-        for (QAction* action : bar->actions()) {
-            if (action->text() == QStringLiteral("Back"))
-                back = qobject_cast<QToolButton*>(bar->widgetForAction(action));
-        }
-    }
+    QToolButton* back = ToolButton(*window, QStringLiteral("Back"));
     ASSERT_NE(back, nullptr);
     QTest::mouseClick(back, Qt::LeftButton);
     EXPECT_EQ(browser->source(), HelpWindow::topicUrl(QStringLiteral("routing.htm")));
     EXPECT_EQ(window->windowTitle(), QStringLiteral("Sonrigo Help: Routing the channels"));
+}
+
+// The main dialog may run modally: the help, its own window, still takes clicks.
+TEST_F(HelpWindowTest, TakesClicksWhileItsOwnerRunsModally)
+{
+    QDialog owner;
+    owner.setWindowModality(Qt::ApplicationModal);
+    owner.show();
+    HelpWindow* window = HelpWindow::showHelp(&owner);
+    window->showTopic(QStringLiteral("playing.htm"));
+    QToolButton* back = ToolButton(*window, QStringLiteral("Back"));
+    ASSERT_NE(back, nullptr);
+    // Through the window system, where a modal dialog blocks other windows
+    // (a click sent to the widget itself would pass by the modality check).
+    const QPoint at = back->mapTo(window, back->rect().center());
+    QTest::mouseClick(window->windowHandle(), Qt::LeftButton, Qt::NoModifier, at);
+    EXPECT_EQ(window->browser()->source(), HelpWindow::topicUrl(QLatin1String(kHelpTopic)));
 }
 
 }  // namespace
