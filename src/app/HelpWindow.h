@@ -30,7 +30,8 @@ public:
 
     // Shows topic (a page name such as "index.htm", optionally with "#anchor")
     // and returns at once. The window already open is reused and raised; a
-    // new one belongs to owner (closed with it; null for none).
+    // new one belongs to owner and closes with it. Pass the main dialog: while
+    // it runs modally only its own windows take input.
     static HelpWindow* showHelp(QWidget* owner, const QString& topic = QString::fromLatin1(kHelpTopic));
     // The window showHelp made, while it exists.
     static HelpWindow* current();
