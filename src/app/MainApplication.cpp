@@ -7,10 +7,13 @@
 #include <QTimer>
 
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "app/MainDialog.h"
 #include "common/FileChooser.h"
 #include "common/MessageSink.h"
+#include "common/ScopedMessageCapture.h"
 #include "platform/QtFileDialog.h"
 #include "platform/QtMessageSink.h"
 #include "vsthost/EditorHost.h"
@@ -46,8 +49,19 @@ int MainApplication::run(int argc, char** argv)
 
     {
         MainDialog dialog;
-        dialog.startUp();
+        // What the start-up has to say (no sound device, no synth) is shown
+        // over the window, once it is there, not before it.
+        std::vector<std::string> startUpMessages;
+        {
+            ScopedMessageCapture capture;
+            dialog.startUp();
+            startUpMessages = capture.take();
+        }
         dialog.show();
+        QTimer::singleShot(0, &dialog, [startUpMessages] {
+            for (const std::string& text : startUpMessages)
+                ShowMessage(text);
+        });
         // `sonrigo FILE`: loaded as Load MIDI loads it, once the window shows.
         const QStringList arguments = QApplication::arguments();
         if (arguments.size() > 1) {

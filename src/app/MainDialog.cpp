@@ -386,16 +386,21 @@ void MainDialog::dropEvent(QDropEvent* event)
 
 // The rows' view.
 
-void MainDialog::setOutputName(int row, const std::string& name)
+void MainDialog::setOutputName(int row, std::string name)
 {
     if (row >= 0 && row < kRows)
         outputNames_[static_cast<std::size_t>(row)]->setText(QString::fromStdString(name));
 }
 
-void MainDialog::setProgramName(int row, const std::string& name)
+void MainDialog::setProgramName(int row, std::string name)
 {
     if (row >= 0 && row < kRows)
-        programNames_[static_cast<std::size_t>(row)]->setText(QString::fromStdString(name));
+    {
+        QLineEdit* field = programNames_[static_cast<std::size_t>(row)];
+        field->setText(QString::fromStdString(name));
+        // A name longer than the field shows its beginning.
+        field->setCursorPosition(0);
+    }
 }
 
 int MainDialog::spinValue(int row) const

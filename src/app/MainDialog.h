@@ -93,8 +93,8 @@ protected:
 
 private:
     // RowView
-    void setOutputName(int row, const std::string& name) override;
-    void setProgramName(int row, const std::string& name) override;
+    void setOutputName(int row, std::string name) override;
+    void setProgramName(int row, std::string name) override;
     int spinValue(int row) const override;
     void setSpinRange(int row, int low, int high) override;
     void setSpinValue(int row, int value) override;

@@ -112,6 +112,8 @@ int main(int argc, char** argv)
         using sonrigo::MainDialog;
         Check(image.width() == MainDialog::kClientWidth && image.height() == MainDialog::kClientHeight,
               "the window is 574 x 696");
+        if (failures > 0)
+            return 1;
         // Between the "All" buttons, above the rows: the background.
         const QColor panel = Average(image, QRect(60, 12, 160, 26));
         Check(Grey(panel) && panel.lightness() > 80, "background above the rows is grey: " + Describe(panel).toStdString());

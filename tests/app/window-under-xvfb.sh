@@ -20,16 +20,19 @@ export QT_QPA_PLATFORM=xcb
 # to the silent device and the built-in synth, which is what is tested.
 export JACK_DEFAULT_SERVER=sonrigo-window-test-no-server
 
-# Waits up to 20 s for a visible window named exactly $1 and prints its id.
-wait_window() {
+# Prints the id of the visible window named exactly $1 whose size is $2
+# (WIDTHxHEIGHT, or any), waiting up to 20 s for it.
+find_window() {
     i=0
     while [ $i -lt 200 ]; do
-        id=$(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -n 1 || true)
-        [ -n "$id" ] && { echo "$id"; return 0; }
+        for id in $(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null); do
+            size=$(xdotool getwindowgeometry "$id" 2>/dev/null | sed -n 's/.*Geometry: //p')
+            if [ "$2" = any ] || [ "$size" = "$2" ]; then echo "$id"; return 0; fi
+        done
         i=$((i + 1))
         sleep 0.1
     done
-    echo "no window named '$1' appeared" >&2
+    echo "no window named '$1' of size $2 appeared" >&2
     return 1
 }
 
@@ -37,10 +40,30 @@ started=$(date +%s%N)
 "$sonrigo" "$song" >"$artefacts/sonrigo.log" 2>&1 &
 player=$!
 trap 'kill $player 2>/dev/null || true' EXIT
-main=$(wait_window Sonrigo)
+main=$(find_window Sonrigo 574x696)
 shown=$(date +%s%N)
 echo "window shown $(( (shown - started) / 1000000 )) ms after the launch"
 sleep 1
+# The messages of the start-up (here: no sound device) and of loading the
+# song are boxes captioned like the window: each is kept as a picture, then
+# closed with its OK, until none is left for a second.
+n=0 quiet=0
+while [ $quiet -lt 5 ]; do
+    box=""
+    for id in $(xdotool search --onlyvisible --name '^Sonrigo$' 2>/dev/null); do
+        [ "$id" != "$main" ] && box=$id
+    done
+    if [ -z "$box" ]; then
+        quiet=$((quiet + 1))
+        sleep 0.2
+        continue
+    fi
+    quiet=0 n=$((n + 1))
+    "$checker" screen "$artefacts/message-$n.png"
+    # No window manager here: keys go where the pointer is.
+    xdotool mousemove --window "$box" 5 5 key Return
+    sleep 0.3
+done
 "$checker" main "$main" "$artefacts/main-window.png"
 
 # A right click on the background opens the menu with the About item.
@@ -49,15 +72,16 @@ sleep 0.7
 "$checker" screen "$artefacts/context-menu.png"
 # The item is the menu's only one, just below and right of the pointer.
 xdotool mousemove --window "$main" 330 37 click 1
-about=$(wait_window 'SonrigoAppのﾊﾞｰｼﾞｮﾝ情報')
+about=$(find_window 'SonrigoAppのﾊﾞｰｼﾞｮﾝ情報' any)
 sleep 0.5
 "$checker" about "$about" "$artefacts/about-box.png"
-xdotool key --window "$about" Return
+xdotool mousemove --window "$about" 5 5 key Return
 sleep 0.5
 
 # Ctrl+Q is the power button: the player shuts down and exits.
-xdotool windowfocus --sync "$main" 2>/dev/null || true
-xdotool key --window "$main" ctrl+q
+# No window manager gives it the focus: the test does, for the keys.
+xdotool windowfocus --sync "$main"
+xdotool mousemove --window "$main" 300 25 key ctrl+q
 i=0
 while kill -0 $player 2>/dev/null && [ $i -lt 100 ]; do
     i=$((i + 1))
