@@ -15,6 +15,7 @@
 #include "platform/RecordingMidiOutput.h"
 #include "platform/WaveOut.h"
 #include "skin/SkinStatic.h"
+#include "skin/SkinSwitchGroup.h"
 #include "smf/MidiFileLoader.h"
 #include "support/CaptureMessages.h"
 #include "vsthost/VstRack.h"
