@@ -19,6 +19,9 @@ export QT_QPA_PLATFORM=xcb
 # No sound card, no JACK server and no MIDI port here: the player falls back
 # to the silent device and the built-in synth, which is what is tested.
 export JACK_DEFAULT_SERVER=sonrigo-window-test-no-server
+# In the AddressSanitizer build: what D-Bus and fontconfig keep until exit is
+# not a leak of the player's.
+export LSAN_OPTIONS="suppressions=$(cd "$(dirname "$0")" && pwd)/leaks.supp${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
 
 # Prints the id of the visible window named exactly $1 whose size is $2
 # (WIDTHxHEIGHT, or any), waiting up to 20 s for it.
