@@ -21,7 +21,10 @@ export QT_QPA_PLATFORM=xcb
 export JACK_DEFAULT_SERVER=sonrigo-window-test-no-server
 # In the AddressSanitizer build: what D-Bus and fontconfig keep until exit is
 # not a leak of the player's.
-export LSAN_OPTIONS="suppressions=$(cd "$(dirname "$0")" && pwd)/leaks.supp${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
+here=$(cd "$(dirname "$0")" && pwd)
+export LSAN_OPTIONS="suppressions=$here/leaks.supp${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
+# In the ThreadSanitizer build: Qt's own threads are not ours to check.
+export TSAN_OPTIONS="suppressions=$here/threads.supp:halt_on_error=1${TSAN_OPTIONS:+:$TSAN_OPTIONS}"
 
 # Prints the id of the visible window named exactly $1 whose size is $2
 # (WIDTHxHEIGHT, or any), waiting up to 20 s for it.
