@@ -28,8 +28,12 @@ TEST(QtFileDialog, FiltersBecomeQtNameFilters)
 
 class QtFileDialogFolder : public testing::Test {
 protected:
-    QtFileDialogFolder()
+    void SetUp() override
     {
+#if defined(__SANITIZE_THREAD__)
+        GTEST_SKIP() << "Qt's file dialog reads folders on a thread of its own, whose locks the thread "
+                        "checker cannot see in an uninstrumented Qt";
+#endif
         for (const char* name : {"song.mid", "LOUD.MID", "tune.Kar", "notes.txt"})
             dir.write(name, {0});
     }
@@ -81,7 +85,7 @@ TEST_F(QtFileDialogFolder, NameTypedWithoutExtensionGetsTheDefaultOne)
     EXPECT_EQ(dialog.selectedFiles().value(0), inDir("song.mid"));
 }
 
-TEST(QtFileDialog, InitialNameInAMissingFolderOpensTheCurrentFolder)
+TEST_F(QtFileDialogFolder, InitialNameInAMissingFolderOpensTheCurrentFolder)
 {
     for (const char* initial : {"", "/no/such/folder/song.mid"}) {
         QFileDialog dialog;

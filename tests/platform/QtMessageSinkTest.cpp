@@ -30,7 +30,7 @@ public:
             ++open_;
             shown.push_back({text, QThread::currentThread() == QCoreApplication::instance()->thread(), open_});
             if (whileOpen)
-                std::exchange(whileOpen, nullptr)();
+                whileOpen();
             --open_;
         };
     }
@@ -43,7 +43,7 @@ public:
     }
 
     std::vector<Shown> shown;
-    // Runs once inside the next box, as the box's own event loop would.
+    // Runs inside every box, as the box's own event loop would.
     std::function<void()> whileOpen;
 
 private:
@@ -97,14 +97,33 @@ TEST(QtMessageSink, MessagesArrivingWhileABoxIsOpenWaitForItToClose)
     BoxRecorder boxes;
     QtMessageSink sink(boxes.presenter());
     boxes.whileOpen = [&] {
+        boxes.whileOpen = nullptr;
         EXPECT_TRUE(sendFromAnotherThread(sink, {"from the timer"}));
         sink.show("from a handler inside the box");
-        QCoreApplication::processEvents();
+        QTest::qWait(20);  // the box's own event loop, running while it is open
     };
     sink.show("open");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return boxes.shown.size() == 3; }, test::Gate::kPatience.count()));
     EXPECT_EQ(boxes.texts(), (std::vector<QString>{"open", "from the timer", "from a handler inside the box"}));
     for (const BoxRecorder::Shown& shown : boxes.shown)
         EXPECT_EQ(shown.openBoxes, 1) << shown.text.toStdString();
+}
+
+// A thread that reports again for every box shown must not keep the
+// user-interface thread in its own show(): it returns after its own box.
+TEST(QtMessageSink, UiThreadMessageReturnsWhileAnotherThreadKeepsSending)
+{
+    BoxRecorder boxes;
+    QtMessageSink sink(boxes.presenter());
+    bool sending = true;
+    boxes.whileOpen = [&] {
+        if (sending)
+            std::thread([&sink] { sink.show("again"); }).join();
+    };
+    sink.show("mine");
+    sending = false;
+    EXPECT_EQ(boxes.texts(), std::vector<QString>{"mine"});
+    EXPECT_TRUE(QTest::qWaitFor([&] { return boxes.shown.size() == 2; }, test::Gate::kPatience.count()));
 }
 
 }  // namespace
