@@ -41,13 +41,13 @@ const char* const MainDialog::kAboutItemText = "SonrigoApp のﾊﾞｰｼﾞｮ
 namespace {
 
 // Bitmaps of the skin.
-constexpr int kBackgroundBitmap = 129;
-constexpr int kPowerNormal = 130;
-constexpr int kPowerPressed = 133;
-constexpr int kBottomPressed = 131;
-constexpr int kBottomNormal = 132;
-constexpr int kLit = 136;
-constexpr int kDark = 137;
+constexpr int kBackgroundBitmap = kSkinBackground;
+constexpr int kPowerNormal = kSkinPowerNormal;
+constexpr int kPowerPressed = kSkinPowerPressed;
+constexpr int kBottomPressed = kSkinBottomButtonPressed;
+constexpr int kBottomNormal = kSkinBottomButtonNormal;
+constexpr int kLit = kSkinSquareGreen;
+constexpr int kDark = kSkinSquareGrey;
 
 // Push buttons and switches by index.
 constexpr int kPowerButton = 0;

@@ -5,6 +5,10 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMimeData>
+#include <QUrl>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QTest>
 
 #include <memory>
@@ -116,6 +120,25 @@ TEST_F(MainDialogTest, LoadsASongAndLetsEverythingGoAtShutdown)
     EXPECT_FALSE(dialog.loadSongFile(SONRIGO_NOT_MIDI));
     EXPECT_EQ(dialog.loader(), nullptr);
     EXPECT_FALSE(messages_.take().empty());
+
+    // A song dropped on the window loads, unless one plays.
+    QMimeData drop;
+    drop.setUrls({QUrl::fromLocalFile(QStringLiteral(SONRIGO_DEMO_MIDI))});
+    const auto dropOnWindow = [&] {
+        QDragEnterEvent enter(QPoint(300, 25), Qt::CopyAction, &drop, Qt::LeftButton, {});
+        QCoreApplication::sendEvent(&dialog, &enter);
+        if (!enter.isAccepted())
+            return false;
+        QDropEvent dropped(QPointF(300, 25), Qt::CopyAction, &drop, Qt::LeftButton, {});
+        QCoreApplication::sendEvent(&dialog, &dropped);
+        QCoreApplication::processEvents();
+        return dialog.loader() != nullptr;
+    };
+    dialog.state()->setPlaying(true);
+    EXPECT_FALSE(dropOnWindow());
+    dialog.state()->setPlaying(false);
+    EXPECT_TRUE(dropOnWindow());
+    messages_.take();
 
     dialog.shutdown();
     EXPECT_EQ(dialog.rack(), nullptr);
