@@ -200,15 +200,6 @@ TEST_F(ChannelRowsTest, InternalRouteResetsNameAndOutputButKeepsTheSpin)
     rows.routeInternal(16);
 }
 
-TEST_F(ChannelRowsTest, InternalRowShowsTheGeneralMidiNameOfTheSpin)
-{
-    view.setSpinValue(2, 128);
-    EXPECT_EQ(view.rows[2].programName, "Gun Shot");
-    view.setSpinValue(9, 5);
-    EXPECT_EQ(view.rows[9].programName, "---");
-    EXPECT_TRUE(rack.asked.empty());
-}
-
 TEST_F(ChannelRowsTest, InstrumentRowTakesTheProgramTheInstrumentReports)
 {
     routeToInstrument(5);
