@@ -67,6 +67,18 @@ void ChannelRows::showGmProgramName(std::int32_t channel, std::int32_t program)
         view_.setProgramName(channel, std::string(GmProgramName(program)));
 }
 
+void ChannelRows::showProgram(std::int32_t row, std::int32_t spinValue)
+{
+    if (!validRow(row))
+        return;
+    spinValue = std::clamp(spinValue, 1, 128);
+    if (state_.channelRoute(row) == RouteInstrument)
+        view_.setProgramName(row, rack_ != nullptr ? rack_->programName(row) : std::string());
+    else
+        showGmProgramName(row, spinValue - 1);
+    view_.setSpinValue(row, spinValue);
+}
+
 void ChannelRows::onSwitchButton(std::int32_t index)
 {
     if (index >= 0 && index < kChannelSwitchBase)

@@ -44,6 +44,9 @@ public:
     // "---" on the rhythm channel whatever the program; otherwise the General
     // MIDI name.
     void showGmProgramName(std::int32_t channel, std::int32_t program);
+    // A program change the song played: the row shows its name (the
+    // instrument's, or the General MIDI one) and its number.
+    void showProgram(std::int32_t row, std::int32_t spinValue);
     // After a press has flipped switch `index`: its flag follows it.
     void onSwitchButton(std::int32_t index);
     // The "Itnl" button: the channel to the MIDI output device. An instrument

@@ -13,9 +13,20 @@
 #include <QUrl>
 
 #include <chrono>
+#include <span>
 #include <thread>
 
+#include <QApplication>
+#include <QCursor>
+
 #include "app/AboutDialog.h"
+#include "app/PlaybackMailbox.h"
+#include "app/PluginFolders.h"
+#include "app/SongEventRouter.h"
+#include "common/FileChooser.h"
+#include "common/FileName.h"
+#include "platform/UiThreadWake.h"
+#include "vsthost/ChannelRouter.h"
 #include "app/HelpWindow.h"
 #include "app/ProgramSpin.h"
 #include "app/QtRackWindow.h"
@@ -31,6 +42,7 @@
 #include "skin/SkinSwitchGroup.h"
 #include "smf/MidiF0Data.h"
 #include "smf/MidiFileLoader.h"
+#include "song/MidiEvent.h"
 #include "vsthost/BuiltInSynthOutput.h"
 #include "vsthost/VstRack.h"
 
@@ -69,6 +81,16 @@ constexpr int kSwitchCount = 32;
 constexpr auto kUnloadSettle = std::chrono::milliseconds(2000);
 // How long the shutdown waits for a song that still plays to stop.
 constexpr auto kStopWait = std::chrono::milliseconds(3000);
+// Stop: after the song's own stop, the play controller is watched this often
+// until it is idle (at most kIdleWait), then the last notes get this long.
+constexpr auto kIdlePoll = std::chrono::milliseconds(100);
+constexpr auto kIdleWait = std::chrono::milliseconds(5000);
+constexpr auto kAfterStop = std::chrono::milliseconds(1000);
+// The value the "All" instrument command gives every instance's parameter 0:
+// the single-precision number nearest to 1/3.
+constexpr float kAllInstrumentsParameter = 0.33333334f;
+constexpr const char* kPlayCaption = "      Play";
+constexpr const char* kStopCaption = "      Stop";
 
 // Rows start at y = 45 and are 35 pixels apart, 32 high.
 constexpr int RowTop(int row)
@@ -182,7 +204,7 @@ void MainDialog::createSkin()
         commandButtons_->add(commandControls_[static_cast<std::size_t>(index)], rect, caption, normal, pressed,
                              index);
     };
-    commandButtons_->create([this](int index) { dispatcher_.onCommandButton(index); }, nothing,
+    commandButtons_->create([this](int index) { onCommandButton(index); }, nothing,
                             commandControls_[kPowerButton], QRect(10, 620, 60, 60), "", kPowerNormal,
                             kPowerPressed, kPowerButton);
     addCommand(kLoadButton, BottomButton(120), "  Load MIDI", kBottomNormal, kBottomPressed);
@@ -245,6 +267,12 @@ void MainDialog::startUp()
     rack_->start();
     rows_.setRack(rackPrograms_.get());
 
+    instruments_ = std::make_unique<ChannelRouter>(*rack_);
+    mailbox_ = std::make_shared<PlaybackMailbox>();
+    wake_ = new UiThreadWake([this] { takeMailbox(); }, this);
+    mailbox_->setWake(wake_->waker());
+    songRouter_ = std::make_shared<SongEventRouter>(state_, *instruments_, *rackPrograms_, mailbox_);
+
     state_->setReady(true);
 
     for (int row = 0; row < kRows; ++row) {
@@ -263,8 +291,9 @@ void MainDialog::shutdown()
         return;
     shutDown_ = true;
     hide();
+    joinStopper();
     // A song that still plays is stopped first: its callbacks read the rack
-    // and the song.
+    // and the song. Then the instruments let go of their notes.
     MusicPlayer& player = MusicPlayer::instance();
     if (!player.idle()) {
         player.stopPlayback();
@@ -272,6 +301,8 @@ void MainDialog::shutdown()
         while (!player.idle() && std::chrono::steady_clock::now() < until)
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
+    if (player.idle() && instruments_)
+        instruments_->releaseNotes();
     state_->setPlaying(false);
     state_->setReady(false);
     rows_.setRack(nullptr);
@@ -286,12 +317,18 @@ void MainDialog::shutdown()
         if (systemOutput_)
             InstallMidiOutputSystem(std::exchange(systemOutput_, nullptr));
         rackWindow_->attach(nullptr);
-        rackPrograms_.reset();
-        // A worker given up on still holds callbacks into the rack: it stays.
-        if (player.idle())
+        // A worker given up on still holds callbacks into the rack and what
+        // routes to it: they stay.
+        if (player.idle()) {
+            songRouter_.reset();
+            instruments_.reset();
+            rackPrograms_.reset();
             rack_.reset();
-        else
+        } else {
+            static_cast<void>(instruments_.release());
+            static_cast<void>(rackPrograms_.release());
             static_cast<void>(rack_.release());
+        }
     }
     loader_.reset();
     if (background_)
@@ -322,7 +359,21 @@ void MainDialog::runCommand(int index)
 {
     // Keys act as their buttons do: not while the button is disabled.
     if (SkinStatic* button = commandButton(index); button != nullptr && button->isEnabled())
-        dispatcher_.onCommandButton(index);
+        onCommandButton(index);
+}
+
+void MainDialog::onCommandButton(int index)
+{
+    dispatcher_.onCommandButton(index);
+    syncInstrumentRoutes();
+}
+
+void MainDialog::syncInstrumentRoutes()
+{
+    if (!instruments_)
+        return;
+    for (int row = 0; row < kRows; ++row)
+        instruments_->setRouted(row, state_->channelRoute(row) == RouteInstrument);
 }
 
 bool MainDialog::acceptsSongNow() const
@@ -457,15 +508,130 @@ void MainDialog::loadSong()
     replaceSong([] { return std::make_unique<MidiFileLoader>(); });
 }
 
-void MainDialog::togglePlay() {}
+void MainDialog::togglePlay()
+{
+    // A loader whose song could not be flattened has nothing to play.
+    MidiF0Data* song = loader_ ? loader_->playable() : nullptr;
+    if (song == nullptr || stopping_ || !songRouter_)
+        return;
+    if (!state_->isPlaying()) {
+        commandControls_[kLoadButton]->setEnabled(false);
+        commandButtons_->setCaptionById(kPlayButton, kStopCaption);
+        state_->setPlaying(true);
+        const std::shared_ptr<PlaybackMailbox> mailbox = mailbox_;
+        const std::shared_ptr<SongEventRouter> router = songRouter_;
+        ChannelRouter* instruments = instruments_.get();
+        song->Play([mailbox] { mailbox->postEnd(); },
+                   [router](std::int32_t index, std::int32_t time, MidiEvent* event) {
+                       router->onSongEvent(index, time, event);
+                   },
+                   // Once the player is gone, the instruments let go of their notes.
+                   [instruments] { instruments->releaseNotes(); });
+        repaint();
+        return;
+    }
+    // Stop's waits run on a thread of their own: the window goes on painting
+    // and answering meanwhile, and a second click finds it stopping.
+    stopping_ = true;
+    QApplication::setOverrideCursor(QCursor(Qt::WaitCursor));
+    joinStopper();
+    stopper_ = std::thread([song, mailbox = mailbox_] {
+        song->Stop();
+        MusicPlayer& player = MusicPlayer::instance();
+        const auto until = std::chrono::steady_clock::now() + kIdleWait;
+        while (!player.idle() && std::chrono::steady_clock::now() < until)
+            std::this_thread::sleep_for(kIdlePoll);
+        std::this_thread::sleep_for(kAfterStop);
+        mailbox->postStopped();
+    });
+}
+
+void MainDialog::joinStopper()
+{
+    if (stopper_.joinable())
+        stopper_.join();
+}
+
+void MainDialog::takeMailbox()
+{
+    if (!mailbox_ || shutDown_)
+        return;
+    const PlaybackMailbox::Taken taken = mailbox_->take();
+    for (int row = 0; row < kRows; ++row)
+        if (const std::int32_t spin = taken.spin[static_cast<std::size_t>(row)]; spin != 0)
+            rows_.showProgram(row, spin);
+    if (taken.stopped) {
+        joinStopper();
+        stopping_ = false;
+        QApplication::restoreOverrideCursor();
+        showStopped();
+    } else if (taken.ended && !stopping_) {
+        showStopped();
+    }
+}
+
+void MainDialog::showStopped()
+{
+    state_->setPlaying(false);
+    commandButtons_->setCaptionById(kPlayButton, kPlayCaption);
+    commandControls_[kLoadButton]->setEnabled(true);
+    // Enabling shows its caption's colour once it is composed again.
+    commandButtons_->setCaptionById(kLoadButton, "  Load MIDI");
+    repaint();
+}
 
 void MainDialog::showHelp()
 {
     HelpWindow::showHelp(this);
 }
 
-void MainDialog::chooseInstrumentForAll() {}
+void MainDialog::chooseInstrument(int row)
+{
+    std::string path = state_->instrumentPath(row);
+    if (!rack_ || ChooseFileToOpen(PluginFolders::kDefaultExtension, PluginFolders::kFilter,
+                                   PluginFolders::InitialName(), path) == 0)
+        return;
+    state_->setInstrumentPath(row, path);
+    setSpinValue(row, 1);
+    setOutputName(row, FileNameFromPath(path));
+    state_->setChannelRoute(row, RouteInstrument);
+    syncInstrumentRoutes();
+    const std::int32_t slot = row;
+    rack_->loadInstruments(std::span(&slot, 1), path, [this, slot] {
+        setEnabled(false);
+        rack_->openEditor(slot);
+        setEnabled(true);
+    });
+    setProgramName(row, rack_->programName(row));
+}
 
-void MainDialog::chooseInstrument(int /*row*/) {}
+void MainDialog::chooseInstrumentForAll()
+{
+    std::string path;
+    if (!rack_ || ChooseFileToOpen(PluginFolders::kDefaultExtension, PluginFolders::kFilter,
+                                   PluginFolders::InitialName(), path) == 0)
+        return;
+    const std::string name = FileNameFromPath(path);
+    std::array<std::int32_t, kRows> everySlot{};
+    for (int row = 0; row < kRows; ++row) {
+        everySlot[static_cast<std::size_t>(row)] = row;
+        setSpinValue(row, 1);
+        setOutputName(row, name);
+        state_->setChannelRoute(row, RouteInstrument);
+        state_->setInstrumentPath(row, path);
+    }
+    syncInstrumentRoutes();
+    rack_->loadInstruments(
+        everySlot, path,
+        [this] {
+            setEnabled(false);
+            rack_->openEditor(0);
+            setEnabled(true);
+        },
+        [this](std::int32_t slot) {
+            rack_->setParameter(slot, 0, kAllInstrumentsParameter);
+            setProgramName(slot, rack_->programName(slot));
+        });
+}
 
 }  // namespace sonrigo

@@ -4,8 +4,10 @@
 #include <QPointer>
 
 #include <array>
+#include <atomic>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "app/ChannelRows.h"
 #include "app/ChannelState.h"
@@ -18,7 +20,11 @@ class QMenu;
 
 namespace sonrigo {
 
+class ChannelRouter;
 class MidiFileLoader;
+class PlaybackMailbox;
+class SongEventRouter;
+class UiThreadWake;
 class MidiOutputSystem;
 class ProgramSpin;
 class QtRackWindow;
@@ -59,6 +65,8 @@ public:
     // Loads `path` as Load MIDI loads the file it asks for; false, after the
     // loader's message, when no song could be loaded. Not while a song plays.
     bool loadSongFile(const std::string& path);
+    // A stop's waits are running on their own thread.
+    bool stopping() const { return stopping_; }
 
     // What the rows and the commands read across threads.
     const std::shared_ptr<ChannelState>& state() const { return state_; }
@@ -118,6 +126,14 @@ private:
     void replaceSong(MakeLoader makeLoader);
     bool acceptsSongNow() const;
     void runCommand(int index);
+    void onCommandButton(int index);
+    // The rack's router follows the rows' routes.
+    void syncInstrumentRoutes();
+    // On the user-interface thread: what the playback threads have posted.
+    void takeMailbox();
+    // The transport back at rest: "      Play", Load MIDI usable.
+    void showStopped();
+    void joinStopper();
 
     std::shared_ptr<ChannelState> state_;
     ChannelRows rows_;
@@ -141,7 +157,15 @@ private:
     std::unique_ptr<VstRack> rack_;
     std::unique_ptr<RackPrograms> rackPrograms_;
     std::shared_ptr<MidiOutputSystem> systemOutput_;
+    std::unique_ptr<ChannelRouter> instruments_;
+    std::shared_ptr<PlaybackMailbox> mailbox_;
+    std::shared_ptr<SongEventRouter> songRouter_;
+    UiThreadWake* wake_ = nullptr;
     std::unique_ptr<MidiFileLoader> loader_;
+    // Stop's waits, off the user-interface thread so that the window goes
+    // on painting and answering.
+    std::thread stopper_;
+    bool stopping_ = false;
     bool started_ = false;
     bool shutDown_ = false;
 };

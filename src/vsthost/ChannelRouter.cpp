@@ -34,15 +34,38 @@ void ChannelRouter::onEvent(std::int32_t /*index*/, std::int32_t /*tick*/, MidiE
 {
     if (record == nullptr || !routed(record->channel))
         return;
-    const auto channel = static_cast<std::uint8_t>(record->channel);
-    const auto byte = [](std::int32_t value) { return static_cast<std::uint8_t>(value & 0x7F); };
-    const std::uint8_t note = byte(record->data1);
-    std::atomic<std::uint64_t>& word = sounding_[channel][note / 64];
-    const std::uint64_t bit = std::uint64_t{1} << (note % 64);
     switch (record->kind) {
     case EventKind::NoteOn:
-        rack_.queueMidi(0x90 | channel, note, byte(record->velocity));
-        if (byte(record->velocity) != 0)
+    case EventKind::NoteOff:
+        toInstrument(*record);
+        record->kind = EventKind::Removed;
+        break;
+    case EventKind::ControlChange:
+        // Both play it: the MIDI output's channel follows the song's controllers.
+        toInstrument(*record);
+        break;
+    case EventKind::ProgramChange:
+        rack_.setProgram(record->channel, record->value);
+        record->kind = EventKind::Removed;
+        break;
+    default:
+        break;
+    }
+}
+
+void ChannelRouter::toInstrument(const MidiEvent& record)
+{
+    if (!routed(record.channel))
+        return;
+    const auto channel = static_cast<std::uint8_t>(record.channel);
+    const auto byte = [](std::int32_t value) { return static_cast<std::uint8_t>(value & 0x7F); };
+    const std::uint8_t note = byte(record.data1);
+    std::atomic<std::uint64_t>& word = sounding_[channel][note / 64];
+    const std::uint64_t bit = std::uint64_t{1} << (note % 64);
+    switch (record.kind) {
+    case EventKind::NoteOn:
+        rack_.queueMidi(0x90 | channel, note, byte(record.velocity));
+        if (byte(record.velocity) != 0)
             word.fetch_or(bit);
         else
             word.fetch_and(~bit);
@@ -52,16 +75,12 @@ void ChannelRouter::onEvent(std::int32_t /*index*/, std::int32_t /*tick*/, MidiE
         word.fetch_and(~bit);
         break;
     case EventKind::ControlChange:
-        rack_.queueMidi(0xB0 | channel, byte(record->subtype), byte(record->value));
-        break;
-    case EventKind::ProgramChange:
-        rack_.setProgram(record->channel, record->value);
+        rack_.queueMidi(0xB0 | channel, byte(record.subtype), byte(record.value));
         break;
     default:
         return;
     }
     touched_[channel].store(true);
-    record->kind = EventKind::Removed;
     // Routed away meanwhile: the owner's release may have looked before this
     // note was marked, so it is let go here too (twice is harmless).
     if (!routed(channel))

@@ -12,11 +12,11 @@ class MidiEvent;
 class VstRack;
 
 // Sends the channels that have an instrument to the rack instead of the MIDI
-// output: on such a channel a note-on, note-off or control change becomes a
-// queueMidi call and a program change a setProgram, and the record is marked
-// Removed so that the sequencer does not send it on. Everything else (other
-// channels, pitch bend and pressure, exclusive messages) goes to the MIDI
-// output as before.
+// output: on such a channel a note-on or note-off becomes a queueMidi call and
+// a program change a setProgram, and the record is marked Removed so that the
+// sequencer does not send it on; a control change goes to both. Everything
+// else (other channels, pitch bend and pressure, exclusive messages) goes to
+// the MIDI output as before.
 //
 // It remembers which notes it has started on each instrument, so that they
 // can be let go when playback ends or a channel leaves its instrument: the
@@ -33,6 +33,11 @@ public:
 
     // The per-event callback, on the sequencer's timer thread.
     void onEvent(std::int32_t index, std::int32_t tick, MidiEvent* record);
+    // The instrument's part of a note-on, note-off or control change of the
+    // record's channel, remembered for the release; the record itself is
+    // left as it is. For a player that decides the routing itself (timer
+    // thread); nothing is sent while the channel is not routed here.
+    void toInstrument(const MidiEvent& record);
     PerEventCallback callback();
 
     // On every channel that reached an instrument since the last release:

@@ -255,7 +255,8 @@ void VstRack::openEditor(std::int32_t slot)
 }
 
 std::int32_t VstRack::loadInstruments(std::span<const std::int32_t> slots, const std::string& path,
-                                      const std::function<void()>& beforeProgram)
+                                      const std::function<void()>& beforeProgram,
+                                      const std::function<void(std::int32_t)>& afterProgram)
 {
     const bool wasRunning = running();
     stop();
@@ -270,8 +271,11 @@ std::int32_t VstRack::loadInstruments(std::span<const std::int32_t> slots, const
     }
     if (beforeProgram)
         beforeProgram();
-    for (const std::int32_t slot : slots)
+    for (const std::int32_t slot : slots) {
         setProgram(slot, 0);
+        if (afterProgram)
+            afterProgram(slot);
+    }
     if (wasRunning)
         start();
     return loaded;

@@ -92,10 +92,11 @@ public:
     // Loads `path` into each of `slots` in the player's order: the audio
     // stopped if it runs; each slot suspended, loaded (its message shown when
     // it does not load) and resumed; then `beforeProgram` (where the window
-    // shows an editor); program 0 on each slot that loaded; the audio started
-    // again if it ran. Returns how many loaded.
+    // shows an editor); program 0 on each slot, then `afterProgram` with the
+    // slot; the audio started again if it ran. Returns how many loaded.
     std::int32_t loadInstruments(std::span<const std::int32_t> slots, const std::string& path,
-                                 const std::function<void()>& beforeProgram = {});
+                                 const std::function<void()>& beforeProgram = {},
+                                 const std::function<void(std::int32_t)>& afterProgram = {});
 
     // One channel message for the plug-in of its channel, in the next render
     // pass (allocates nothing). While the device is closed nothing renders:
