@@ -89,6 +89,7 @@ constexpr auto kAfterStop = std::chrono::milliseconds(1000);
 // The value the "All" instrument command gives every instance's parameter 0:
 // the single-precision number nearest to 1/3.
 constexpr float kAllInstrumentsParameter = 0.33333334f;
+constexpr const char* kLoadCaption = "  Load MIDI";
 constexpr const char* kPlayCaption = "      Play";
 constexpr const char* kStopCaption = "      Stop";
 
@@ -207,8 +208,8 @@ void MainDialog::createSkin()
     commandButtons_->create([this](int index) { onCommandButton(index); }, nothing,
                             commandControls_[kPowerButton], QRect(10, 620, 60, 60), "", kPowerNormal,
                             kPowerPressed, kPowerButton);
-    addCommand(kLoadButton, BottomButton(120), "  Load MIDI", kBottomNormal, kBottomPressed);
-    addCommand(kPlayButton, BottomButton(250), "      Play", kBottomNormal, kBottomPressed);
+    addCommand(kLoadButton, BottomButton(120), kLoadCaption, kBottomNormal, kBottomPressed);
+    addCommand(kPlayButton, BottomButton(250), kPlayCaption, kBottomNormal, kBottomPressed);
     addCommand(kHelpButton, BottomButton(400), "  Help", kBottomNormal, kBottomPressed);
     addCommand(kAllChannelsButton, Square(10, 10), "All", kDark, kLit);
     addCommand(kAllInternalButton, Square(240, 10), "All", kDark, kLit);
@@ -516,6 +517,8 @@ void MainDialog::togglePlay()
         return;
     if (!state_->isPlaying()) {
         commandControls_[kLoadButton]->setEnabled(false);
+        // Composed again, so that it shows its disabled caption.
+        commandButtons_->setCaptionById(kLoadButton, kLoadCaption);
         commandButtons_->setCaptionById(kPlayButton, kStopCaption);
         state_->setPlaying(true);
         const std::shared_ptr<PlaybackMailbox> mailbox = mailbox_;
@@ -575,8 +578,7 @@ void MainDialog::showStopped()
     state_->setPlaying(false);
     commandButtons_->setCaptionById(kPlayButton, kPlayCaption);
     commandControls_[kLoadButton]->setEnabled(true);
-    // Enabling shows its caption's colour once it is composed again.
-    commandButtons_->setCaptionById(kLoadButton, "  Load MIDI");
+    commandButtons_->setCaptionById(kLoadButton, kLoadCaption);
     repaint();
 }
 
