@@ -2,6 +2,7 @@
 // start-up state, clicks and keys on its controls, and its shutdown.
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -194,6 +195,7 @@ TEST_F(MainDialogTest, PlayThenStopFromTheButtonWithTheWindowAnsweringDuringTheS
 
     click(dialog.commandButton(2));
     ASSERT_TRUE(dialog.stopping());
+    EXPECT_NE(QApplication::overrideCursor(), nullptr);  // the wait cursor
     bool answeredWhileStopping = false;
     QMetaObject::invokeMethod(
         &dialog, [&] { answeredWhileStopping = dialog.stopping(); }, Qt::QueuedConnection);
@@ -201,6 +203,7 @@ TEST_F(MainDialogTest, PlayThenStopFromTheButtonWithTheWindowAnsweringDuringTheS
     click(dialog.commandButton(2));  // finds it stopping: no new start, no second stop
     ASSERT_TRUE(QTest::qWaitFor([&] { return !dialog.stopping(); }, 15000));
     expectStopped();
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
     EXPECT_TRUE(MusicPlayer::instance().idle());
     EXPECT_EQ(output_->openRequests().size(), 1u);
     EXPECT_EQ(messages_.take(), std::vector<std::string>{kNoMasterVolume});
@@ -208,11 +211,12 @@ TEST_F(MainDialogTest, PlayThenStopFromTheButtonWithTheWindowAnsweringDuringTheS
 
 TEST_F(MainDialogTest, ASongThatEndsByItselfPutsTheTransportBackWithoutAClick)
 {
-    // One eighth note at 120 beats a minute.
+    // A program change on channel 2 and one eighth note at 120 beats a minute.
     const std::vector<std::uint8_t> song = {
-        'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 0, 0, 1, 0, 96,                    // format 0, one track, 96 ticks
-        'M', 'T', 'r', 'k', 0, 0, 0, 12, 0, 0x90, 60, 100, 48, 0x80, 60, 0,  // a note
-        0, 0xFF, 0x2F, 0};                                                   // end of track
+        'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 0, 0, 1, 0, 96,  // format 0, one track, 96 ticks
+        'M', 'T', 'r', 'k', 0, 0, 0, 15, 0, 0xC1, 5,        // the program change
+        0, 0x90, 60, 100, 48, 0x80, 60, 0,                 // the note
+        0, 0xFF, 0x2F, 0};                                 // end of track
     const test::TempDir dir;
     ASSERT_TRUE(dialog_->loadSongFile(dir.write("short.mid", song)));
     click(dialog_->commandButton(2));
@@ -220,6 +224,9 @@ TEST_F(MainDialogTest, ASongThatEndsByItselfPutsTheTransportBackWithoutAClick)
     ASSERT_TRUE(QTest::qWaitFor([&] { return !dialog_->state()->isPlaying(); }, 10000));
     expectStopped();
     EXPECT_TRUE(outputPlayedANote());
+    // The program change the song played shows in its row.
+    EXPECT_EQ(dialog_->programNumberField(1)->text(), QStringLiteral("6"));
+    EXPECT_EQ(dialog_->programNameField(1)->text(), QStringLiteral("Electric Piano 2"));
     EXPECT_EQ(messages_.take(), std::vector<std::string>{});
 }
 
