@@ -209,6 +209,18 @@ TEST_F(MainDialogTest, PlayThenStopFromTheButtonWithTheWindowAnsweringDuringTheS
     EXPECT_EQ(messages_.take(), std::vector<std::string>{kNoMasterVolume});
 }
 
+TEST_F(MainDialogTest, AShutdownDuringAStopLeavesNoWaitCursor)
+{
+    ASSERT_TRUE(dialog_->loadSongFile(SONRIGO_DEMO_MIDI));
+    click(dialog_->commandButton(2));
+    click(dialog_->commandButton(2));
+    ASSERT_TRUE(dialog_->stopping());
+    dialog_->shutdown();
+    EXPECT_FALSE(dialog_->stopping());
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+    messages_.take();
+}
+
 TEST_F(MainDialogTest, ASongThatEndsByItselfPutsTheTransportBackWithoutAClick)
 {
     // A program change on channel 2 and one eighth note at 120 beats a minute.
