@@ -15,6 +15,7 @@
 #include <chrono>
 #include <span>
 #include <thread>
+#include <utility>
 
 #include <QApplication>
 #include <QCursor>
@@ -292,7 +293,10 @@ void MainDialog::shutdown()
         return;
     shutDown_ = true;
     hide();
+    // A stop still under way ends here: the window no longer takes its news.
     joinStopper();
+    if (std::exchange(stopping_, false))
+        QApplication::restoreOverrideCursor();
     // A song that still plays is stopped first: its callbacks read the rack
     // and the song. Then the instruments let go of their notes.
     MusicPlayer& player = MusicPlayer::instance();

@@ -2,6 +2,7 @@
 // start-up state, clicks and keys on its controls, and its shutdown.
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -12,20 +13,29 @@
 #include <QTest>
 
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "app/MainDialog.h"
 #include "app/ProgramSpin.h"
 #include "platform/NullWaveOutService.h"
 #include "platform/RecordingMidiOutput.h"
 #include "platform/WaveOut.h"
+#include "playback/MusicPlayer.h"
+#include "skin/SkinBitmaps.h"
+#include "skin/SkinButtonGroup.h"
 #include "skin/SkinStatic.h"
 #include "skin/SkinSwitchGroup.h"
 #include "smf/MidiFileLoader.h"
 #include "support/CaptureMessages.h"
+#include "support/TempDir.h"
 #include "vsthost/VstRack.h"
 
 namespace sonrigo {
 namespace {
+
+// What Play says of a song that sets no master volume, as the demo song.
+constexpr const char* kNoMasterVolume = "There is no master volume! 127 has been set!";
 
 class MainDialogTest : public ::testing::Test {
 protected:
@@ -46,6 +56,31 @@ protected:
     }
 
     void click(SkinStatic* control) { QTest::mouseClick(control, Qt::LeftButton, {}, QPoint(5, 5)); }
+
+    // Whether the Play/Stop button shows `caption`: it looks as a button
+    // composed afresh with that caption does.
+    bool playButtonShows(const std::string& caption)
+    {
+        SkinStatic control(dialog_.get());
+        SkinButtonGroup group;
+        group.create({}, {}, &control, dialog_->commandButton(2)->geometry(), caption, kSkinBottomButtonNormal,
+                     kSkinBottomButtonPressed, 2);
+        return control.surface().toImage() == dialog_->commandButton(2)->surface().toImage();
+    }
+    // The transport at rest, after a stop or the end of the song.
+    void expectStopped()
+    {
+        EXPECT_TRUE(playButtonShows("      Play"));
+        EXPECT_TRUE(dialog_->commandButton(1)->isEnabled());
+        EXPECT_FALSE(dialog_->state()->isPlaying());
+    }
+    bool outputPlayedANote() const
+    {
+        for (const std::vector<std::uint8_t>& message : output_->messages())
+            if ((message.front() & 0xF0) == 0x90)
+                return true;
+        return false;
+    }
 
     test::CaptureMessages messages_;
     std::shared_ptr<RecordingMidiOutput> output_ = std::make_shared<RecordingMidiOutput>();
@@ -146,6 +181,75 @@ TEST_F(MainDialogTest, LoadsASongAndLetsEverythingGoAtShutdown)
     EXPECT_FALSE(dialog.isVisible());
     dialog.shutdown();
     EXPECT_FALSE(dialog.loadSongFile(SONRIGO_DEMO_MIDI));
+}
+
+TEST_F(MainDialogTest, PlayThenStopFromTheButtonWithTheWindowAnsweringDuringTheStop)
+{
+    MainDialog& dialog = *dialog_;
+    ASSERT_TRUE(dialog.loadSongFile(SONRIGO_DEMO_MIDI));
+    EXPECT_TRUE(playButtonShows("      Play"));
+    click(dialog.commandButton(2));
+    EXPECT_TRUE(playButtonShows("      Stop"));
+    EXPECT_FALSE(dialog.commandButton(1)->isEnabled());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return outputPlayedANote(); }, 5000));
+
+    click(dialog.commandButton(2));
+    ASSERT_TRUE(dialog.stopping());
+    EXPECT_NE(QApplication::overrideCursor(), nullptr);  // the wait cursor
+    bool answeredWhileStopping = false;
+    QMetaObject::invokeMethod(
+        &dialog, [&] { answeredWhileStopping = dialog.stopping(); }, Qt::QueuedConnection);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return answeredWhileStopping; }, 1000));
+    click(dialog.commandButton(2));  // finds it stopping: no new start, no second stop
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !dialog.stopping(); }, 15000));
+    expectStopped();
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+    EXPECT_TRUE(MusicPlayer::instance().idle());
+    EXPECT_EQ(output_->openRequests().size(), 1u);
+    EXPECT_EQ(messages_.take(), std::vector<std::string>{kNoMasterVolume});
+}
+
+TEST_F(MainDialogTest, AShutdownDuringAStopLeavesNoWaitCursor)
+{
+    ASSERT_TRUE(dialog_->loadSongFile(SONRIGO_DEMO_MIDI));
+    click(dialog_->commandButton(2));
+    click(dialog_->commandButton(2));
+    ASSERT_TRUE(dialog_->stopping());
+    dialog_->shutdown();
+    EXPECT_FALSE(dialog_->stopping());
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+    messages_.take();
+}
+
+TEST_F(MainDialogTest, ASongThatEndsByItselfPutsTheTransportBackWithoutAClick)
+{
+    // A program change on channel 2 and one eighth note at 120 beats a minute.
+    const std::vector<std::uint8_t> song = {
+        'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 0, 0, 1, 0, 96,  // format 0, one track, 96 ticks
+        'M', 'T', 'r', 'k', 0, 0, 0, 15, 0, 0xC1, 5,        // the program change
+        0, 0x90, 60, 100, 48, 0x80, 60, 0,                 // the note
+        0, 0xFF, 0x2F, 0};                                 // end of track
+    const test::TempDir dir;
+    ASSERT_TRUE(dialog_->loadSongFile(dir.write("short.mid", song)));
+    click(dialog_->commandButton(2));
+    EXPECT_TRUE(playButtonShows("      Stop"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !dialog_->state()->isPlaying(); }, 10000));
+    expectStopped();
+    EXPECT_TRUE(outputPlayedANote());
+    // The program change the song played shows in its row.
+    EXPECT_EQ(dialog_->programNumberField(1)->text(), QStringLiteral("6"));
+    EXPECT_EQ(dialog_->programNameField(1)->text(), QStringLiteral("Electric Piano 2"));
+    EXPECT_EQ(messages_.take(), std::vector<std::string>{});
+}
+
+TEST_F(MainDialogTest, APlaybackThatCannotStartPutsTheTransportBack)
+{
+    output_->failOpen(true);
+    ASSERT_TRUE(dialog_->loadSongFile(SONRIGO_DEMO_MIDI));
+    click(dialog_->commandButton(2));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !dialog_->state()->isPlaying(); }, 10000));
+    expectStopped();
+    EXPECT_EQ(messages_.take(), (std::vector<std::string>{kNoMasterVolume, "Can not open Midi device!"}));
 }
 
 }  // namespace
