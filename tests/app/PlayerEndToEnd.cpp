@@ -305,7 +305,7 @@ private:
     std::int64_t onset_ = -1;
     std::int64_t scanned_ = 0;
     jack_nframes_t stopPressed_ = 0;
-    bool sawStopping_ = false;
+    bool stopClicked_ = false;
     bool exposed_ = false;
     int paintsWhileStopping_ = 0;
 };
@@ -323,6 +323,10 @@ void PlayerEndToEnd::buildSteps()
     step("the instrument's editor", nullptr, [this, after] {
         if (!after(700ms))
             return false;
+        if (editor_.isNull()) {
+            fail("the editor closed by itself");
+            return false;
+        }
         screenshot(editor_, "editor.png");
         editor_->close();
         return true;
@@ -389,18 +393,24 @@ void PlayerEndToEnd::buildSteps()
         check(rms > kSound, "the song is heard");
         return true;
     });
-    step("Stop", [this] { click(kPlayStop, [this] { stopPressed_ = capture_.frameTimeNow(); }); }, [this, after] {
-        if (dialog_.stopping()) {
-            sawStopping_ = true;
-            // What another window's passing would ask of it.
-            if (!exposed_ && after(300ms)) {
-                exposed_ = true;
-                dialog_.update();
-            }
-            return false;
-        }
-        return sawStopping_ && !dialog_.state()->isPlaying();
-    });
+    step("Stop",
+         [this] {
+             click(kPlayStop, [this] {
+                 stopPressed_ = capture_.frameTimeNow();
+                 stopClicked_ = true;
+             });
+         },
+         [this, after] {
+             if (dialog_.stopping()) {
+                 // What another window's passing would ask of it.
+                 if (!exposed_ && after(300ms)) {
+                     exposed_ = true;
+                     dialog_.update();
+                 }
+                 return false;
+             }
+             return stopClicked_ && !dialog_.state()->isPlaying();
+         });
     step("silence after Stop", nullptr, [this] {
         const std::int64_t from = frameAt(stopPressed_) + 2 * static_cast<std::int64_t>(kRate);
         const auto span = static_cast<std::int64_t>(0.3 * kRate);
