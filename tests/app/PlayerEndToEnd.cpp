@@ -86,7 +86,7 @@ double Ms(std::int64_t frames)
 
 double Db(double level)
 {
-    return level > 0.0 ? 20.0 * std::log10(level) : -999.0;
+    return 20.0 * std::log10(level);  // -inf for silence
 }
 
 // Ends the process when the script has not finished in time: a hang of the
@@ -180,6 +180,9 @@ private:
 
     void fail(const std::string& what)
     {
+        if (failing_)
+            return;
+        failing_ = true;
         check(false, std::string("in step \"") + steps_[next_].what + "\": " + what);
         timer_.stop();
         // Out of whatever is open, then out of the window; the watchdog
@@ -220,6 +223,8 @@ private:
             if (current.action)
                 current.action();
         }
+        if (failing_)
+            return;
         if (current.done()) {
             ++next_;
             started_ = false;
@@ -297,6 +302,7 @@ private:
     std::vector<Step> steps_;
     std::size_t next_ = 0;
     bool started_ = false;
+    bool failing_ = false;
     Clock::time_point stepStart_;
 
     QString firstProgramName_;
