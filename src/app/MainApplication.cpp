@@ -33,7 +33,7 @@ void MainApplication::substituteFonts()
     QFont::insertSubstitutions(QStringLiteral("MS PGothic"), gothics);
 }
 
-int MainApplication::run(int argc, char** argv)
+int MainApplication::run(int argc, char** argv, std::function<void(MainDialog&)> onShown)
 {
     PrepareQtForPluginEditors();
     QApplication application(argc, argv);
@@ -68,6 +68,8 @@ int MainApplication::run(int argc, char** argv)
             const std::string path = QFile::encodeName(arguments.at(1)).toStdString();
             QTimer::singleShot(0, &dialog, [&dialog, path] { dialog.loadSongFile(path); });
         }
+        if (onShown)
+            QTimer::singleShot(0, &dialog, [&dialog, &onShown] { onShown(dialog); });
         dialog.exec();
         dialog.shutdown();
     }

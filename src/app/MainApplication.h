@@ -1,6 +1,10 @@
 #pragma once
 
+#include <functional>
+
 namespace sonrigo {
+
+class MainDialog;
 
 // The desktop program: prepares Qt for the plug-in editors, the Japanese
 // font and the message boxes and file dialogs of the window, shows the main
@@ -8,7 +12,10 @@ namespace sonrigo {
 // program when it closes.
 class MainApplication {
 public:
-    static int run(int argc, char** argv);
+    // `onShown`, when given, is called on the user-interface thread once the
+    // window shows, after what the start-up had to say: a driver that acts
+    // on the window as a user would (the end-to-end test).
+    static int run(int argc, char** argv, std::function<void(MainDialog&)> onShown = {});
 
     // The font names the window's texts ask for, and what stands in for them
     // on Linux. Call before any text is drawn.

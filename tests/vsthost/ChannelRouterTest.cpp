@@ -46,7 +46,7 @@ TEST(ChannelRouter, LetsGoOfItsInstrumentsNotesWhenAChannelLeavesOrPlaybackEnds)
                              Record(EventKind::NoteOn, 0, 64, 0), Record(EventKind::ControlChange, 0, 64, 127),
                              Record(EventKind::NoteOn, 1, 50), Record(EventKind::NoteOn, 1, 127),
                              Record(EventKind::NoteOff, 1, 127)}) {
-        const EventKind kind = record.kind;
+        const std::int32_t kind = record.kind;
         router.onEvent(0, 0, &record);
         // A controller also goes on to the MIDI output.
         EXPECT_EQ(record.kind, kind == EventKind::ControlChange ? kind : EventKind::Removed);

@@ -1,0 +1,473 @@
+// The player end to end, driven as a user drives it: the real program's main
+// with a script that clicks its buttons and fills its file dialogs, on a
+// private X server, its sound going to a JACK server on the dummy driver and
+// recorded there by this process.
+//
+//   sonrigo_player_e2e INSTRUMENT SONG ARTEFACTS
+//
+// The script chooses INSTRUMENT for channel 1 and closes its editor, moves the
+// row's spin, loads SONG (its lead on channel 1, program changes at its start
+// on channels 1 and 3), plays it, stops it and presses power. It prints the
+// figures it measured and the screenshots it kept, and "FAILED: ..." for
+// every check that fails. Exits with the program's status, or 1 when a check
+// failed or a step took too long; 77 (skipped) where jackd does not come up.
+#include <QAbstractButton>
+#include <QApplication>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPointer>
+#include <QScreen>
+#include <QTest>
+#include <QTimer>
+
+#include <jack/jack.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/MainApplication.h"
+#include "app/MainDialog.h"
+#include "app/ProgramSpin.h"
+#include "app/ChannelState.h"
+#include "skin/SkinStatic.h"
+#include "support/JackServerProcess.h"
+#include "support/JackTestServer.h"
+#include "vsthost/EditorWindow.h"
+
+namespace sonrigo {
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+constexpr double kRate = test::JackServerProcess::kSampleRate;
+// The whole run, from before the window shows.
+constexpr std::size_t kCaptureFrames = 180 * test::JackServerProcess::kSampleRate;
+// A sample this loud is sound; a stretch whose peak stays under kSilence is
+// silence (-60 dB: the 16-bit output's dither-free zero, with room for a
+// reverb's last trace).
+constexpr float kSound = 0.01F;
+constexpr float kSilence = 0.001F;
+// Every step ends within kStepLimit; the whole run within kWholeLimit, or the
+// watchdog ends the process (the user-interface thread may be what hangs).
+constexpr auto kStepLimit = 20s;
+constexpr auto kWholeLimit = 150s;
+constexpr auto kTick = 20ms;
+// Buttons by index, as the window numbers them.
+constexpr int kPower = 0;
+constexpr int kLoadMidi = 1;
+constexpr int kPlayStop = 2;
+constexpr int kFirstVst = 23;
+
+// Frames between two JACK frame times (wrapping).
+std::int64_t Since(jack_nframes_t later, jack_nframes_t earlier)
+{
+    return static_cast<std::int32_t>(later - earlier);
+}
+
+double Ms(std::int64_t frames)
+{
+    return static_cast<double>(frames) * 1000.0 / kRate;
+}
+
+double Db(double level)
+{
+    return 20.0 * std::log10(level);  // -inf for silence
+}
+
+// Ends the process when the script has not finished in time: a hang of the
+// user-interface thread stops the script's timer too.
+class Watchdog {
+public:
+    explicit Watchdog(const std::atomic<const char*>& step)
+        : thread_([this, &step] {
+              std::unique_lock lock(mutex_);
+              if (!ended_.wait_for(lock, kWholeLimit, [this] { return done_; })) {
+                  std::fprintf(stderr, "FAILED: the player did not finish; it hung in step \"%s\"\n", step.load());
+                  std::fflush(stderr);
+                  std::_Exit(1);
+              }
+          })
+    {
+    }
+    ~Watchdog()
+    {
+        {
+            const std::lock_guard lock(mutex_);
+            done_ = true;
+        }
+        ended_.notify_one();
+        thread_.join();
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable ended_;
+    bool done_ = false;
+    std::thread thread_;
+};
+
+// The user: a list of steps, each an action and a condition that ends it,
+// run from a timer on the user-interface thread. A click that opens a modal
+// dialog is made from its own event, so that the timer goes on ticking in the
+// dialog's loop.
+class PlayerEndToEnd final : public QObject {
+public:
+    struct Paths {
+        std::string instrument;
+        std::string song;
+        std::string artefacts;
+    };
+
+    PlayerEndToEnd(MainDialog& dialog, test::JackAudioCapture& capture, Paths paths,
+                   std::atomic<const char*>& currentStep, bool& passed)
+        : QObject(&dialog), dialog_(dialog), capture_(capture), paths_(std::move(paths)),
+          currentStep_(currentStep), passed_(passed)
+    {
+        buildSteps();
+        qApp->installEventFilter(this);
+        timer_.callOnTimeout(this, [this] { tick(); });
+        timer_.start(kTick);
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::Paint && dialog_.stopping() && watched->isWidgetType() &&
+            (watched == &dialog_ || dialog_.isAncestorOf(static_cast<QWidget*>(watched)))) {
+            ++paintsWhileStopping_;
+        }
+        return false;
+    }
+
+private:
+    struct Step {
+        const char* what;
+        std::function<void()> action;
+        std::function<bool()> done;
+        // The message the step makes the player show, which the user reads
+        // and answers with OK; any other message fails the run.
+        const char* message = nullptr;
+    };
+
+    void step(const char* what, std::function<void()> action, std::function<bool()> done,
+              const char* message = nullptr)
+    {
+        steps_.push_back({what, std::move(action), std::move(done), message});
+    }
+
+    void check(bool ok, const std::string& what)
+    {
+        if (!ok) {
+            std::fprintf(stderr, "FAILED: %s\n", what.c_str());
+            passed_ = false;
+        }
+    }
+
+    void fail(const std::string& what)
+    {
+        if (failing_)
+            return;
+        failing_ = true;
+        check(false, std::string("in step \"") + steps_[next_].what + "\": " + what);
+        timer_.stop();
+        // Out of whatever is open, then out of the window; the watchdog
+        // ends what does not close.
+        auto* closer = new QTimer(this);
+        closer->callOnTimeout(this, [this] {
+            if (QWidget* modal = QApplication::activeModalWidget(); modal != nullptr && modal != &dialog_)
+                modal->close();
+            else
+                dialog_.done(QDialog::Rejected);
+        });
+        closer->start(100ms);
+    }
+
+    void tick()
+    {
+        if (next_ >= steps_.size())
+            return;
+        Step& current = steps_[next_];
+        currentStep_.store(current.what);
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            const std::string text = box->text().toStdString();
+            if (current.message == nullptr || text != current.message || box->button(QMessageBox::Ok) == nullptr) {
+                fail("the player said \"" + text + "\"");
+                return;
+            }
+            std::printf("message: %s\n", text.c_str());
+            QTest::mouseClick(box->button(QMessageBox::Ok), Qt::LeftButton);
+            return;
+        }
+        if (!passed_) {
+            fail("a check failed before it");
+            return;
+        }
+        if (!started_) {
+            started_ = true;
+            stepStart_ = Clock::now();
+            if (current.action)
+                current.action();
+        }
+        if (failing_)
+            return;
+        if (current.done()) {
+            ++next_;
+            started_ = false;
+            if (next_ == steps_.size())
+                timer_.stop();
+        } else if (Clock::now() - stepStart_ > kStepLimit) {
+            fail("not done within 20 s");
+        }
+    }
+
+    // A press of button `index` as its own event; `before` runs just ahead.
+    void click(int index, std::function<void()> before = {})
+    {
+        QTimer::singleShot(0, this, [this, index, before] {
+            if (before)
+                before();
+            QTest::mouseClick(dialog_.commandButton(index), Qt::LeftButton);
+        });
+    }
+
+    static QFileDialog* fileDialog() { return qobject_cast<QFileDialog*>(QApplication::activeModalWidget()); }
+
+    // Types `path` into the open file dialog's name field and presses Enter.
+    void chooseInDialog(const std::string& path)
+    {
+        QFileDialog* chooser = fileDialog();
+        auto* name = chooser != nullptr ? chooser->findChild<QLineEdit*>(QStringLiteral("fileNameEdit")) : nullptr;
+        if (name == nullptr) {
+            fail("no file-name field in the file dialog");
+            return;
+        }
+        name->setText(QString::fromStdString(path));
+        QTest::keyClick(name, Qt::Key_Return);
+    }
+
+    QString rowName(int row) const { return dialog_.programNameField(row)->text(); }
+    QString rowNumber(int row) const { return dialog_.programNumberField(row)->text(); }
+
+    std::string screenshot(QWidget* window, const char* name)
+    {
+        const QString path = QString::fromStdString(paths_.artefacts) + QLatin1Char('/') + QLatin1String(name);
+        const QImage image = QApplication::primaryScreen()->grabWindow(window->winId()).toImage();
+        check(image.save(path), "screenshot saved as " + path.toStdString());
+        std::printf("screenshot: %s (%d x %d)\n", path.toStdString().c_str(), image.width(), image.height());
+        return path.toStdString();
+    }
+
+    // Index into the recording of JACK frame time `time`.
+    std::int64_t frameAt(jack_nframes_t time) const { return Since(time, capture_.firstFrameTime()); }
+
+    // Peak and RMS of recorded frames [from, from + count).
+    void level(std::int64_t from, std::int64_t count, double& peak, double& rms) const
+    {
+        const float* samples = capture_.samples();
+        double sum = 0.0;
+        peak = 0.0;
+        for (std::int64_t f = std::max<std::int64_t>(from, 0); f < from + count; ++f) {
+            const double s = samples[f];
+            peak = std::max(peak, std::fabs(s));
+            sum += s * s;
+        }
+        rms = count > 0 ? std::sqrt(sum / static_cast<double>(count)) : 0.0;
+    }
+
+    bool recorded(std::int64_t until) const { return static_cast<std::int64_t>(capture_.frames()) >= until; }
+
+    void buildSteps();
+
+    MainDialog& dialog_;
+    test::JackAudioCapture& capture_;
+    const Paths paths_;
+    std::atomic<const char*>& currentStep_;
+    bool& passed_;
+    QTimer timer_;
+    std::vector<Step> steps_;
+    std::size_t next_ = 0;
+    bool started_ = false;
+    bool failing_ = false;
+    Clock::time_point stepStart_;
+
+    QString firstProgramName_;
+    QPointer<EditorWindow> editor_;
+    jack_nframes_t playPressed_ = 0;
+    std::int64_t onset_ = -1;
+    std::int64_t scanned_ = 0;
+    jack_nframes_t stopPressed_ = 0;
+    bool stopClicked_ = false;
+    bool exposed_ = false;
+    int paintsWhileStopping_ = 0;
+};
+
+void PlayerEndToEnd::buildSteps()
+{
+    const auto after = [this](std::chrono::milliseconds wait) { return Clock::now() - stepStart_ >= wait; };
+
+    step("VST of row 1", [this] { click(kFirstVst); }, [] { return fileDialog() != nullptr; });
+    step("the instrument in the file dialog", [this] { chooseInDialog(paths_.instrument); }, [this] {
+        editor_ = qobject_cast<EditorWindow*>(QApplication::activeModalWidget());
+        return !editor_.isNull();
+    });
+    // The plug-in draws its editor on its own: it is given a moment.
+    step("the instrument's editor", nullptr, [this, after] {
+        if (!after(700ms))
+            return false;
+        if (editor_.isNull()) {
+            fail("the editor closed by itself");
+            return false;
+        }
+        screenshot(editor_, "editor.png");
+        editor_->close();
+        return true;
+    });
+    step("the row shows the instrument", nullptr, [this] {
+        if (QApplication::activeModalWidget() != nullptr)
+            return false;
+        check(dialog_.outputNameField(0)->text() == QFileInfo(QString::fromStdString(paths_.instrument)).fileName(),
+              "row 1 shows the instrument's file name, not \"" + dialog_.outputNameField(0)->text().toStdString() + "\"");
+        firstProgramName_ = rowName(0);
+        check(!firstProgramName_.isEmpty() && rowNumber(0) == QLatin1String("1"),
+              "row 1 shows the instrument's first program");
+        return true;
+    });
+    // The instrument's choice reopened the sound device: the recording
+    // listens to the new stream.
+    step("record the player", nullptr, [this] {
+        const std::vector<std::string> ports = capture_.outputPortsOf("Sonrigo");
+        if (ports.empty())
+            return false;
+        check(capture_.connectFrom(ports.front()), "the recording connects to " + ports.front());
+        return true;
+    });
+    step("the recording listens", nullptr, [this] { return capture_.waitUntilConnected(0ms); });
+    // Another program for the lead, which the song's own program change at
+    // its start takes back.
+    step("row 1's spin up to 5",
+         [this] {
+             for (int i = 0; i < 4; ++i)
+                 QTest::keyClick(dialog_.programSpin(0), Qt::Key_Up);
+         },
+         [this] { return rowNumber(0) == QLatin1String("5") && rowName(0) != firstProgramName_; });
+    step("Load MIDI", [this] { click(kLoadMidi); }, [] { return fileDialog() != nullptr; });
+    // The song has no master volume of its own: the loader says so as it
+    // gives it one.
+    step("the song in the file dialog", [this] { chooseInDialog(paths_.song); },
+         [this] { return QApplication::activeModalWidget() == nullptr && dialog_.loader() != nullptr; },
+         "There is no master volume! 127 has been set!");
+    step("Play", [this] { click(kPlayStop, [this] { playPressed_ = capture_.frameTimeNow(); }); }, [this] {
+        if (!dialog_.state()->isPlaying())
+            return false;
+        scanned_ = frameAt(playPressed_);
+        return true;
+    });
+    step("the first sound", nullptr, [this] {
+        const auto frames = static_cast<std::int64_t>(capture_.frames());
+        for (; scanned_ < frames && onset_ < 0; ++scanned_)
+            if (std::fabs(capture_.samples()[scanned_]) > kSound)
+                onset_ = scanned_;
+        return onset_ >= 0;
+    });
+    step("the song's program changes in the rows", nullptr, [this] {
+        return rowName(0) == firstProgramName_ && rowNumber(0) == QLatin1String("1") &&
+               rowName(2) == QLatin1String("Fingerd Electric Bass") && rowNumber(2) == QLatin1String("34");
+    });
+    step("a second of the song", nullptr, [this, after] {
+        if (!after(1000ms) || !recorded(onset_ + static_cast<std::int64_t>(kRate)))
+            return false;
+        screenshot(&dialog_, "playing.png");
+        double peak = 0.0, rms = 0.0;
+        level(onset_, static_cast<std::int64_t>(kRate), peak, rms);
+        std::printf("onset latency: %.1f ms from the press of Play\n", Ms(onset_ - frameAt(playPressed_)));
+        std::printf("level during play: %.1f dB RMS, %.1f dB peak (the first second)\n", Db(rms), Db(peak));
+        check(rms > kSound, "the song is heard");
+        return true;
+    });
+    step("Stop",
+         [this] {
+             click(kPlayStop, [this] {
+                 stopPressed_ = capture_.frameTimeNow();
+                 stopClicked_ = true;
+             });
+         },
+         [this, after] {
+             if (dialog_.stopping()) {
+                 // What another window's passing would ask of it.
+                 if (!exposed_ && after(300ms)) {
+                     exposed_ = true;
+                     dialog_.update();
+                 }
+                 return false;
+             }
+             return stopClicked_ && !dialog_.state()->isPlaying();
+         });
+    step("silence after Stop", nullptr, [this] {
+        const std::int64_t from = frameAt(stopPressed_) + 2 * static_cast<std::int64_t>(kRate);
+        const auto span = static_cast<std::int64_t>(0.3 * kRate);
+        if (!recorded(from + span))
+            return false;
+        double peak = 0.0, rms = 0.0;
+        level(from, span, peak, rms);
+        std::printf("level 2 s after Stop: %.1f dB peak\n", Db(peak));
+        std::printf("paints of the window while stopping: %d\n", paintsWhileStopping_);
+        check(peak < kSilence, "silence 2 s after Stop");
+        check(paintsWhileStopping_ > 0, "the window paints while it stops");
+        check(!capture_.overflowed(), "the recording kept every frame");
+        return true;
+    });
+    // Ends with the window, which takes the script with it.
+    step("power", [this] { click(kPower); }, [] { return false; });
+}
+
+}  // namespace
+}  // namespace sonrigo
+
+int main(int argc, char** argv)
+{
+    using namespace sonrigo;
+    if (argc != 4) {
+        std::fprintf(stderr, "usage: sonrigo_player_e2e INSTRUMENT SONG ARTEFACTS\n");
+        return 2;
+    }
+    test::JackTestServer jack("sonrigo-e2e-capture", kCaptureFrames);
+    if (!jack.up()) {
+        std::printf("skipped: %s\n", jack.skipReason().c_str());
+        return 77;
+    }
+    const PlayerEndToEnd::Paths paths{argv[1], argv[2], argv[3]};
+    std::filesystem::create_directories(paths.artefacts);
+    std::atomic<const char*> step{"the window"};
+    bool passed = true;
+    bool scripted = false;
+    int status = 0;
+    {
+        const Watchdog watchdog(step);
+        // The program sees no arguments of its own: no song loads at start.
+        int programArgc = 1;
+        char* programArgv[] = {argv[0], nullptr};
+        status = MainApplication::run(programArgc, programArgv, [&](MainDialog& dialog) {
+            scripted = true;
+            new PlayerEndToEnd(dialog, jack.capture(), paths, step, passed);
+        });
+    }
+    std::printf("the player exited with status %d\n", status);
+    if (!scripted)
+        std::fprintf(stderr, "FAILED: the script never started\n");
+    return status != 0 ? status : passed && scripted ? 0 : 1;
+}
