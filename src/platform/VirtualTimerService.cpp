@@ -10,6 +10,21 @@ namespace {
 
 thread_local const VirtualTimerService* tServiceThreadOf = nullptr;
 
+// Marks the present thread as running the clock's events while it lives.
+class ServiceScope {
+public:
+    explicit ServiceScope(const VirtualTimerService* service) : previous_(tServiceThreadOf)
+    {
+        tServiceThreadOf = service;
+    }
+    ~ServiceScope() { tServiceThreadOf = previous_; }
+    ServiceScope(const ServiceScope&) = delete;
+    ServiceScope& operator=(const ServiceScope&) = delete;
+
+private:
+    const VirtualTimerService* previous_;
+};
+
 }  // namespace
 
 VirtualTimerService::VirtualTimerService() : VirtualTimerService(Options{}) {}
@@ -18,7 +33,8 @@ VirtualTimerService::VirtualTimerService(Options options) : options_(options)
 {
     // A few sleepers at most: the test thread, the playback worker, a helper.
     sleepers_.reserve(8);
-    thread_ = std::thread([this] { run(); });
+    if (options_.ownThread)
+        thread_ = std::thread([this] { run(); });
 }
 
 VirtualTimerService::~VirtualTimerService()
@@ -30,7 +46,8 @@ VirtualTimerService::~VirtualTimerService()
         stopping_ = true;
     }
     schedulerWake_.notify_one();
-    thread_.join();
+    if (thread_.joinable())
+        thread_.join();
 }
 
 TimerId VirtualTimerService::startAt(std::int64_t deadlineUs, TimerCallback callback, void* user)
@@ -86,11 +103,14 @@ void VirtualTimerService::threadStarting()
 void VirtualTimerService::threadEnded()
 {
     {
-        std::lock_guard lock(mutex_);
+        std::unique_lock lock(mutex_);
         if (participants_ == 0)
             fail("threadEnded() without a matching threadStarting()");
         --participants_;
         ++progress_;
+        // The last one awake hands the clock on before it goes.
+        while (takesOnItsThread())
+            takeNextEvent(lock);
     }
     schedulerWake_.notify_one();
 }
@@ -111,6 +131,10 @@ bool VirtualTimerService::sleepUntil(std::int64_t wakeUs, const std::function<bo
     schedulerWake_.notify_one();
     StallWatch watch(*this);
     while (!me.woken) {
+        if (takesOnItsThread()) {
+            takeNextEvent(lock);
+            continue;
+        }
         me.wake.wait_for(lock, checkInterval());
         if (!me.woken)
             watch.check();
@@ -130,17 +154,30 @@ void VirtualTimerService::run()
                 watch.check();
             continue;
         }
-        if (wakeSatisfiedSleeper(lock))
-            continue;
-        // Quiescent means every participant sleeps, and there is at least one.
-        Sleeper* next = *std::min_element(sleepers_.begin(), sleepers_.end(), [](const Sleeper* a, const Sleeper* b) {
-            return a->wakeUs < b->wakeUs || (a->wakeUs == b->wakeUs && a->order < b->order);
-        });
-        if (!slots_.empty() && slots_.earliestDeadlineUs() <= std::max(next->wakeUs, nowUs()))
-            fireEarliest(lock);
-        else
-            wake(*next);
+        takeNextEvent(lock);
     }
+}
+
+void VirtualTimerService::takeNextEvent(std::unique_lock<std::mutex>& lock)
+{
+    const ServiceScope scope(this);
+    taking_ = true;
+    takeOneEvent(lock);
+    taking_ = false;
+}
+
+void VirtualTimerService::takeOneEvent(std::unique_lock<std::mutex>& lock)
+{
+    if (wakeSatisfiedSleeper(lock))
+        return;
+    // Quiescent means every participant sleeps, and there is at least one.
+    Sleeper* next = *std::min_element(sleepers_.begin(), sleepers_.end(), [](const Sleeper* a, const Sleeper* b) {
+        return a->wakeUs < b->wakeUs || (a->wakeUs == b->wakeUs && a->order < b->order);
+    });
+    if (!slots_.empty() && slots_.earliestDeadlineUs() <= std::max(next->wakeUs, nowUs()))
+        fireEarliest(lock);
+    else
+        wake(*next);
 }
 
 bool VirtualTimerService::wakeSatisfiedSleeper(std::unique_lock<std::mutex>& lock)

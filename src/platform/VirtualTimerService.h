@@ -21,15 +21,22 @@ namespace sonrigo {
 // the present instant: every participant sleeps on this clock and no timer
 // callback runs. Participants are the thread that constructs the service and
 // every thread announced with threadStarting() (until it calls threadEnded()).
-// When they all sleep, the service's own thread takes the next event:
-//   - a timer whose deadline has come: its callback runs on the service's
-//     thread, with nowUs() equal to the deadline (or to the present, for a
-//     deadline already past); timers fire one at a time, in deadline order,
-//     ties in start order, and may start new timers;
+// When they all sleep, the next event is taken by the participant that went
+// to sleep last (or by the service's own thread, with Options::ownThread):
+//   - a timer whose deadline has come: its callback runs on that thread,
+//     with nowUs() equal to the deadline (or to the present, for a deadline
+//     already past); timers fire one at a time, in deadline order, ties in
+//     start order, and may start new timers;
 //   - otherwise the sleeper that is due first (ties in the order they went to
 //     sleep) wakes alone; time stands still until it sleeps again or ends.
 // At any one instant, then, every due timer fires before any sleeper wakes:
 // after runFor(t), everything due up to and including t has happened.
+//
+// Which thread takes the events changes nothing of their order, only their
+// cost: taken by the last sleeper, a thread that sleeps until its own next
+// wake-up with only timers due before it (the render thread between two
+// passes) runs them itself and goes on, with no thread woken, while a thread
+// of the service's own costs two thread switches for every event.
 //
 // Participants must wait only by sleeping on this clock: a participant that
 // blocks on something else while others sleep stops the clock. That, and
@@ -42,6 +49,9 @@ public:
         // on it, before the process is aborted as deadlocked. Generous, for
         // sanitizer builds on a loaded machine.
         std::chrono::milliseconds stallTimeout{20000};
+        // Timer callbacks on a thread of the service's own, as a real-time
+        // timer runs them, instead of on the participant that slept last.
+        bool ownThread = false;
     };
 
     VirtualTimerService();
@@ -81,11 +91,20 @@ private:
     // True when woken because sleeper.done held.
     bool sleepUntil(std::int64_t wakeUs, const std::function<bool()>* done);
     void run();
+    // With every participant asleep: wakes one, or fires the earliest timer.
+    void takeNextEvent(std::unique_lock<std::mutex>& lock);
+    void takeOneEvent(std::unique_lock<std::mutex>& lock);
+    // Without a thread of its own: whether the present thread, about to
+    // sleep or to end, is the one to take the next event. Not while another
+    // takes one, whose callback or done() runs unlocked.
+    bool takesOnItsThread() const { return !options_.ownThread && !taking_ && quiescent(); }
     bool quiescent() const { return participants_ > 0 && sleepers_.size() == participants_; }
     bool wakeSatisfiedSleeper(std::unique_lock<std::mutex>& lock);
     void fireEarliest(std::unique_lock<std::mutex>& lock);
     void wake(Sleeper& sleeper);
     void advanceTo(std::int64_t us);
+    // True inside a timer callback or a done() of this clock's, and on the
+    // service's own thread.
     bool onServiceThread() const;
 
     // Watches for a clock that stands still while someone sleeps on it.
@@ -114,8 +133,9 @@ private:
     std::uint64_t nextSleepOrder_ = 0;
     std::uint64_t progress_ = 0;  // bumped by everything that can unblock the clock
     TimerId runningId_ = 0;
+    bool taking_ = false;  // a participant takes an event
     bool stopping_ = false;
-    std::thread thread_;
+    std::thread thread_;  // with Options::ownThread only
 };
 
 }  // namespace sonrigo

@@ -10,18 +10,18 @@
 namespace sonrigo {
 namespace {
 
-// How often the owner's loop handles the rack's notifications: well within
-// the ring's second and a half, and seldom enough that waking the owner costs
-// little beside the rendering.
-constexpr std::uint32_t kOwnerStepMs = 20;
-constexpr std::int64_t kProgressStepUs = 100'000;
+// How often the owner's loop handles the rack's notifications and hears the
+// progress: well within the ring's second and a half, and seldom enough that
+// waking the owner (two thread switches) costs little beside the rendering.
+constexpr std::uint32_t kOwnerStepMs = 100;
+constexpr std::int64_t kProgressStepUs = std::int64_t{kOwnerStepMs} * 1000;
 
 }  // namespace
 
-VirtualAudioSession::VirtualAudioSession(SampleSink* sink)
+VirtualAudioSession::VirtualAudioSession(SampleSink* sink, VirtualTimerService::Options clockOptions)
     : previousTimers_(CurrentTimerService()),
       previousWaveOut_(CurrentWaveOutService()),
-      clock_(std::make_shared<VirtualTimerService>())
+      clock_(std::make_shared<VirtualTimerService>(clockOptions))
 {
     InstallTimerService(clock_);
     InstallWaveOutService(std::make_shared<VirtualWaveOutService>(clock_, sink));

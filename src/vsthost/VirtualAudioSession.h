@@ -30,8 +30,12 @@ class MidiF0Data;
 // creates it, which is the clock's participant; one at a time.
 class VirtualAudioSession {
 public:
-    // The sink may be null; it must outlive the session.
-    explicit VirtualAudioSession(SampleSink* sink);
+    // The sink may be null; it must outlive the session. By default the
+    // clock's events are taken by the thread that sleeps last, so that a
+    // render runs on the render thread with no thread switch between its
+    // steps; clockOptions.ownThread gives the timers their own thread, as in
+    // real time, for the same samples.
+    explicit VirtualAudioSession(SampleSink* sink, VirtualTimerService::Options clockOptions = {});
     ~VirtualAudioSession();
     VirtualAudioSession(const VirtualAudioSession&) = delete;
     VirtualAudioSession& operator=(const VirtualAudioSession&) = delete;

@@ -61,33 +61,38 @@ struct Chain {
     }
 };
 
-TEST(VirtualTimerService, FiresAtExactDeadlinesInOrderOnItsOwnThread)
+TEST(VirtualTimerService, FiresAtExactDeadlinesInOrderOnTheLastSleeperOrItsOwnThread)
 {
-    VirtualTimerService clock;
-    Recorder recorder{clock, {}};
-    Tag a{&recorder, 1}, b{&recorder, 2}, c{&recorder, 3}, d{&recorder, 4}, e{&recorder, 5}, late{&recorder, 6};
-    clock.startAt(30'000, Record, &c);
-    clock.startAt(10'007, Record, &a);
-    clock.startAt(20'000, Record, &b);
-    clock.startAt(40'000, Record, &d);
-    clock.startAt(40'000, Record, &e);  // same deadline: start order
-    EXPECT_EQ(clock.nowUs(), 0);
+    for (const bool ownThread : {false, true}) {
+        SCOPED_TRACE(ownThread ? "own thread" : "last sleeper");
+        VirtualTimerService::Options options;
+        options.ownThread = ownThread;
+        VirtualTimerService clock(options);
+        Recorder recorder{clock, {}};
+        Tag a{&recorder, 1}, b{&recorder, 2}, c{&recorder, 3}, d{&recorder, 4}, e{&recorder, 5}, late{&recorder, 6};
+        clock.startAt(30'000, Record, &c);
+        clock.startAt(10'007, Record, &a);
+        clock.startAt(20'000, Record, &b);
+        clock.startAt(40'000, Record, &d);
+        clock.startAt(40'000, Record, &e);  // same deadline: start order
+        EXPECT_EQ(clock.nowUs(), 0);
 
-    clock.runFor(40);
-    EXPECT_EQ(clock.nowUs(), 40'000);
-    // A deadline already past fires at the present.
-    clock.startAt(5'000, Record, &late);
-    clock.runFor(0);
+        clock.runFor(40);
+        EXPECT_EQ(clock.nowUs(), 40'000);
+        // A deadline already past fires at the present.
+        clock.startAt(5'000, Record, &late);
+        clock.runFor(0);
 
-    ASSERT_EQ(recorder.firings.size(), 6u);
-    const std::thread::id service = recorder.firings[0].thread;
-    EXPECT_NE(service, std::this_thread::get_id());
-    EXPECT_EQ(recorder.firings, (std::vector<Firing>{{1, 10'007, service},
-                                                     {2, 20'000, service},
-                                                     {3, 30'000, service},
-                                                     {4, 40'000, service},
-                                                     {5, 40'000, service},
-                                                     {6, 40'000, service}}));
+        ASSERT_EQ(recorder.firings.size(), 6u);
+        const std::thread::id service = recorder.firings[0].thread;
+        EXPECT_EQ(service != std::this_thread::get_id(), ownThread);
+        EXPECT_EQ(recorder.firings, (std::vector<Firing>{{1, 10'007, service},
+                                                         {2, 20'000, service},
+                                                         {3, 30'000, service},
+                                                         {4, 40'000, service},
+                                                         {5, 40'000, service},
+                                                         {6, 40'000, service}}));
+    }
 }
 
 TEST(VirtualTimerService, ASelfReschedulingTimerKeepsExactTimeForTenMinutes)
