@@ -13,7 +13,7 @@ namespace {
 // How often the owner's loop handles the rack's notifications and hears the
 // progress: well within the ring's second and a half, and seldom enough that
 // waking the owner (two thread switches) costs little beside the rendering.
-constexpr std::uint32_t kOwnerStepMs = 100;
+constexpr std::uint32_t kOwnerStepMs = 500;
 constexpr std::int64_t kProgressStepUs = std::int64_t{kOwnerStepMs} * 1000;
 
 }  // namespace
