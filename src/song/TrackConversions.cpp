@@ -92,11 +92,10 @@ private:
 
     Queue& queueFor(const MidiEvent& event)
     {
-        if (event.channel >= 0 && event.channel < 16 && event.data1 >= 0 && event.data1 < 256)
+        if (event.channel >= 0 && event.channel < 16)
             return common_[static_cast<std::size_t>(event.channel * 256 + event.data1)];
-        // Channels and notes no file gives, from records built by hand.
-        return unusual_[static_cast<std::uint64_t>(static_cast<std::uint32_t>(event.channel)) << 32
-                        | static_cast<std::uint32_t>(event.data1)];
+        // Channels no file gives, from records built by hand.
+        return unusual_[static_cast<std::uint64_t>(static_cast<std::uint16_t>(event.channel)) << 8 | event.data1];
     }
 
     std::vector<Queue> common_ = std::vector<Queue>(16 * 256);
@@ -140,56 +139,66 @@ void InsertNoteOffsOneByOne(EventList& events)
 // The same result for lists whose times never run backwards: each note-off
 // goes before the first record at or after the note's end, so at one tick
 // note-offs come before everything else, the note-off of a later note first.
+// The list is rebuilt in place from its end (every record only moves towards
+// the end), so that a song's on/off form costs no second list; a list
+// reserved with room for its note-offs does not move at all.
 void InsertNoteOffsByTime(EventList& events)
 {
-    const TrackSized<std::int64_t> times = AbsoluteTimes(events);
     struct PendingOff {
         std::int64_t end;
         std::int32_t note;  // index of its note
-        std::int32_t channel;
-        std::int32_t data1;
+        std::int16_t channel;
+        std::uint8_t data1;
     };
     TrackSized<PendingOff> offs;
     offs.reserve(static_cast<std::size_t>(
         std::count_if(events.begin(), events.end(), [](const MidiEvent& e) { return e.kind == EventKind::Note; })));
+    std::int64_t now = 0;
     for (std::size_t i = 0; i < events.size(); ++i) {
-        const MidiEvent& event = events[i];
-        if (event.kind == EventKind::Note)
-            offs.push_back({times[i] + event.duration, static_cast<std::int32_t>(i), event.channel, event.data1});
+        MidiEvent& event = events[i];
+        now += event.delta;
+        if (event.kind == EventKind::Note) {
+            offs.push_back({now + event.duration, static_cast<std::int32_t>(i), event.channel, event.data1});
+            event.kind = EventKind::NoteOn;
+            event.duration = 0;
+        }
     }
     std::sort(offs.begin(), offs.end(), [](const PendingOff& a, const PendingOff& b) {
         return a.end != b.end ? a.end < b.end : a.note > b.note;
     });
 
-    EventList merged;
-    merged.reserve(events.size() + offs.size());
-    std::int64_t previous = 0;
-    auto place = [&](MidiEvent event, std::int64_t time) {
-        event.delta = ClampTicks(time - previous);
-        previous = time;
-        merged.push_back(std::move(event));
+    const std::size_t records = events.size();
+    events.resize(records + offs.size());
+    std::size_t out = events.size();
+    std::int64_t later = 0;  // time of the record at out, once one is placed
+    auto place = [&](std::int64_t time) -> MidiEvent& {
+        if (out < events.size())
+            events[out].delta = ClampTicks(later - time);
+        later = time;
+        return events[--out];
     };
     auto placeOff = [&](const PendingOff& pending) {
-        auto off = MidiEvent(0);
+        MidiEvent& off = place(pending.end);
+        off = MidiEvent(0);
         off.kind = EventKind::NoteOff;
         off.channel = pending.channel;
         off.data1 = pending.data1;
         off.velocity = kNoteOffVelocity;
-        place(std::move(off), pending.end);
     };
-    std::size_t nextOff = 0;
-    for (std::size_t i = 0; i < events.size(); ++i) {
-        for (; nextOff < offs.size() && offs[nextOff].end <= times[i]; ++nextOff)
-            placeOff(offs[nextOff]);
-        if (events[i].kind == EventKind::Note) {
-            events[i].kind = EventKind::NoteOn;
-            events[i].duration = 0;
-        }
-        place(std::move(events[i]), times[i]);
+    std::size_t nextOff = offs.size();
+    for (std::size_t i = records; i-- > 0;) {
+        for (; nextOff > 0 && offs[nextOff - 1].end > now; --nextOff)
+            placeOff(offs[nextOff - 1]);
+        const std::int32_t delta = events[i].delta;
+        MidiEvent& target = place(now);
+        if (&target != &events[i])
+            target = std::move(events[i]);
+        now -= delta;
     }
-    for (; nextOff < offs.size(); ++nextOff)
-        placeOff(offs[nextOff]);
-    events = std::move(merged);
+    for (; nextOff > 0; --nextOff)
+        placeOff(offs[nextOff - 1]);
+    if (!events.empty())
+        events[0].delta = ClampTicks(later);
 }
 
 // The next record of each source list, earliest first; at one time the
