@@ -29,17 +29,6 @@ constexpr std::int32_t kTrackName = 0x03;
 constexpr std::int32_t kNoteOffVelocity = 64;
 constexpr std::size_t kLongNameLength = 128;
 
-TrackSized<std::int64_t> AbsoluteTimes(const EventList& events)
-{
-    TrackSized<std::int64_t> times(events.size());
-    std::int64_t now = 0;
-    for (std::size_t i = 0; i < events.size(); ++i) {
-        now += events[i].delta;
-        times[i] = now;
-    }
-    return times;
-}
-
 bool AnyNegativeDelta(const EventList& events)
 {
     return std::any_of(events.begin(), events.end(), [](const auto& e) { return e.delta < 0; });
@@ -56,32 +45,41 @@ MidiEvent MakeNoteOff(const MidiEvent& note)
 }
 
 // Pairs every NoteOn with a note-off by queue: one FIFO of pending NoteOns per
-// channel and note number, as index chains through `next`.
+// channel and note number, chained through the pending notes themselves (one
+// entry per NoteOn, so that a track of few notes needs next to nothing).
 class PendingNotes {
 public:
-    explicit PendingNotes(std::size_t records) : next_(records, -1) {}
+    struct Pending {
+        std::int64_t start;  // tick of the NoteOn
+        std::int32_t index;  // its position in the list
+        std::int32_t next = -1;
+    };
 
-    void push(const MidiEvent& on, std::int32_t index)
+    explicit PendingNotes(std::size_t notes) { pending_.reserve(notes); }
+
+    void push(const MidiEvent& on, std::int32_t index, std::int64_t start)
     {
         Queue& queue = queueFor(on);
+        const auto added = static_cast<std::int32_t>(pending_.size());
+        pending_.push_back({start, index});
         if (queue.tail >= 0)
-            next_[static_cast<std::size_t>(queue.tail)] = index;
+            pending_[static_cast<std::size_t>(queue.tail)].next = added;
         else
-            queue.head = index;
-        queue.tail = index;
+            queue.head = added;
+        queue.tail = added;
     }
 
-    // The oldest pending NoteOn of the note-off's channel and note, or -1.
-    std::int32_t pop(const MidiEvent& off)
+    // The oldest pending NoteOn of the note-off's channel and note, or null.
+    const Pending* pop(const MidiEvent& off)
     {
         Queue& queue = queueFor(off);
-        const std::int32_t index = queue.head;
-        if (index >= 0) {
-            queue.head = next_[static_cast<std::size_t>(index)];
-            if (queue.head < 0)
-                queue.tail = -1;
-        }
-        return index;
+        if (queue.head < 0)
+            return nullptr;
+        const Pending& oldest = pending_[static_cast<std::size_t>(queue.head)];
+        queue.head = oldest.next;
+        if (queue.head < 0)
+            queue.tail = -1;
+        return &oldest;
     }
 
 private:
@@ -100,7 +98,7 @@ private:
 
     std::vector<Queue> common_ = std::vector<Queue>(16 * 256);
     std::unordered_map<std::uint64_t, Queue> unusual_;
-    std::vector<std::int32_t> next_;
+    std::vector<Pending> pending_;
 };
 
 // toOnOffForm's insertion walk done one note at a time. Used only for lists
@@ -323,21 +321,20 @@ void MidiTrackData::toDurationForm()
 
     // Each NoteOn takes the first later NoteOff of its channel and note that
     // an earlier NoteOn has not taken; every NoteOff goes, paired or not.
-    const TrackSized<std::int64_t> times = AbsoluteTimes(events_);
     std::vector<bool> noteOff(events_.size(), false);
-    PendingNotes pending(events_.size());
+    PendingNotes pending(static_cast<std::size_t>(
+        std::count_if(events_.begin(), events_.end(), [](const MidiEvent& e) { return e.kind == EventKind::NoteOn; })));
+    std::int64_t now = 0;
     for (std::size_t i = 0; i < events_.size(); ++i) {
         MidiEvent& event = events_[i];
+        now += event.delta;
         if (event.kind == EventKind::NoteOn) {
             event.kind = EventKind::Note;
-            pending.push(event, static_cast<std::int32_t>(i));
+            pending.push(event, static_cast<std::int32_t>(i), now);
         } else if (event.kind == EventKind::NoteOff) {
             noteOff[i] = true;
-            const std::int32_t on = pending.pop(event);
-            if (on >= 0) {
-                const auto onIndex = static_cast<std::size_t>(on);
-                events_[onIndex].duration = ClampTicks(times[i] - times[onIndex]);
-            }
+            if (const PendingNotes::Pending* on = pending.pop(event))
+                events_[static_cast<std::size_t>(on->index)].duration = ClampTicks(now - on->start);
         }
     }
     removeFlagged(noteOff);
