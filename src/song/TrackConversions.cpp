@@ -618,14 +618,25 @@ void MidiTrackData::mergeFromLast(std::span<const MidiTrackData* const> tracks, 
     }
     std::int64_t previous = 0;
     while (!heap.empty()) {
-        const NextRecord next = heap.top();
+        NextRecord next = heap.top();
         heap.pop();
-        auto& event = copies[next.copy][cursor[next.copy]++];
-        event.delta = ClampTicks(next.time - previous);
-        previous = next.time;
-        append(std::move(event));
-        if (cursor[next.copy] < copies[next.copy].size())
-            heap.push({next.time + copies[next.copy][cursor[next.copy]].delta, next.copy});
+        // A run of one track's records that all come before every other
+        // track's next one goes without the heap.
+        EventList& from = copies[next.copy];
+        std::size_t& at = cursor[next.copy];
+        for (;;) {
+            auto& event = from[at++];
+            event.delta = ClampTicks(next.time - previous);
+            previous = next.time;
+            append(std::move(event));
+            if (at == from.size())
+                break;
+            next.time += from[at].delta;
+            if (!heap.empty() && !(heap.top() > next)) {
+                heap.push(next);
+                break;
+            }
+        }
     }
     auto nameRecord = MidiEvent(0);
     nameRecord.kind = EventKind::Meta;
