@@ -207,15 +207,18 @@ private:
         return std::to_chars(at, at + 24, value).ptr;
     }
 
+    template <std::size_t N>
+    static char* field(char* at, const char (&name)[N], std::int64_t value)
+    {
+        return number(text(at, name), value);
+    }
+
     void event(std::int32_t index, std::int64_t tick, const MidiEvent& event)
     {
         char* at = block_.get() + used_;
-        at = text(at, "{\"i\": ");
-        at = number(at, index);
-        at = text(at, ", \"tick\": ");
-        at = number(at, tick);
-        at = text(at, ", \"delta\": ");
-        at = number(at, event.delta);
+        at = field(at, "{\"i\": ", index);
+        at = field(at, ", \"tick\": ", tick);
+        at = field(at, ", \"delta\": ", event.delta);
         at = text(at, ", \"kind\": ");
         const std::string_view name = KindName(event.kind);
         if (name.empty()) {
@@ -226,20 +229,13 @@ private:
             at += name.size();
             *at++ = '"';
         }
-        at = text(at, ", \"ch\": ");
-        at = number(at, event.channel);
-        at = text(at, ", \"data1\": ");
-        at = number(at, event.data1);
-        at = text(at, ", \"duration\": ");
-        at = number(at, event.duration);
-        at = text(at, ", \"velocity\": ");
-        at = number(at, event.velocity);
-        at = text(at, ", \"subtype\": ");
-        at = number(at, event.subtype);
-        at = text(at, ", \"value\": ");
-        at = number(at, event.value);
-        at = text(at, ", \"length\": ");
-        at = number(at, event.length);
+        at = field(at, ", \"ch\": ", event.channel);
+        at = field(at, ", \"data1\": ", event.data1);
+        at = field(at, ", \"duration\": ", event.duration);
+        at = field(at, ", \"velocity\": ", event.velocity);
+        at = field(at, ", \"subtype\": ", event.subtype);
+        at = field(at, ", \"value\": ", event.value);
+        at = field(at, ", \"length\": ", event.length);
         at = text(at, ", \"payload\": \"");
         used_ = static_cast<std::size_t>(at - block_.get());
         if (!StoresNoPayload(event)) {
