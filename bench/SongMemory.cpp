@@ -34,7 +34,7 @@ namespace {
 
 using namespace sonrigo;
 
-constexpr double kBudgetMb = 100.0;
+constexpr double kBudgetMb = 50.0;
 
 // ru_maxrss is in kilobytes on Linux.
 double PeakRssMb()

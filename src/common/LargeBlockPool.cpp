@@ -33,10 +33,15 @@ constexpr std::size_t kMaxCachedBlocks = 160;
 // they are mapped one by one.
 constexpr std::size_t kSlabBytes = std::size_t{64} * 1024 * 1024;
 
+// Blocks of a huge page and more are whole huge pages: their last page is
+// mapped whole on its first touch anyway, and lists of nearly the same length
+// (a song's track and its play copy, one note-off per note longer) then fit
+// each other's blocks.
 std::size_t MappedSizeFor(std::size_t bytes)
 {
     const std::size_t whole = bytes + sizeof(BlockHeader);
-    return (whole + kGranule - 1) / kGranule * kGranule;
+    const std::size_t unit = whole >= kHugePage ? kHugePage : kGranule;
+    return (whole + unit - 1) / unit * unit;
 }
 
 void* MapBlock(std::size_t mapped)

@@ -163,7 +163,15 @@ std::int32_t MidiF0Data::TrimLeadingBars()
 
 std::unique_ptr<MidiF0Data> MidiF0Data::MakePlayCopy(std::int32_t& cutOut) const
 {
-    auto copy = std::make_unique<MidiF0Data>(*this);
+    // Back in on/off form the copy gains a note-off per note: its list gets
+    // room for them now, so that it is never moved to a longer one.
+    std::size_t notes = 0;
+    for (std::int32_t i = 0; i < track_->count(); ++i)
+        notes += track_->event(i).kind == EventKind::Note ? 1 : 0;
+    auto copy = std::make_unique<MidiF0Data>(state_);
+    copy->division_ = division_;
+    copy->timeSignature_ = timeSignature_;
+    copy->track_ = std::make_unique<MidiTrackData>(*track_, notes);
     copy->ChangeDivision(kPlayDivision);
     copy->Unprepare();
     cutOut = copy->TrimLeadingBars();

@@ -171,8 +171,10 @@ void MidiF1Data::split(const MidiF0Data& song, MidiF0Data* takeFrom)
     for (std::int32_t i = 0; i < kSplitTracks; ++i)
         tracks_.push_back(std::make_unique<MidiTrackData>(TrackState::Duration));
 
-    // Each track's deltas count from the last event that went to it.
-    std::array<std::int64_t, kSplitTracks> sinceLast{};
+    // Each track's deltas count from the last event that went to it (or from
+    // the last End of Track, which goes to all of them).
+    std::array<std::int64_t, kSplitTracks> last{};
+    std::int64_t now = 0;
     EventList taken;
     if (takeFrom != nullptr)
         taken = takeFrom->track().takeEvents();
@@ -197,18 +199,17 @@ void MidiF1Data::split(const MidiF0Data& song, MidiF0Data* takeFrom)
 
     for (std::size_t i = 0; i < count; ++i) {
         const MidiEvent& event = at(i);
-        for (std::int64_t& ticks : sinceLast)
-            ticks += event.delta;
+        now += event.delta;
         if (event.kind == EventKind::Meta && event.subtype == 0x2F) {
             for (std::size_t t = 0; t < tracks_.size(); ++t)
-                tracks_[t]->appendEndOfTrack(ClampTicks(sinceLast[t]));
-            sinceLast.fill(0);
+                tracks_[t]->appendEndOfTrack(ClampTicks(now - last[t]));
+            last.fill(now);
             continue;
         }
         const std::size_t target = TargetTrack(event);
         MidiEvent copy = takeFrom != nullptr ? std::move(taken[i]) : MidiEvent(event);
-        copy.delta = ClampTicks(sinceLast[target]);
-        sinceLast[target] = 0;
+        copy.delta = ClampTicks(now - last[target]);
+        last[target] = now;
         tracks_[target]->append(std::move(copy));
     }
     state_ = TrackState::Duration;

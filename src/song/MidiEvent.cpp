@@ -23,8 +23,19 @@ MidiEvent& MidiEvent::operator=(const MidiEvent& other)
 void MidiEvent::freeHeapBlock()
 {
     FreeBlock(heap_);
-    heapSize_ = 0;
+    onHeap_ = false;
     std::fill(std::begin(inline_), std::end(inline_), std::uint8_t{0});
+}
+
+bool MidiEvent::takeBlock(std::size_t n)
+{
+    auto* block = static_cast<std::uint8_t*>(AllocZeroed(n + kBlockHeader));
+    if (block == nullptr)
+        return false;
+    std::memcpy(block, &n, sizeof n);
+    heap_ = block;
+    onHeap_ = true;
+    return true;
 }
 
 void MidiEvent::replaceWithBlock(std::size_t n)
@@ -33,10 +44,7 @@ void MidiEvent::replaceWithBlock(std::size_t n)
     std::fill(std::begin(inline_), std::end(inline_), std::uint8_t{0});
     if (n == 0 || n > UINT32_MAX)
         return;
-    if (auto* block = static_cast<std::uint8_t*>(AllocZeroed(n))) {
-        heap_ = block;
-        heapSize_ = static_cast<std::uint32_t>(n);
-    }
+    takeBlock(n);
 }
 
 void MidiEvent::resizePayload(std::size_t n)
@@ -53,14 +61,13 @@ std::span<std::uint8_t> MidiEvent::writablePayload(std::size_t n)
 {
     n = std::min(n, payloadCapacity());
     if (n > storedBytes()) {
-        auto* grown = static_cast<std::uint8_t*>(AllocZeroed(kDefaultPayloadSize));
-        if (grown == nullptr)
+        std::uint8_t kept[kInlinePayload];
+        std::copy(std::begin(inline_), std::end(inline_), kept);
+        if (!takeBlock(kDefaultPayloadSize))
             return {};
-        std::copy(std::begin(inline_), std::end(inline_), grown);
-        heap_ = grown;
-        heapSize_ = static_cast<std::uint32_t>(kDefaultPayloadSize);
+        std::copy(std::begin(kept), std::end(kept), heapBytes());
     }
-    return {onHeap() ? heap_ : inline_, n};
+    return {onHeap() ? heapBytes() : inline_, n};
 }
 
 void MidiEvent::storePayload(std::span<const std::uint8_t> bytes)

@@ -77,7 +77,7 @@ public:
     // contents are not kept.
     void resizePayload(std::size_t n);
     // The buffer's size: 256 unless a larger (or resized) one was stored.
-    std::size_t payloadCapacity() const { return onHeap() ? heapSize_ : kDefaultPayloadSize; }
+    std::size_t payloadCapacity() const { return onHeap() ? heapSize() : kDefaultPayloadSize; }
     // Room to write n bytes from the start of the payload (n at most the
     // capacity; more is cut to it). Bytes past those already stored stay zero.
     std::span<std::uint8_t> writablePayload(std::size_t n);
@@ -95,23 +95,38 @@ public:
     // class 0.
     void classifyExclusive();
 
-    std::int32_t kind = EventKind::Removed;
+    // Widest fields first, so that the record packs into 32 bytes. The narrow
+    // ones hold what a file can give them: a status kind, data bytes, a meta
+    // type or an exclusive class, a channel 0-15 or 255.
     std::int32_t delta = 0;    // ticks since the previous record of the same list
-    std::int32_t data1 = 0;    // note number; first data byte of a bend
     std::int32_t duration = 0; // ticks (Note only)
-    std::int32_t velocity = 0;
-    std::int32_t subtype = 0;  // controller number, meta type or exclusive class
     std::int32_t value = 0;    // controller value, program, pressure, bend MSB, tempo, packed time signature
     std::int32_t length = 0;   // valid payload bytes
-    std::int32_t channel = kNoChannel;
+    std::int16_t subtype = 0;  // controller number, meta type or exclusive class
+    std::int16_t channel = kNoChannel;
+    std::uint8_t kind = EventKind::Removed;
+    std::uint8_t data1 = 0;    // note number; first data byte of a bend
+    std::uint8_t velocity = 0;
 
 private:
-    bool onHeap() const { return heapSize_ != 0; }
-    std::size_t storedBytes() const { return onHeap() ? heapSize_ : kInlinePayload; }
-    const std::uint8_t* storage() const { return onHeap() ? heap_ : inline_; }
+    // A heap block starts with its payload capacity; the payload follows.
+    static constexpr std::size_t kBlockHeader = sizeof(std::size_t);
+
+    bool onHeap() const { return onHeap_; }
+    std::size_t heapSize() const
+    {
+        std::size_t size = 0;
+        std::memcpy(&size, heap_, sizeof size);
+        return size;
+    }
+    std::uint8_t* heapBytes() const { return heap_ + kBlockHeader; }
+    std::size_t storedBytes() const { return onHeap() ? heapSize() : kInlinePayload; }
+    const std::uint8_t* storage() const { return onHeap() ? heapBytes() : inline_; }
     // Replaces the storage by a zero-filled heap block of n bytes (n > 0), or
     // by the zeroed inline bytes when the block cannot be had (or n is 0).
     void replaceWithBlock(std::size_t n);
+    // A zero-filled heap block of n payload bytes, or false.
+    bool takeBlock(std::size_t n);
     void releaseBlock()
     {
         if (onHeap())
@@ -121,35 +136,38 @@ private:
     // Every public field; the payload is the caller's.
     void copyFields(const MidiEvent& other) noexcept
     {
-        kind = other.kind;
         delta = other.delta;
-        data1 = other.data1;
         duration = other.duration;
-        velocity = other.velocity;
-        subtype = other.subtype;
         value = other.value;
         length = other.length;
+        subtype = other.subtype;
         channel = other.channel;
+        kind = other.kind;
+        data1 = other.data1;
+        velocity = other.velocity;
     }
     void takeFrom(MidiEvent& other) noexcept
     {
         copyFields(other);
-        heapSize_ = other.heapSize_;
+        onHeap_ = other.onHeap_;
         std::memcpy(inline_, other.inline_, kInlinePayload);  // the inline bytes or the block's address
-        if (other.heapSize_ != 0) {
-            other.heapSize_ = 0;
+        if (other.onHeap_) {
+            other.onHeap_ = false;
             std::memset(other.inline_, 0, kInlinePayload);
         }
     }
 
-    // A record is copied and moved millions of times in a load, so it is kept
-    // at 48 bytes: the payload is either the inline bytes or, once more is
-    // written, a heap block (an AllocZeroed block of heapSize_ bytes).
+    bool onHeap_ = false;  // the payload is in the heap block, not the inline bytes
+    // A record is copied and moved millions of times in a load and a song
+    // holds two lists of them while it plays, so it is kept at 32 bytes: the
+    // payload is either the inline bytes or, once more is written, a heap
+    // block (an AllocZeroed block: its capacity, then the bytes).
     union {
         std::uint8_t inline_[kInlinePayload] = {};
         std::uint8_t* heap_;
     };
-    std::uint32_t heapSize_ = 0;  // 0: the inline bytes hold the payload
 };
+
+static_assert(sizeof(MidiEvent) <= 32, "two lists of a song at the size limit must stay small");
 
 }  // namespace sonrigo

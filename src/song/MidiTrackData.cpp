@@ -68,13 +68,15 @@ MidiTrackData::MidiTrackData(std::span<const std::uint8_t> songBytes, std::int64
     state_ = TrackState::OnOff;
 }
 
-MidiTrackData::MidiTrackData(const MidiTrackData& other)
+MidiTrackData::MidiTrackData(const MidiTrackData& other) : MidiTrackData(other, 0) {}
+
+MidiTrackData::MidiTrackData(const MidiTrackData& other, std::size_t spare)
 {
     if (other.state_ != TrackState::Duration) {
         ReportError(MidiTrackDataError::Internal);
         return;
     }
-    events_.reserve(other.events_.size());
+    events_.reserve(other.events_.size() + spare);
     for (const MidiEvent& event : other.events_)
         events_.emplace_back(event);
     state_ = TrackState::Duration;

@@ -53,6 +53,9 @@ public:
     // duration form. Any other source shows "MidiTrackData Internal Error" and
     // the copy stays empty.
     MidiTrackData(const MidiTrackData& other);
+    // The same copy with room for `spare` records more, so that growing it by
+    // up to that many (a note-off per note) moves none of them.
+    MidiTrackData(const MidiTrackData& other, std::size_t spare);
     MidiTrackData& operator=(const MidiTrackData&) = delete;
     // Releases every record. Each record whose payload length is 256 or more
     // shows "MidiTrackData error.", except sequencer-specific metas (subtype 0x7F).

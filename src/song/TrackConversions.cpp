@@ -29,17 +29,6 @@ constexpr std::int32_t kTrackName = 0x03;
 constexpr std::int32_t kNoteOffVelocity = 64;
 constexpr std::size_t kLongNameLength = 128;
 
-TrackSized<std::int64_t> AbsoluteTimes(const EventList& events)
-{
-    TrackSized<std::int64_t> times(events.size());
-    std::int64_t now = 0;
-    for (std::size_t i = 0; i < events.size(); ++i) {
-        now += events[i].delta;
-        times[i] = now;
-    }
-    return times;
-}
-
 bool AnyNegativeDelta(const EventList& events)
 {
     return std::any_of(events.begin(), events.end(), [](const auto& e) { return e.delta < 0; });
@@ -56,32 +45,41 @@ MidiEvent MakeNoteOff(const MidiEvent& note)
 }
 
 // Pairs every NoteOn with a note-off by queue: one FIFO of pending NoteOns per
-// channel and note number, as index chains through `next`.
+// channel and note number, chained through the pending notes themselves (one
+// entry per NoteOn, so that a track of few notes needs next to nothing).
 class PendingNotes {
 public:
-    explicit PendingNotes(std::size_t records) : next_(records, -1) {}
+    struct Pending {
+        std::int64_t start;  // tick of the NoteOn
+        std::int32_t index;  // its position in the list
+        std::int32_t next = -1;
+    };
 
-    void push(const MidiEvent& on, std::int32_t index)
+    explicit PendingNotes(std::size_t notes) { pending_.reserve(notes); }
+
+    void push(const MidiEvent& on, std::int32_t index, std::int64_t start)
     {
         Queue& queue = queueFor(on);
+        const auto added = static_cast<std::int32_t>(pending_.size());
+        pending_.push_back({start, index});
         if (queue.tail >= 0)
-            next_[static_cast<std::size_t>(queue.tail)] = index;
+            pending_[static_cast<std::size_t>(queue.tail)].next = added;
         else
-            queue.head = index;
-        queue.tail = index;
+            queue.head = added;
+        queue.tail = added;
     }
 
-    // The oldest pending NoteOn of the note-off's channel and note, or -1.
-    std::int32_t pop(const MidiEvent& off)
+    // The oldest pending NoteOn of the note-off's channel and note, or null.
+    const Pending* pop(const MidiEvent& off)
     {
         Queue& queue = queueFor(off);
-        const std::int32_t index = queue.head;
-        if (index >= 0) {
-            queue.head = next_[static_cast<std::size_t>(index)];
-            if (queue.head < 0)
-                queue.tail = -1;
-        }
-        return index;
+        if (queue.head < 0)
+            return nullptr;
+        const Pending& oldest = pending_[static_cast<std::size_t>(queue.head)];
+        queue.head = oldest.next;
+        if (queue.head < 0)
+            queue.tail = -1;
+        return &oldest;
     }
 
 private:
@@ -92,16 +90,15 @@ private:
 
     Queue& queueFor(const MidiEvent& event)
     {
-        if (event.channel >= 0 && event.channel < 16 && event.data1 >= 0 && event.data1 < 256)
+        if (event.channel >= 0 && event.channel < 16)
             return common_[static_cast<std::size_t>(event.channel * 256 + event.data1)];
-        // Channels and notes no file gives, from records built by hand.
-        return unusual_[static_cast<std::uint64_t>(static_cast<std::uint32_t>(event.channel)) << 32
-                        | static_cast<std::uint32_t>(event.data1)];
+        // Channels no file gives, from records built by hand.
+        return unusual_[static_cast<std::uint64_t>(static_cast<std::uint16_t>(event.channel)) << 8 | event.data1];
     }
 
     std::vector<Queue> common_ = std::vector<Queue>(16 * 256);
     std::unordered_map<std::uint64_t, Queue> unusual_;
-    std::vector<std::int32_t> next_;
+    std::vector<Pending> pending_;
 };
 
 // toOnOffForm's insertion walk done one note at a time. Used only for lists
@@ -140,56 +137,66 @@ void InsertNoteOffsOneByOne(EventList& events)
 // The same result for lists whose times never run backwards: each note-off
 // goes before the first record at or after the note's end, so at one tick
 // note-offs come before everything else, the note-off of a later note first.
+// The list is rebuilt in place from its end (every record only moves towards
+// the end), so that a song's on/off form costs no second list; a list
+// reserved with room for its note-offs does not move at all.
 void InsertNoteOffsByTime(EventList& events)
 {
-    const TrackSized<std::int64_t> times = AbsoluteTimes(events);
     struct PendingOff {
         std::int64_t end;
         std::int32_t note;  // index of its note
-        std::int32_t channel;
-        std::int32_t data1;
+        std::int16_t channel;
+        std::uint8_t data1;
     };
     TrackSized<PendingOff> offs;
     offs.reserve(static_cast<std::size_t>(
         std::count_if(events.begin(), events.end(), [](const MidiEvent& e) { return e.kind == EventKind::Note; })));
+    std::int64_t now = 0;
     for (std::size_t i = 0; i < events.size(); ++i) {
-        const MidiEvent& event = events[i];
-        if (event.kind == EventKind::Note)
-            offs.push_back({times[i] + event.duration, static_cast<std::int32_t>(i), event.channel, event.data1});
+        MidiEvent& event = events[i];
+        now += event.delta;
+        if (event.kind == EventKind::Note) {
+            offs.push_back({now + event.duration, static_cast<std::int32_t>(i), event.channel, event.data1});
+            event.kind = EventKind::NoteOn;
+            event.duration = 0;
+        }
     }
     std::sort(offs.begin(), offs.end(), [](const PendingOff& a, const PendingOff& b) {
         return a.end != b.end ? a.end < b.end : a.note > b.note;
     });
 
-    EventList merged;
-    merged.reserve(events.size() + offs.size());
-    std::int64_t previous = 0;
-    auto place = [&](MidiEvent event, std::int64_t time) {
-        event.delta = ClampTicks(time - previous);
-        previous = time;
-        merged.push_back(std::move(event));
+    const std::size_t records = events.size();
+    events.resize(records + offs.size());
+    std::size_t out = events.size();
+    std::int64_t later = 0;  // time of the record at out, once one is placed
+    auto place = [&](std::int64_t time) -> MidiEvent& {
+        if (out < events.size())
+            events[out].delta = ClampTicks(later - time);
+        later = time;
+        return events[--out];
     };
     auto placeOff = [&](const PendingOff& pending) {
-        auto off = MidiEvent(0);
+        MidiEvent& off = place(pending.end);
+        off = MidiEvent(0);
         off.kind = EventKind::NoteOff;
         off.channel = pending.channel;
         off.data1 = pending.data1;
         off.velocity = kNoteOffVelocity;
-        place(std::move(off), pending.end);
     };
-    std::size_t nextOff = 0;
-    for (std::size_t i = 0; i < events.size(); ++i) {
-        for (; nextOff < offs.size() && offs[nextOff].end <= times[i]; ++nextOff)
-            placeOff(offs[nextOff]);
-        if (events[i].kind == EventKind::Note) {
-            events[i].kind = EventKind::NoteOn;
-            events[i].duration = 0;
-        }
-        place(std::move(events[i]), times[i]);
+    std::size_t nextOff = offs.size();
+    for (std::size_t i = records; i-- > 0;) {
+        for (; nextOff > 0 && offs[nextOff - 1].end > now; --nextOff)
+            placeOff(offs[nextOff - 1]);
+        const std::int32_t delta = events[i].delta;
+        MidiEvent& target = place(now);
+        if (&target != &events[i])
+            target = std::move(events[i]);
+        now -= delta;
     }
-    for (; nextOff < offs.size(); ++nextOff)
-        placeOff(offs[nextOff]);
-    events = std::move(merged);
+    for (; nextOff > 0; --nextOff)
+        placeOff(offs[nextOff - 1]);
+    if (!events.empty())
+        events[0].delta = ClampTicks(later);
 }
 
 // The next record of each source list, earliest first; at one time the
@@ -314,21 +321,20 @@ void MidiTrackData::toDurationForm()
 
     // Each NoteOn takes the first later NoteOff of its channel and note that
     // an earlier NoteOn has not taken; every NoteOff goes, paired or not.
-    const TrackSized<std::int64_t> times = AbsoluteTimes(events_);
     std::vector<bool> noteOff(events_.size(), false);
-    PendingNotes pending(events_.size());
+    PendingNotes pending(static_cast<std::size_t>(
+        std::count_if(events_.begin(), events_.end(), [](const MidiEvent& e) { return e.kind == EventKind::NoteOn; })));
+    std::int64_t now = 0;
     for (std::size_t i = 0; i < events_.size(); ++i) {
         MidiEvent& event = events_[i];
+        now += event.delta;
         if (event.kind == EventKind::NoteOn) {
             event.kind = EventKind::Note;
-            pending.push(event, static_cast<std::int32_t>(i));
+            pending.push(event, static_cast<std::int32_t>(i), now);
         } else if (event.kind == EventKind::NoteOff) {
             noteOff[i] = true;
-            const std::int32_t on = pending.pop(event);
-            if (on >= 0) {
-                const auto onIndex = static_cast<std::size_t>(on);
-                events_[onIndex].duration = ClampTicks(times[i] - times[onIndex]);
-            }
+            if (const PendingNotes::Pending* on = pending.pop(event))
+                events_[static_cast<std::size_t>(on->index)].duration = ClampTicks(now - on->start);
         }
     }
     removeFlagged(noteOff);
@@ -407,15 +413,22 @@ std::int32_t MidiTrackData::rescale(std::int32_t from, std::int32_t to, std::int
         ReportError(MidiTrackDataError::Internal);
         return 0;
     }
+    // Going down by a whole factor (480 or 960 to 96, the usual case) the
+    // same truncating arithmetic needs one division per record, not two.
+    const bool byFactor = from % to == 0;
+    const std::int64_t factor = from / to;
+    auto scale = [&](std::int64_t ticks) { return byFactor ? ticks / factor : ticks * to / from; };
+    auto unscale = [&](std::int64_t ticks) { return byFactor ? ticks * factor : ticks * from / to; };
     std::int32_t shortened = 0;
+    bool removed = false;
     std::int64_t remainder = 0;
     for (auto& event : events_) {
         const std::int64_t ticks = event.delta + remainder;
-        const std::int64_t scaled = ticks * to / from;
-        remainder = ticks - scaled * from / to;
+        const std::int64_t scaled = scale(ticks);
+        remainder = ticks - unscale(scaled);
         event.delta = ClampTicks(scaled);
         if (event.kind == EventKind::Note) {
-            const std::int64_t duration = std::int64_t{event.duration} * to / from;
+            const std::int64_t duration = scale(event.duration);
             if (duration == 0) {
                 if (mode == 1)
                     event.kind = EventKind::Removed;
@@ -426,8 +439,10 @@ std::int32_t MidiTrackData::rescale(std::int32_t from, std::int32_t to, std::int
                 event.duration = ClampTicks(duration);
             }
         }
+        removed = removed || event.kind == EventKind::Removed;
     }
-    compact();
+    if (removed)  // compacting a list without Removed records changes nothing
+        compact();
     return shortened;
 }
 
@@ -612,14 +627,25 @@ void MidiTrackData::mergeFromLast(std::span<const MidiTrackData* const> tracks, 
     }
     std::int64_t previous = 0;
     while (!heap.empty()) {
-        const NextRecord next = heap.top();
+        NextRecord next = heap.top();
         heap.pop();
-        auto& event = copies[next.copy][cursor[next.copy]++];
-        event.delta = ClampTicks(next.time - previous);
-        previous = next.time;
-        append(std::move(event));
-        if (cursor[next.copy] < copies[next.copy].size())
-            heap.push({next.time + copies[next.copy][cursor[next.copy]].delta, next.copy});
+        // A run of one track's records that all come before every other
+        // track's next one goes without the heap.
+        EventList& from = copies[next.copy];
+        std::size_t& at = cursor[next.copy];
+        for (;;) {
+            auto& event = from[at++];
+            event.delta = ClampTicks(next.time - previous);
+            previous = next.time;
+            append(std::move(event));
+            if (at == from.size())
+                break;
+            next.time += from[at].delta;
+            if (!heap.empty() && !(heap.top() > next)) {
+                heap.push(next);
+                break;
+            }
+        }
     }
     auto nameRecord = MidiEvent(0);
     nameRecord.kind = EventKind::Meta;

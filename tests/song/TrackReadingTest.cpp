@@ -52,9 +52,9 @@ std::string Describe(const MidiTrackData& track, bool detail = false)
     std::ostringstream out;
     for (std::int32_t i = 0; i < track.count(); ++i) {
         const MidiEvent& e = track.event(i);
-        out << (i ? " " : "") << std::hex << e.kind << '.' << e.subtype << '@' << std::dec << e.delta;
+        out << (i ? " " : "") << std::hex << int{e.kind} << '.' << e.subtype << '@' << std::dec << e.delta;
         if (detail && e.channel != kNoChannel)
-            out << '[' << e.channel << ':' << e.data1 << ':' << e.velocity << ']';
+            out << '[' << e.channel << ':' << int{e.data1} << ':' << int{e.velocity} << ']';
         if (detail && e.value != 0)
             out << '=' << e.value;
         if (detail && e.length != 0)

@@ -1,6 +1,8 @@
 #include "CliDump.h"
 
+#include <algorithm>
 #include <charconv>
+#include <cstring>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -102,39 +104,62 @@ bool StoresNoPayload(const MidiEvent& event)
     }
 }
 
-// Builds the output in one string and hands it to the stream in large blocks.
+// Two characters per value: the decimal numbers 0-99 and the hex bytes.
+struct DigitTables {
+    char decimal[200];
+    char hex[512];
+    constexpr DigitTables() : decimal(), hex()
+    {
+        for (int i = 0; i < 100; ++i) {
+            decimal[2 * i] = static_cast<char>('0' + i / 10);
+            decimal[2 * i + 1] = static_cast<char>('0' + i % 10);
+        }
+        for (int i = 0; i < 256; ++i) {
+            hex[2 * i] = kHexDigits[i >> 4];
+            hex[2 * i + 1] = kHexDigits[i & 0x0F];
+        }
+    }
+};
+constexpr DigitTables kDigits;
+
+// Builds the output in a block and hands it to the stream whenever the block
+// is full. A dump of a song at the size limit is some 90 MB of text, written
+// by this one loop: it writes straight into the block, not through strings.
 class JsonLinesWriter {
 public:
-    explicit JsonLinesWriter(std::FILE* out) : out_(out) { line_.reserve(kBlock + 4096); }
+    explicit JsonLinesWriter(std::FILE* out) : out_(out), block_(new char[kBlock + kLineRoom]) {}
     JsonLinesWriter(const JsonLinesWriter&) = delete;
     JsonLinesWriter& operator=(const JsonLinesWriter&) = delete;
 
     void message(std::string_view text)
     {
-        line_ += "{\"message\": ";
-        AppendJsonString(line_, text);
+        std::string line = "{\"message\": ";
+        AppendJsonString(line, text);
+        put(line);
         endLine();
     }
 
     void trackHeader(std::int32_t index, std::int32_t count)
     {
-        line_ += "{\"track\": ";
-        AppendNumber(line_, index);
-        line_ += ", \"count\": ";
-        AppendNumber(line_, count);
+        std::string line = "{\"track\": ";
+        AppendNumber(line, index);
+        line += ", \"count\": ";
+        AppendNumber(line, count);
+        put(line);
         endLine();
     }
 
     void songHeader(std::int32_t division, std::int32_t count, std::optional<std::int32_t> cut)
     {
-        line_ += "{\"division\": ";
-        AppendNumber(line_, division);
-        line_ += ", \"count\": ";
-        AppendNumber(line_, count);
+        std::string line = "{\"division\": ";
+        AppendNumber(line, division);
+        line += ", \"count\": ";
+        AppendNumber(line, count);
         if (cut) {
-            line_ += ", \"cut\": ";
-            AppendNumber(line_, *cut);
+            line += ", \"cut\": ";
+            AppendNumber(line, *cut);
         }
+        put(line);
         endLine();
     }
 
@@ -157,69 +182,125 @@ public:
 
 private:
     static constexpr std::size_t kBlock = 1 << 20;
+    // Room past the block for one line without its payload (names and
+    // twelve numbers), and for a slice of payload.
+    static constexpr std::size_t kLineRoom = 4096;
+    static constexpr std::size_t kPayloadSlice = 1024;
+
+    template <std::size_t N>
+    static char* text(char* at, const char (&literal)[N])
+    {
+        std::memcpy(at, literal, N - 1);
+        return at + N - 1;
+    }
+
+    static char* number(char* at, std::int64_t value)
+    {
+        if (value >= 0 && value < 10) {
+            *at = static_cast<char>('0' + value);
+            return at + 1;
+        }
+        if (value >= 10 && value < 100) {
+            std::memcpy(at, kDigits.decimal + 2 * value, 2);
+            return at + 2;
+        }
+        return std::to_chars(at, at + 24, value).ptr;
+    }
+
+    template <std::size_t N>
+    static char* field(char* at, const char (&name)[N], std::int64_t value)
+    {
+        return number(text(at, name), value);
+    }
 
     void event(std::int32_t index, std::int64_t tick, const MidiEvent& event)
     {
-        line_ += "{\"i\": ";
-        AppendNumber(line_, index);
-        line_ += ", \"tick\": ";
-        AppendNumber(line_, tick);
-        line_ += ", \"delta\": ";
-        AppendNumber(line_, event.delta);
-        line_ += ", \"kind\": ";
+        char* at = block_.get() + used_;
+        at = field(at, "{\"i\": ", index);
+        at = field(at, ", \"tick\": ", tick);
+        at = field(at, ", \"delta\": ", event.delta);
+        at = text(at, ", \"kind\": ");
         const std::string_view name = KindName(event.kind);
         if (name.empty()) {
-            AppendNumber(line_, event.kind);
+            at = number(at, event.kind);
         } else {
-            line_ += '"';
-            line_ += name;
-            line_ += '"';
+            *at++ = '"';
+            std::memcpy(at, name.data(), name.size());
+            at += name.size();
+            *at++ = '"';
         }
-        line_ += ", \"ch\": ";
-        AppendNumber(line_, event.channel);
-        line_ += ", \"data1\": ";
-        AppendNumber(line_, event.data1);
-        line_ += ", \"duration\": ";
-        AppendNumber(line_, event.duration);
-        line_ += ", \"velocity\": ";
-        AppendNumber(line_, event.velocity);
-        line_ += ", \"subtype\": ";
-        AppendNumber(line_, event.subtype);
-        line_ += ", \"value\": ";
-        AppendNumber(line_, event.value);
-        line_ += ", \"length\": ";
-        AppendNumber(line_, event.length);
-        line_ += ", \"payload\": \"";
+        at = field(at, ", \"ch\": ", event.channel);
+        at = field(at, ", \"data1\": ", event.data1);
+        at = field(at, ", \"duration\": ", event.duration);
+        at = field(at, ", \"velocity\": ", event.velocity);
+        at = field(at, ", \"subtype\": ", event.subtype);
+        at = field(at, ", \"value\": ", event.value);
+        at = field(at, ", \"length\": ", event.length);
+        at = text(at, ", \"payload\": \"");
+        used_ = static_cast<std::size_t>(at - block_.get());
         if (!StoresNoPayload(event)) {
             const std::span<const std::uint8_t> bytes = event.payloadBytes();
-            for (const std::uint8_t byte : bytes) {
-                line_ += kHexDigits[byte >> 4];
-                line_ += kHexDigits[byte & 0x0F];
-            }
             // Bytes never written read as zero.
-            for (std::int64_t i = static_cast<std::int64_t>(bytes.size()); i < event.length; ++i)
-                line_ += "00";
+            const std::size_t zeros =
+                event.length > 0 && static_cast<std::size_t>(event.length) > bytes.size()
+                    ? static_cast<std::size_t>(event.length) - bytes.size()
+                    : 0;
+            for (std::size_t done = 0; done < bytes.size();) {
+                const std::size_t slice = std::min(bytes.size() - done, kPayloadSlice);
+                char* hex = room(2 * slice);
+                for (std::size_t i = 0; i < slice; ++i)
+                    std::memcpy(hex + 2 * i, kDigits.hex + 2 * bytes[done + i], 2);
+                used_ += 2 * slice;
+                done += slice;
+            }
+            for (std::size_t done = 0; done < zeros;) {
+                const std::size_t slice = std::min(zeros - done, kPayloadSlice);
+                std::memset(room(2 * slice), '0', 2 * slice);
+                used_ += 2 * slice;
+                done += slice;
+            }
         }
-        line_ += '"';
+        *room(1) = '"';
+        ++used_;
         endLine();
+    }
+
+    // Where count more bytes (at most kLineRoom) can go, writing the block first if needed.
+    char* room(std::size_t count)
+    {
+        if (used_ + count > kBlock + kLineRoom)
+            write();
+        return block_.get() + used_;
+    }
+
+    void put(std::string_view bytes)
+    {
+        for (std::size_t done = 0; done < bytes.size();) {
+            const std::size_t slice = std::min(bytes.size() - done, kPayloadSlice);
+            std::memcpy(room(slice), bytes.data() + done, slice);
+            used_ += slice;
+            done += slice;
+        }
     }
 
     void endLine()
     {
-        line_ += "}\n";
-        if (line_.size() >= kBlock)
+        std::memcpy(room(2), "}\n", 2);
+        used_ += 2;
+        if (used_ >= kBlock)
             write();
     }
 
     void write()
     {
-        if (!line_.empty())
-            std::fwrite(line_.data(), 1, line_.size(), out_);
-        line_.clear();
+        if (used_ != 0)
+            std::fwrite(block_.get(), 1, used_, out_);
+        used_ = 0;
     }
 
     std::FILE* out_;
-    std::string line_;
+    std::unique_ptr<char[]> block_;
+    std::size_t used_ = 0;  // bytes of the block filled; below kBlock between lines
 };
 
 std::optional<DumpForm> ParseForm(std::string_view name)
