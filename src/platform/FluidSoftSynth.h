@@ -1,6 +1,7 @@
 #pragma once
 
 #include <memory>
+#include <stop_token>
 #include <string>
 
 #include "platform/SoftSynth.h"
@@ -23,8 +24,11 @@ public:
     static constexpr const char* kName = "Built-in GM synth (FluidSynth)";
 
     // Loads the SoundFont; null, with `error` saying why, when it cannot.
+    // A stop requested on `stop` meanwhile (from any thread) ends the load
+    // within a few megabytes' reading: the window's shutdown does not wait
+    // for a whole SoundFont to come from the disk.
     static std::unique_ptr<FluidSoftSynth> Create(const std::string& soundFont, double sampleRate,
-                                                  std::string& error);
+                                                  std::string& error, std::stop_token stop = {});
     // The General MIDI SoundFont to use: $SONRIGO_SOUNDFONT when set, else
     // the first of the Debian packages' that is installed; empty when none.
     static std::string DefaultSoundFont();
