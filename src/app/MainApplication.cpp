@@ -94,7 +94,7 @@ int MainApplication::run(int argc, char** argv, std::function<void(MainDialog&)>
         MainDialog dialog;
         if (const char* trace = std::getenv("SONRIGO_TRACE_FIRST_PAINT"); trace != nullptr && *trace == '1')
             new FirstPaintTrace(dialog);
-        // What the start-up has to say (no sound device, no synth) is shown
+        // What the start-up has to say (no sound device) is shown
         // over the window, once it is there, not before it.
         std::vector<std::string> startUpMessages;
         {

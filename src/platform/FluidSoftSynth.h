@@ -15,9 +15,10 @@ namespace sonrigo {
 
 // The built-in General MIDI synthesizer: FluidSynth playing a SoundFont, with
 // no audio driver of its own (the rack renders it). Loading a SoundFont reads
-// all its samples (a second or so for a large one), so it is created once, at
-// the audio engine's start; afterwards send() and render() neither allocate
-// nor touch the disk.
+// all its samples (a second or so for a large one from a cold disk), so it is
+// created once, where nobody waits for it (the window makes it on a thread of
+// its own); afterwards send() and render() neither allocate nor touch the
+// disk.
 class FluidSoftSynth final : public SoftSynth {
 public:
     // Shown as the MIDI output's name (the main window has room for 31).
