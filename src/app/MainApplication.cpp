@@ -1,11 +1,16 @@
 #include "app/MainApplication.h"
 
 #include <QApplication>
+#include <QEvent>
 #include <QFile>
 #include <QFont>
 #include <QStringList>
 #include <QTimer>
+#include <QWidget>
 
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
 #include <memory>
 #include <string>
 #include <vector>
@@ -20,6 +25,44 @@
 #include "vsthost/QtEditorHost.h"
 
 namespace sonrigo {
+namespace {
+
+// SONRIGO_TRACE_FIRST_PAINT=1: once the window's first frame has gone to the
+// display, the wall-clock time (CLOCK_REALTIME, in nanoseconds) goes to
+// stderr, for bench/window-launch.sh to compare with the launch's. Not a
+// message for the user: no message box.
+class FirstPaintTrace final : public QObject {
+public:
+    explicit FirstPaintTrace(QWidget& window) : QObject(&window), window_(window)
+    {
+        QApplication::instance()->installEventFilter(this);
+    }
+
+protected:
+    // The window's controls cover it: the first paint may be one of theirs.
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::Paint && watched->isWidgetType() &&
+            static_cast<QWidget*>(watched)->window() == &window_) {
+            QApplication::instance()->removeEventFilter(this);
+            // The frame is flushed to the display after its paint events:
+            // the time is taken once the event loop is back.
+            QTimer::singleShot(0, this, [] {
+                timespec now{};
+                ::clock_gettime(CLOCK_REALTIME, &now);
+                std::fprintf(stderr, "sonrigo: first paint at %lld ns\n",
+                             static_cast<long long>(now.tv_sec) * 1'000'000'000LL + now.tv_nsec);
+                std::fflush(stderr);
+            });
+        }
+        return false;
+    }
+
+private:
+    QWidget& window_;
+};
+
+}  // namespace
 
 void MainApplication::substituteFonts()
 {
@@ -49,7 +92,9 @@ int MainApplication::run(int argc, char** argv, std::function<void(MainDialog&)>
 
     {
         MainDialog dialog;
-        // What the start-up has to say (no sound device, no synth) is shown
+        if (const char* trace = std::getenv("SONRIGO_TRACE_FIRST_PAINT"); trace != nullptr && *trace == '1')
+            new FirstPaintTrace(dialog);
+        // What the start-up has to say (no sound device) is shown
         // over the window, once it is there, not before it.
         std::vector<std::string> startUpMessages;
         {

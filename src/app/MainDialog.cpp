@@ -231,22 +231,12 @@ void MainDialog::startUp()
     createSkin();
 
     // The MIDI output's name. Where the machine has no MIDI port, the
-    // built-in synth plays what no instrument takes: its SoundFont loads now,
-    // before the rows show its name.
-    std::shared_ptr<SoftSynth> synth;
+    // built-in synth plays what no instrument takes: the rows show its name
+    // at once, while its SoundFont loads beside the window.
     std::string outputName = DefaultPortName(*CurrentMidiOutputSystem());
-    if (outputName.empty()) {
-        std::string error;
-        std::shared_ptr<FluidSoftSynth> fluid =
-            FluidSoftSynth::Create(FluidSoftSynth::DefaultSoundFont(), VstRack::kSampleRate, error);
-        if (fluid) {
-            synth = fluid;
-            outputName = FluidSoftSynth::kName;
-        } else {
-            ShowMessage("There is no MIDI output port, and the built-in synth cannot start: " + error);
-            outputName = "(no MIDI output)";
-        }
-    }
+    const bool builtInSynth = outputName.empty();
+    if (builtInSynth)
+        outputName = FluidSoftSynth::kName;
     rows_.setMidiOutName(outputName);
     rows_.startUp();
 
@@ -260,8 +250,15 @@ void MainDialog::startUp()
     rackWindow_->attach(rack_.get());
     rackPrograms_ = std::make_unique<RackPrograms>(*rack_);
     rack_->setGain(1.0);
-    if (synth) {
-        rack_->setSoftSynth(synth);
+    if (builtInSynth) {
+        if (!makeSynth_)
+            makeSynth_ = [](std::stop_token stop, std::string& error) -> std::unique_ptr<SoftSynth> {
+                return FluidSoftSynth::Create(FluidSoftSynth::DefaultSoundFont(), VstRack::kSampleRate, error,
+                                              std::move(stop));
+            };
+        auto* synthWake = new UiThreadWake([this] { takeSynth(); }, this);
+        synth_ = std::make_shared<BackgroundSoftSynth>(makeSynth_, synthWake->waker());
+        rack_->setSoftSynth(synth_);
         systemOutput_ = CurrentMidiOutputSystem();
         InstallMidiOutputSystem(
             std::make_shared<BuiltInSynthOutput>(systemOutput_, *rack_, FluidSoftSynth::kName));
@@ -297,6 +294,11 @@ void MainDialog::shutdown()
     joinStopper();
     if (std::exchange(stopping_, false))
         QApplication::restoreOverrideCursor();
+    if (std::exchange(playWaitsForSynth_, false))
+        QApplication::restoreOverrideCursor();
+    // A SoundFont still loading is given up.
+    if (synth_)
+        synth_->abandon();
     // A song that still plays is stopped first: its callbacks read the rack
     // and the song. Then the instruments let go of their notes.
     MusicPlayer& player = MusicPlayer::instance();
@@ -329,6 +331,7 @@ void MainDialog::shutdown()
             instruments_.reset();
             rackPrograms_.reset();
             rack_.reset();
+            synth_.reset();
         } else {
             static_cast<void>(instruments_.release());
             static_cast<void>(rackPrograms_.release());
@@ -383,7 +386,8 @@ void MainDialog::syncInstrumentRoutes()
 
 bool MainDialog::acceptsSongNow() const
 {
-    return started_ && !shutDown_ && !state_->isPlaying() && commandControls_[kLoadButton]->isEnabled();
+    return started_ && !shutDown_ && !state_->isPlaying() && !playWaitsForSynth_ &&
+           commandControls_[kLoadButton]->isEnabled();
 }
 
 template <typename MakeLoader>
@@ -517,24 +521,17 @@ void MainDialog::togglePlay()
 {
     // A loader whose song could not be flattened has nothing to play.
     MidiF0Data* song = loader_ ? loader_->playable() : nullptr;
-    if (song == nullptr || stopping_ || !songRouter_)
+    if (song == nullptr || stopping_ || playWaitsForSynth_ || !songRouter_)
         return;
     if (!state_->isPlaying()) {
-        commandControls_[kLoadButton]->setEnabled(false);
-        // Composed again, so that it shows its disabled caption.
-        commandButtons_->setCaptionById(kLoadButton, kLoadCaption);
-        commandButtons_->setCaptionById(kPlayButton, kStopCaption);
-        state_->setPlaying(true);
-        const std::shared_ptr<PlaybackMailbox> mailbox = mailbox_;
-        const std::shared_ptr<SongEventRouter> router = songRouter_;
-        ChannelRouter* instruments = instruments_.get();
-        song->Play([mailbox] { mailbox->postEnd(); },
-                   [router](std::int32_t index, std::int32_t time, MidiEvent* event) {
-                       router->onSongEvent(index, time, event);
-                   },
-                   // Once the player is gone, the instruments let go of their notes.
-                   [instruments] { instruments->releaseNotes(); });
-        repaint();
+        // The song's first notes would go to a synth that is not there yet:
+        // Play waits for it, with the window answering meanwhile.
+        if (synth_ && !synthTaken_) {
+            playWaitsForSynth_ = true;
+            QApplication::setOverrideCursor(QCursor(Qt::WaitCursor));
+            return;
+        }
+        startSong(*song);
         return;
     }
     // Stop's waits run on a thread of their own: the window goes on painting
@@ -551,6 +548,43 @@ void MainDialog::togglePlay()
         std::this_thread::sleep_for(kAfterStop);
         mailbox->postStopped();
     });
+}
+
+void MainDialog::startSong(MidiF0Data& song)
+{
+    commandControls_[kLoadButton]->setEnabled(false);
+    // Composed again, so that it shows its disabled caption.
+    commandButtons_->setCaptionById(kLoadButton, kLoadCaption);
+    commandButtons_->setCaptionById(kPlayButton, kStopCaption);
+    state_->setPlaying(true);
+    const std::shared_ptr<PlaybackMailbox> mailbox = mailbox_;
+    const std::shared_ptr<SongEventRouter> router = songRouter_;
+    ChannelRouter* instruments = instruments_.get();
+    song.Play([mailbox] { mailbox->postEnd(); },
+              [router](std::int32_t index, std::int32_t time, MidiEvent* event) {
+                  router->onSongEvent(index, time, event);
+              },
+              // Once the player is gone, the instruments let go of their notes.
+              [instruments] { instruments->releaseNotes(); });
+    repaint();
+}
+
+void MainDialog::takeSynth()
+{
+    if (shutDown_ || !synth_ || synthTaken_ || synth_->state() == BackgroundSoftSynth::State::Loading)
+        return;
+    synthTaken_ = true;
+    if (synth_->state() == BackgroundSoftSynth::State::Failed) {
+        // What plays goes to the system's MIDI output, as where there is no synth.
+        if (systemOutput_)
+            InstallMidiOutputSystem(std::exchange(systemOutput_, nullptr));
+        ShowMessage("There is no MIDI output port, and the built-in synth cannot start: " + synth_->error());
+    }
+    if (!std::exchange(playWaitsForSynth_, false))
+        return;
+    QApplication::restoreOverrideCursor();
+    if (MidiF0Data* song = loader_ ? loader_->playable() : nullptr; song != nullptr && !shutDown_)
+        startSong(*song);
 }
 
 void MainDialog::joinStopper()

@@ -8,11 +8,13 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <utility>
 
 #include "app/ChannelRows.h"
 #include "app/ChannelState.h"
 #include "app/CommandDispatcher.h"
 #include "app/RowView.h"
+#include "platform/BackgroundSoftSynth.h"
 
 class QLabel;
 class QLineEdit;
@@ -21,6 +23,7 @@ class QMenu;
 namespace sonrigo {
 
 class ChannelRouter;
+class MidiF0Data;
 class MidiFileLoader;
 class PlaybackMailbox;
 class SongEventRouter;
@@ -33,7 +36,6 @@ class SkinBackground;
 class SkinButtonGroup;
 class SkinStatic;
 class SkinSwitchGroup;
-class SoftSynth;
 class VstRack;
 
 // The player's one window: sixteen channel rows, the "All" buttons over four
@@ -56,7 +58,13 @@ public:
     explicit MainDialog(QWidget* parent = nullptr);
     ~MainDialog() override;
 
+    // How the built-in synth is made where the machine has no MIDI port (by
+    // default: FluidSynth with the General MIDI SoundFont). Before startUp().
+    void setSynthMaker(BackgroundSoftSynth::Maker make) { makeSynth_ = std::move(make); }
+
     // Lays the window out and starts the audio; once, before the window shows.
+    // The built-in synth, where it is needed, is made beside the window and
+    // joins the audio once it is in.
     void startUp();
     // Stops what plays, stops the audio, unloads the instruments, deletes the
     // rack and the song. Runs once; later calls do nothing.
@@ -67,6 +75,9 @@ public:
     bool loadSongFile(const std::string& path);
     // A stop's waits are running on their own thread.
     bool stopping() const { return stopping_; }
+    // Play was pressed while the built-in synth is still being made: the
+    // song starts once it is in.
+    bool playWaitsForSynth() const { return playWaitsForSynth_; }
 
     // What the rows and the commands read across threads.
     const std::shared_ptr<ChannelState>& state() const { return state_; }
@@ -133,6 +144,9 @@ private:
     void takeMailbox();
     // The transport back at rest: "      Play", Load MIDI usable.
     void showStopped();
+    void startSong(MidiF0Data& song);
+    // On the user-interface thread, once the built-in synth's making ended.
+    void takeSynth();
     void joinStopper();
 
     std::shared_ptr<ChannelState> state_;
@@ -162,6 +176,12 @@ private:
     std::shared_ptr<SongEventRouter> songRouter_;
     UiThreadWake* wake_ = nullptr;
     std::unique_ptr<MidiFileLoader> loader_;
+    BackgroundSoftSynth::Maker makeSynth_;
+    // The built-in synth, where the machine has no MIDI port; the rack plays
+    // it too.
+    std::shared_ptr<BackgroundSoftSynth> synth_;
+    bool synthTaken_ = false;
+    bool playWaitsForSynth_ = false;
     // Stop's waits, off the user-interface thread so that the window goes
     // on painting and answering.
     std::thread stopper_;

@@ -4,9 +4,12 @@
 #include <fluidsynth.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <array>
+#include <cstdio>
 #include <cstdlib>
 #include <mutex>
+#include <string_view>
 
 namespace sonrigo {
 namespace {
@@ -21,14 +24,25 @@ constexpr std::array<const char*, 4> kSoundFontPlaces = {
     "/usr/share/sounds/sf2/TimGM6mb.sf2",
 };
 
+// The name the load is given: FluidSynth tries its own loader after ours, and
+// would read the whole file again after a stop; under this name its loader
+// finds no file and gives up at once.
+constexpr std::string_view kStoppablePrefix = "sonrigo-stoppable:";
+
 // FluidSynth prints its errors and warnings to stderr by default; library
-// code must not print. The last error of the calling thread is kept so that
-// a failed load can say why.
-thread_local std::string tLastError;
+// code must not print. The first error of the calling thread's load is kept
+// so that a failed load can say why: the ones after it are FluidSynth's own
+// loader failing on the name ours was given, and its summary.
+thread_local std::string tFirstError;
 
 void KeepError(int /*level*/, const char* message, void* /*data*/)
 {
-    tLastError = message != nullptr ? message : "";
+    if (!tFirstError.empty() || message == nullptr)
+        return;
+    tFirstError = message;
+    // The user knows the file by its own name.
+    if (const std::size_t at = tFirstError.find(kStoppablePrefix); at != std::string::npos)
+        tFirstError.erase(at, kStoppablePrefix.size());
 }
 
 void SilenceFluidSynth()
@@ -56,6 +70,58 @@ void LoadOnThisThreadOnly()
         reinterpret_cast<SetNumThreads>(symbol)(1);
 }
 
+// FluidSynth reads a SoundFont's samples in one call of its file callbacks
+// (some 140 MB for FluidR3_GM): the callbacks below read it in pieces of
+// this size and give up between two when the load is asked to stop.
+constexpr std::size_t kReadPiece = std::size_t{4} << 20;
+
+// The stop of the load running on this thread; the open callback gets only
+// the file name, and the load runs on the calling thread alone (above).
+thread_local const std::stop_token* tLoadStop = nullptr;
+
+
+bool LoadStopped()
+{
+    return tLoadStop != nullptr && tLoadStop->stop_requested();
+}
+
+void* OpenSoundFont(const char* name)
+{
+    const std::string_view path(name);
+    if (LoadStopped() || !path.starts_with(kStoppablePrefix))
+        return nullptr;
+    return std::fopen(name + kStoppablePrefix.size(), "rb");
+}
+
+int ReadSoundFont(void* buffer, fluid_long_long_t count, void* handle)
+{
+    auto* bytes = static_cast<char*>(buffer);
+    for (auto left = static_cast<std::size_t>(std::max<fluid_long_long_t>(count, 0)); left > 0;) {
+        const std::size_t piece = std::min(left, kReadPiece);
+        if (LoadStopped() || std::fread(bytes, 1, piece, static_cast<std::FILE*>(handle)) != piece)
+            return FLUID_FAILED;
+        bytes += piece;
+        left -= piece;
+    }
+    return FLUID_OK;
+}
+
+int SeekSoundFont(void* handle, fluid_long_long_t offset, int origin)
+{
+    return ::fseeko(static_cast<std::FILE*>(handle), static_cast<off_t>(offset), origin) == 0 ? FLUID_OK
+                                                                                             : FLUID_FAILED;
+}
+
+fluid_long_long_t TellSoundFont(void* handle)
+{
+    return ::ftello(static_cast<std::FILE*>(handle));
+}
+
+int CloseSoundFont(void* handle)
+{
+    return std::fclose(static_cast<std::FILE*>(handle)) == 0 ? FLUID_OK : FLUID_FAILED;
+}
+
 bool IsFile(const std::string& path)
 {
     struct stat info {};
@@ -65,7 +131,7 @@ bool IsFile(const std::string& path)
 }  // namespace
 
 std::unique_ptr<FluidSoftSynth> FluidSoftSynth::Create(const std::string& soundFont, double sampleRate,
-                                                       std::string& error)
+                                                       std::string& error, std::stop_token stop)
 {
     SilenceFluidSynth();
     if (soundFont.empty()) {
@@ -91,10 +157,23 @@ std::unique_ptr<FluidSoftSynth> FluidSoftSynth::Create(const std::string& soundF
         return nullptr;
     }
     std::unique_ptr<FluidSoftSynth> result(new FluidSoftSynth(settings, synth));
-    tLastError.clear();
+    // Tried before the synth's own loader; the synth deletes it.
+    if (fluid_sfloader_t* loader = new_fluid_defsfloader(settings); loader != nullptr) {
+        fluid_sfloader_set_callbacks(loader, &OpenSoundFont, &ReadSoundFont, &SeekSoundFont, &TellSoundFont,
+                                     &CloseSoundFont);
+        fluid_synth_add_sfloader(synth, loader);
+    }
+    tFirstError.clear();
     LoadOnThisThreadOnly();
-    if (fluid_synth_sfload(synth, soundFont.c_str(), 1) == FLUID_FAILED) {
-        error = soundFont + " could not be loaded" + (tLastError.empty() ? "" : ": " + tLastError);
+    tLoadStop = &stop;
+    const int loaded = fluid_synth_sfload(synth, (std::string(kStoppablePrefix) + soundFont).c_str(), 1);
+    tLoadStop = nullptr;
+    if (stop.stop_requested()) {
+        error = "the load of " + soundFont + " was abandoned";
+        return nullptr;
+    }
+    if (loaded == FLUID_FAILED) {
+        error = soundFont + " could not be loaded" + (tFirstError.empty() ? "" : ": " + tFirstError);
         return nullptr;
     }
     return result;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <memory>
+#include <stop_token>
 #include <string>
 
 #include "platform/SoftSynth.h"
@@ -14,17 +15,21 @@ namespace sonrigo {
 
 // The built-in General MIDI synthesizer: FluidSynth playing a SoundFont, with
 // no audio driver of its own (the rack renders it). Loading a SoundFont reads
-// all its samples (a second or so for a large one), so it is created once, at
-// the audio engine's start; afterwards send() and render() neither allocate
-// nor touch the disk.
+// all its samples (a second or so for a large one from a cold disk), so it is
+// created once, where nobody waits for it (the window makes it on a thread of
+// its own); afterwards send() and render() neither allocate nor touch the
+// disk.
 class FluidSoftSynth final : public SoftSynth {
 public:
     // Shown as the MIDI output's name (the main window has room for 31).
     static constexpr const char* kName = "Built-in GM synth (FluidSynth)";
 
     // Loads the SoundFont; null, with `error` saying why, when it cannot.
+    // A stop requested on `stop` meanwhile (from any thread) ends the load
+    // within a few megabytes' reading: the window's shutdown does not wait
+    // for a whole SoundFont to come from the disk.
     static std::unique_ptr<FluidSoftSynth> Create(const std::string& soundFont, double sampleRate,
-                                                  std::string& error);
+                                                  std::string& error, std::stop_token stop = {});
     // The General MIDI SoundFont to use: $SONRIGO_SOUNDFONT when set, else
     // the first of the Debian packages' that is installed; empty when none.
     static std::string DefaultSoundFont();

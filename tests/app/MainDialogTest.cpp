@@ -12,12 +12,16 @@
 #include <QDropEvent>
 #include <QTest>
 
+#include <atomic>
+#include <chrono>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/MainDialog.h"
 #include "app/ProgramSpin.h"
+#include "platform/FluidSoftSynth.h"
 #include "platform/NullWaveOutService.h"
 #include "platform/RecordingMidiOutput.h"
 #include "platform/WaveOut.h"
@@ -28,6 +32,7 @@
 #include "skin/SkinSwitchGroup.h"
 #include "smf/MidiFileLoader.h"
 #include "support/CaptureMessages.h"
+#include "support/Gate.h"
 #include "support/TempDir.h"
 #include "vsthost/VstRack.h"
 
@@ -250,6 +255,92 @@ TEST_F(MainDialogTest, APlaybackThatCannotStartPutsTheTransportBack)
     ASSERT_TRUE(QTest::qWaitFor([&] { return !dialog_->state()->isPlaying(); }, 10000));
     expectStopped();
     EXPECT_EQ(messages_.take(), (std::vector<std::string>{kNoMasterVolume, "Can not open Midi device!"}));
+}
+
+// A machine without a MIDI port: the built-in synth is a stand-in whose
+// making waits until the test lets it go (or the window gives it up).
+class MainDialogSynthLoadTest : public MainDialogTest {
+protected:
+    class StandInSynth final : public SoftSynth {
+    public:
+        explicit StandInSynth(std::atomic<bool>& heardANote) : heardANote_(heardANote) {}
+        void send(std::span<const std::uint8_t> message) override
+        {
+            if (message.size() == 3 && (message[0] & 0xF0) == 0x90 && message[2] != 0)
+                heardANote_ = true;
+        }
+        void render(float* left, float* right, std::size_t frames) override
+        {
+            std::fill_n(left, frames, 0.0F);
+            std::fill_n(right, frames, 0.0F);
+        }
+
+    private:
+        std::atomic<bool>& heardANote_;
+    };
+
+    MainDialogSynthLoadTest()
+    {
+        dialog_.reset();
+        RecordingMidiOutputOptions portless;
+        portless.portCount = 0;
+        InstallMidiOutputSystem(std::make_shared<RecordingMidiOutput>(portless));
+        dialog_ = std::make_unique<MainDialog>();
+        dialog_->setSynthMaker([this](std::stop_token stop, std::string& error) -> std::unique_ptr<SoftSynth> {
+            const auto until = std::chrono::steady_clock::now() + test::Gate::kPatience;
+            while (!released_ && !stop.stop_requested() && std::chrono::steady_clock::now() < until)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            if (!released_) {
+                givenUp_ = stop.stop_requested();
+                error = "held back";
+                return nullptr;
+            }
+            return std::make_unique<StandInSynth>(heardANote_);
+        });
+        dialog_->startUp();
+        dialog_->show();
+    }
+
+    std::atomic<bool> released_{false};
+    std::atomic<bool> givenUp_{false};
+    std::atomic<bool> heardANote_{false};
+};
+
+TEST_F(MainDialogSynthLoadTest, PlayPressedWhileTheSynthLoadsStartsTheSongOnceItIsIn)
+{
+    MainDialog& dialog = *dialog_;
+    for (int row = 0; row < MainDialog::kRows; ++row)
+        EXPECT_EQ(dialog.outputNameField(row)->text().toStdString(), FluidSoftSynth::kName);
+    ASSERT_TRUE(dialog.loadSongFile(SONRIGO_DEMO_MIDI));
+    click(dialog.commandButton(2));
+    EXPECT_TRUE(dialog.playWaitsForSynth());
+    EXPECT_FALSE(dialog.state()->isPlaying());
+    EXPECT_NE(QApplication::overrideCursor(), nullptr);  // the wait cursor
+    bool answeredWhileWaiting = false;
+    QMetaObject::invokeMethod(
+        &dialog, [&] { answeredWhileWaiting = dialog.playWaitsForSynth(); }, Qt::QueuedConnection);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return answeredWhileWaiting; }, 1000));
+    click(dialog.commandButton(2));  // still waiting: no second start
+
+    released_ = true;
+    ASSERT_TRUE(QTest::qWaitFor([&] { return heardANote_.load(); }, 10000));
+    EXPECT_TRUE(dialog.state()->isPlaying());
+    EXPECT_TRUE(playButtonShows("      Stop"));
+    EXPECT_FALSE(dialog.playWaitsForSynth());
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+    EXPECT_EQ(messages_.take(), std::vector<std::string>{kNoMasterVolume});
+}
+
+TEST_F(MainDialogSynthLoadTest, AShutdownWhileTheSynthLoadsGivesTheLoadUp)
+{
+    ASSERT_TRUE(dialog_->loadSongFile(SONRIGO_DEMO_MIDI));
+    click(dialog_->commandButton(2));
+    ASSERT_TRUE(dialog_->playWaitsForSynth());
+    dialog_->shutdown();
+    EXPECT_TRUE(givenUp_);
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+    QCoreApplication::processEvents();  // the load's end, which nobody is told of now
+    EXPECT_EQ(messages_.take(), std::vector<std::string>{kNoMasterVolume});
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <stop_token>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,20 @@ TEST(FluidSoftSynth, SaysWhyItCannotStart)
     EXPECT_EQ(error, SONRIGO_SOURCE_DIR "/README.md is not a SoundFont");
     EXPECT_EQ(FluidSoftSynth::Create("/no/such.sf2", 44100, error), nullptr);
     EXPECT_EQ(error, "/no/such.sf2 is not a SoundFont");
+}
+
+// The window's shutdown abandons a load under way: a stop asked for ends it
+// before the samples are read.
+TEST(FluidSoftSynth, GivesUpALoadAskedToStop)
+{
+    const std::string soundFont = FluidSoftSynth::DefaultSoundFont();
+    if (soundFont.empty())
+        GTEST_SKIP() << "no General MIDI SoundFont installed";
+    std::stop_source stop;
+    stop.request_stop();
+    std::string error;
+    EXPECT_EQ(FluidSoftSynth::Create(soundFont, 44100, error, stop.get_token()), nullptr);
+    EXPECT_EQ(error, "the load of " + soundFont + " was abandoned");
 }
 
 float Peak(const std::vector<float>& left, const std::vector<float>& right)
