@@ -10,12 +10,12 @@
 # so that the SoundFont, the libraries and the fonts come from the disk.
 #
 #   bench/window-launch.sh [SONRIGO] [SONG]
-# SONRIGO defaults to build/rel/src/app/sonrigo, SONG to res/demo.mid. Like
+# SONRIGO defaults to build/release/src/app/sonrigo, SONG to res/demo.mid. Like
 # the window test, it runs with no JACK server: where the machine has no
 # MIDI port, the built-in synth is what the window starts with.
 set -eu
 top=$(cd "$(dirname "$0")/.." && pwd)
-sonrigo=${1:-$top/build/rel/src/app/sonrigo}
+sonrigo=${1:-$top/build/release/src/app/sonrigo}
 song=${2:-$top/res/demo.mid}
 runs=${RUNS:-10}
 [ -x "$sonrigo" ] || { echo "window-launch: no player at $sonrigo" >&2; exit 1; }
