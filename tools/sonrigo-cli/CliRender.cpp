@@ -180,7 +180,12 @@ int RunRender(const RenderOptions& options, std::FILE* err)
     // channel plays on the built-in synth.
     if (withInstrument.size() < 16) {
         const std::string soundFont = options.soundFont.empty() ? FluidSoftSynth::DefaultSoundFont() : options.soundFont;
-        std::shared_ptr<FluidSoftSynth> synth = FluidSoftSynth::Create(soundFont, VstRack::kSampleRate, error);
+        std::shared_ptr<FluidSoftSynth> synth = FluidSoftSynth::Create(soundFont, VstRack::kSampleRate, error, watchdog.stopToken());
+        if (!synth && watchdog.interrupted()) {
+            sink.reset();
+            std::fputs(notWritten.c_str(), err);
+            return kRenderInterrupted;
+        }
         if (!synth) {
             std::fprintf(err, "sonrigo: %s\n", error.c_str());
             return 1;

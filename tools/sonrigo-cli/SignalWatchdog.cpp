@@ -99,6 +99,7 @@ void SignalWatchdog::watch()
     }
     if (!gSignalled.load())
         return;
+    stop_.request_stop();
     timespec deadline {};
     clock_gettime(CLOCK_MONOTONIC, &deadline);
     deadline.tv_sec += kGraceMs / 1000;

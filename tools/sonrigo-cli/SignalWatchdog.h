@@ -2,6 +2,7 @@
 
 #include <csignal>
 #include <mutex>
+#include <stop_token>
 #include <string>
 #include <thread>
 
@@ -34,6 +35,9 @@ public:
 
     // True once one of the signals has come. Safe from any thread.
     bool interrupted() const;
+    // Stopped once a signal has come: for a long wait that can be given up
+    // (a SoundFont's load), so that the command's normal way out comes in time.
+    std::stop_token stopToken() const { return stop_.get_token(); }
     // The file to remove should the process be ended (a render's hidden
     // temporary); empty for none.
     void removeOnGiveUp(std::string path);
@@ -48,6 +52,7 @@ private:
     std::mutex mutex_;
     std::string removeOnGiveUp_;  // under mutex_
     bool ending_ = false;         // under mutex_: the command got out by itself
+    std::stop_source stop_;
     struct sigaction previous_[kSignalCount] {};
     struct sigaction previousPipe_ {};
     std::thread thread_;
