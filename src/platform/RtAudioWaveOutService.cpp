@@ -57,11 +57,6 @@ void SilenceLibraries()
 // is not taken for one whose sound server went away.
 constexpr std::int64_t kLostAfterUs = 2'000'000;
 
-// A stream whose periods have stopped for this long may be closing itself;
-// close() then waits for it up to 2 s (200 looks, 10 ms apart).
-constexpr std::int64_t kQuietBeforeCloseUs = 500'000;
-constexpr int kSelfCloseWaits = 200;
-
 std::int64_t NowUs()
 {
     return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now().time_since_epoch())
@@ -69,6 +64,31 @@ std::int64_t NowUs()
 }
 
 class RtAudioWaveOutStream;
+
+// When a JACK server shuts its client down, RtAudio 5 closes the stream from
+// a thread it starts in its shutdown handler. That close races with the
+// client's own threads inside libjack: now and then it cancels one that holds
+// a lock, and then hangs in jack_client_close holding libjack's global lock,
+// so that every later JACK call of the process, and the owner's own close,
+// hang with it. The stream therefore takes the shutdown notice itself, before
+// the stream starts, in both of libjack's handlers (it may call the one, then
+// the other from a second thread), and the stream is closed once, by its owner. RtAudio offers no way to reach its
+// JACK client but its protected members, read here through pointers to
+// members, and the client is the first member of RtAudio 5's JACK handle.
+static_assert(RTAUDIO_VERSION[0] == '5' && RTAUDIO_VERSION[1] == '.',
+              "the JACK client is reached through RtAudio 5's layout");
+
+struct RtAudioInside : RtAudio {
+    static RtApi& Api(RtAudio& audio) { return *(audio.*(&RtAudioInside::rtapi_)); }
+};
+
+struct RtApiInside : RtApi {
+    static jack_client_t* JackClient(RtApi& api)
+    {
+        void* handle = (api.*(&RtApiInside::stream_)).apiHandle;
+        return handle != nullptr ? *static_cast<jack_client_t**>(handle) : nullptr;
+    }
+};
 
 // Once a stream is open, RtAudio reports through the error callback instead
 // of throwing, on the thread where the error happened. On the thread of a
@@ -233,6 +253,13 @@ public:
         });
         if (!opened || !rt.isStreamOpen())
             return nullptr;
+        if (rt.getCurrentApi() == RtAudio::UNIX_JACK) {
+            jack_client_t* client = RtApiInside::JackClient(RtAudioInside::Api(rt));
+            if (client == nullptr)
+                return nullptr;
+            jack_on_info_shutdown(client, &RtAudioWaveOutStream::ServerShutDown, stream.get());
+            jack_on_shutdown(client, &RtAudioWaveOutStream::ServerGone, stream.get());
+        }
         // Before the callback can run: it must not allocate.
         stream->scratch_.assign(std::max(frames, kBufferFrames), 0);
         stream->period_ = frames;
@@ -269,15 +296,6 @@ public:
         if (!audio_)
             return false;
         RtAudio& rt = *audio_;
-        // When a JACK server shuts its client down, RtAudio closes the stream
-        // itself on a thread of its own: closing it here at the same time would
-        // free it twice. Once the periods have stopped, that thread is given
-        // the time to finish (its state is read without RtAudio's knowledge,
-        // as it offers no other way to learn that it is done).
-        if (clock_.quietUs(NowUs()) > kQuietBeforeCloseUs) {
-            for (int i = 0; i < kSelfCloseWaits && rt.isStreamOpen(); ++i)
-                std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
         bool closed = Run([&] {
             if (rt.isStreamRunning())
                 rt.abortStream();
@@ -296,6 +314,14 @@ private:
         : QueuedWaveOutStream(format, window), audio_(std::move(audio)), clock_(kSampleRate, kLostAfterUs, NowUs())
     {
     }
+
+    // On a libjack thread, when the server goes or drops the client: as a
+    // signal handler would, it only marks the device lost.
+    static void ServerShutDown(jack_status_t /*code*/, const char* /*reason*/, void* user)
+    {
+        static_cast<RtAudioWaveOutStream*>(user)->deviceFailed();
+    }
+    static void ServerGone(void* user) { static_cast<RtAudioWaveOutStream*>(user)->deviceFailed(); }
 
     static int Callback(void* output, void* /*input*/, unsigned frames, double /*streamTime*/,
                         RtAudioStreamStatus /*status*/, void* user)
