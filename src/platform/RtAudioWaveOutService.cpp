@@ -9,7 +9,6 @@
 #include <cstddef>
 #include <mutex>
 #include <optional>
-#include <thread>
 #include <utility>
 #include <vector>
 

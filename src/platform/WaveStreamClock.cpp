@@ -100,9 +100,4 @@ bool WaveStreamClock::lost(std::int64_t nowUs) const
     return settle(nowUs).lost;
 }
 
-std::int64_t WaveStreamClock::quietUs(std::int64_t nowUs) const
-{
-    return nowUs - std::max(lastPeriod().atUs, resetAtUs_.load());
-}
-
 }  // namespace sonrigo

@@ -40,8 +40,6 @@ public:
     // Any thread.
     std::uint32_t position(std::int64_t nowUs) const;
     bool lost(std::int64_t nowUs) const;
-    // How long since the last period ended (or the clock was reset).
-    std::int64_t quietUs(std::int64_t nowUs) const;
 
 private:
     struct Period {
