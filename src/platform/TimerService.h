@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 namespace sonrigo {
@@ -45,6 +46,16 @@ public:
 
     // Sleeps the calling thread on this clock.
     virtual void sleepFor(std::uint32_t ms) = 0;
+    // Sleeps in steps of periodMs for as long as keepWaiting() holds, looking
+    // before each step: the poll of a thread that waits for others. A virtual
+    // clock looks at each step's end on the thread that takes its events, and
+    // wakes the poller only when it is done. keepWaiting() must only read
+    // (atomics) and may run on another thread.
+    virtual void pollWhile(std::uint32_t periodMs, const std::function<bool()>& keepWaiting)
+    {
+        while (keepWaiting())
+            sleepFor(periodMs);
+    }
     // A thread that will sleep on this clock is announced by the thread that
     // creates it, before it starts, and says goodbye when it ends; a virtual
     // clock advances only while every such thread sleeps.

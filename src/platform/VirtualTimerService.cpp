@@ -81,6 +81,13 @@ void VirtualTimerService::sleepFor(std::uint32_t ms)
     sleepUntil(nowUs() + std::int64_t{ms} * 1000, nullptr);
 }
 
+void VirtualTimerService::pollWhile(std::uint32_t periodMs, const std::function<bool()>& keepWaiting)
+{
+    const std::int64_t periodUs = std::int64_t{periodMs} * 1000;
+    while (keepWaiting())
+        sleepUntil(nowUs() + periodUs, nullptr, &keepWaiting, periodUs);
+}
+
 void VirtualTimerService::runUntil(std::int64_t virtualUs)
 {
     sleepUntil(virtualUs, nullptr);
@@ -115,11 +122,14 @@ void VirtualTimerService::threadEnded()
     schedulerWake_.notify_one();
 }
 
-bool VirtualTimerService::sleepUntil(std::int64_t wakeUs, const std::function<bool()>* done)
+bool VirtualTimerService::sleepUntil(std::int64_t wakeUs, const std::function<bool()>* done,
+                                     const std::function<bool()>* keepWaiting, std::int64_t periodUs)
 {
     Sleeper me;
     me.wakeUs = wakeUs;
     me.done = done;
+    me.keepWaiting = keepWaiting;
+    me.periodUs = periodUs;
     std::unique_lock lock(mutex_);
     if (onServiceThread())
         fail("a timer callback sleeps on the clock that runs it");
@@ -176,8 +186,24 @@ void VirtualTimerService::takeOneEvent(std::unique_lock<std::mutex>& lock)
     });
     if (!slots_.empty() && slots_.earliestDeadlineUs() <= std::max(next->wakeUs, nowUs()))
         fireEarliest(lock);
-    else
+    else if (next->keepWaiting == nullptr || !pollsOn(*next, lock))
         wake(*next);
+}
+
+bool VirtualTimerService::pollsOn(Sleeper& sleeper, std::unique_lock<std::mutex>& lock)
+{
+    advanceTo(sleeper.wakeUs);
+    // Unlocked, as a done(); the poller stays asleep meanwhile.
+    lock.unlock();
+    const bool waiting = (*sleeper.keepWaiting)();
+    lock.lock();
+    if (!waiting)
+        return false;
+    // As if it had woken, looked and gone to sleep again: last in order.
+    sleeper.wakeUs = nowUs() + sleeper.periodUs;
+    sleeper.order = nextSleepOrder_++;
+    ++progress_;
+    return true;
 }
 
 bool VirtualTimerService::wakeSatisfiedSleeper(std::unique_lock<std::mutex>& lock)

@@ -65,6 +65,9 @@ public:
     TimerId startAt(std::int64_t deadlineUs, TimerCallback callback, void* user) override;
     bool kill(TimerId id) override;
     void sleepFor(std::uint32_t ms) override;
+    // Time and order as if the poller woke at every step's end, looked and
+    // slept again, but without waking it.
+    void pollWhile(std::uint32_t periodMs, const std::function<bool()>& keepWaiting) override;
     void threadStarting() override;
     void threadEnded() override;
 
@@ -83,13 +86,17 @@ private:
         std::int64_t wakeUs = 0;
         std::uint64_t order = 0;
         const std::function<bool()>* done = nullptr;
+        // A poller: at its wake-up, sleeps on by periodUs while this holds.
+        const std::function<bool()>* keepWaiting = nullptr;
+        std::int64_t periodUs = 0;
         bool woken = false;
         bool satisfied = false;
         std::condition_variable wake;
     };
 
     // True when woken because sleeper.done held.
-    bool sleepUntil(std::int64_t wakeUs, const std::function<bool()>* done);
+    bool sleepUntil(std::int64_t wakeUs, const std::function<bool()>* done,
+                    const std::function<bool()>* keepWaiting = nullptr, std::int64_t periodUs = 0);
     void run();
     // With every participant asleep: wakes one, or fires the earliest timer.
     void takeNextEvent(std::unique_lock<std::mutex>& lock);
@@ -102,6 +109,8 @@ private:
     bool wakeSatisfiedSleeper(std::unique_lock<std::mutex>& lock);
     void fireEarliest(std::unique_lock<std::mutex>& lock);
     void wake(Sleeper& sleeper);
+    // A poller due: looks for it; true when it sleeps on.
+    bool pollsOn(Sleeper& sleeper, std::unique_lock<std::mutex>& lock);
     void advanceTo(std::int64_t us);
     // True inside a timer callback or a done() of this clock's, and on the
     // service's own thread.

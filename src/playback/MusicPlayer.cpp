@@ -230,8 +230,8 @@ std::int32_t MusicPlayer::hasPlayer() const
 void MusicPlayer::waitForEnd(const PlaybackParameters& parameters, const PlaybackRun& run, TimerService& timers)
 {
     SequencerState& state = SequencerState::instance();
-    while (state.playing.load() == 1 && current(run) && !run.abandoned.load())
-        timers.sleepFor(kPollMs);
+    timers.pollWhile(kPollMs,
+                     [&] { return state.playing.load() == 1 && current(run) && !run.abandoned.load(); });
     if (current(run) && state.stopRequest.load() == 0 && parameters.onEnd)
         parameters.onEnd();
 }

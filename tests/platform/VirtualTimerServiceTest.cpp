@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <mutex>
@@ -231,6 +232,41 @@ TEST(VirtualTimerService, RunUntilReturnsWhenTheConditionHoldsOrTheLimitPasses)
     EXPECT_EQ(clock.nowUs(), 250'000);
     EXPECT_FALSE(clock.runUntil([] { return false; }, 100));
     EXPECT_EQ(clock.nowUs(), 350'000);
+}
+
+// The playback worker's wait for a song's end: it returns at the first step's
+// end that finds the song over, as a loop of sleeps would, and is not woken
+// for the steps before.
+TEST(VirtualTimerService, APollerReturnsAtTheFirstStepThatFindsItDoneWithoutWakingBefore)
+{
+    for (const bool ownThread : {false, true}) {
+        SCOPED_TRACE(ownThread ? "own thread" : "last sleeper");
+        VirtualTimerService::Options options;
+        options.ownThread = ownThread;
+        VirtualTimerService clock(options);
+        Chain chain{clock, 250};
+        chain.start();
+        std::atomic<std::int64_t> returnedAtUs{-1};
+        std::atomic<int> looksOnThePoller{0};
+        clock.threadStarting();
+        std::thread poller([&] {
+            const std::thread::id self = std::this_thread::get_id();
+            clock.pollWhile(100, [&] {
+                looksOnThePoller += std::this_thread::get_id() == self;
+                return chain.fired < 250;
+            });
+            returnedAtUs = clock.nowUs();
+            clock.threadEnded();
+        });
+        clock.runFor(1000);
+        poller.join();
+        EXPECT_EQ(returnedAtUs.load(), 300'000);
+        // With the looks on the service's thread: its first look, and the
+        // last one once woken. (As the last sleeper, it takes them itself.)
+        if (ownThread) {
+            EXPECT_EQ(looksOnThePoller.load(), 2);
+        }
+    }
 }
 
 TEST(VirtualTimerService, SleepingThreadsInterleaveByVirtualTime)
