@@ -69,11 +69,12 @@ class RtAudioWaveOutStream;
 // client's own threads inside libjack: now and then it cancels one that holds
 // a lock, and then hangs in jack_client_close holding libjack's global lock,
 // so that every later JACK call of the process, and the owner's own close,
-// hang with it. The stream therefore takes the shutdown notice itself, before
-// the stream starts, in both of libjack's handlers (it may call the one, then
-// the other from a second thread), and the stream is closed once, by its owner. RtAudio offers no way to reach its
-// JACK client but its protected members, read here through pointers to
-// members, and the client is the first member of RtAudio 5's JACK handle.
+// hang with it. The stream therefore takes the shutdown notice itself before
+// it starts, in both of libjack's handlers (libjack may call the one, then the
+// other from a second thread), and is closed once, by its owner. RtAudio
+// offers no way to reach its JACK client but its protected members, read here
+// through pointers to members; the client is the first member of RtAudio 5's
+// JACK handle.
 static_assert(RTAUDIO_VERSION[0] == '5' && RTAUDIO_VERSION[1] == '.',
               "the JACK client is reached through RtAudio 5's layout");
 
@@ -315,12 +316,9 @@ private:
     }
 
     // On a libjack thread, when the server goes or drops the client: as a
-    // signal handler would, it only marks the device lost.
-    static void ServerShutDown(jack_status_t /*code*/, const char* /*reason*/, void* user)
-    {
-        static_cast<RtAudioWaveOutStream*>(user)->deviceFailed();
-    }
+    // signal handler would, they only mark the device lost.
     static void ServerGone(void* user) { static_cast<RtAudioWaveOutStream*>(user)->deviceFailed(); }
+    static void ServerShutDown(jack_status_t /*code*/, const char* /*reason*/, void* user) { ServerGone(user); }
 
     static int Callback(void* output, void* /*input*/, unsigned frames, double /*streamTime*/,
                         RtAudioStreamStatus /*status*/, void* user)
