@@ -1,12 +1,14 @@
 #include "CliDump.h"
 
 #include <algorithm>
+#include <atomic>
 #include <charconv>
 #include <cstring>
 #include <cstdint>
 #include <memory>
 #include <optional>
 #include <span>
+#include <thread>
 
 #include "common/ScopedMessageCapture.h"
 #include "smf/MidiF0Data.h"
@@ -122,12 +124,34 @@ struct DigitTables {
 };
 constexpr DigitTables kDigits;
 
+// Whose turn it is to write to the stream, by chunk number: the writers of a
+// long list take its chunks in turn, so the output keeps list order.
+class WriteTurn {
+public:
+    void waitFor(std::int64_t chunk) const
+    {
+        for (std::int64_t now = next_.load(std::memory_order_acquire); now != chunk;
+             now = next_.load(std::memory_order_acquire))
+            next_.wait(now, std::memory_order_acquire);
+    }
+    void pass(std::int64_t chunk)
+    {
+        next_.store(chunk + 1, std::memory_order_release);
+        next_.notify_all();
+    }
+
+private:
+    std::atomic<std::int64_t> next_{0};
+};
+
 // Builds the output in a block and hands it to the stream whenever the block
 // is full. A dump of a song at the size limit is some 90 MB of text, written
 // by this one loop: it writes straight into the block, not through strings.
 class JsonLinesWriter {
 public:
     explicit JsonLinesWriter(std::FILE* out) : out_(out), block_(new char[kBlock + kLineRoom]) {}
+    // A writer of chunks of a list, writing only when the turn says.
+    JsonLinesWriter(std::FILE* out, WriteTurn& turn) : JsonLinesWriter(out) { turn_ = &turn; }
     JsonLinesWriter(const JsonLinesWriter&) = delete;
     JsonLinesWriter& operator=(const JsonLinesWriter&) = delete;
 
@@ -163,14 +187,40 @@ public:
         endLine();
     }
 
+    // A list long enough is written by two threads, each formatting every
+    // other chunk of it while the other one writes.
     void events(const MidiTrackData& track)
     {
+        if (track.count() < 2 * kChunk) {
+            eventRange(track, 0, track.count(), 0);
+            return;
+        }
+        write();
+        std::fflush(out_);
+        const std::int64_t chunks = (track.count() + kChunk - 1) / kChunk;
+        std::vector<std::int64_t> startTicks(static_cast<std::size_t>(chunks));
         std::int64_t tick = 0;
         for (std::int32_t i = 0; i < track.count(); ++i) {
-            const MidiEvent& event = track.event(i);
-            tick += event.delta;
-            this->event(i, tick, event);
+            if (i % kChunk == 0)
+                startTicks[static_cast<std::size_t>(i / kChunk)] = tick;
+            tick += track.event(i).delta;
         }
+        WriteTurn turn;
+        auto writeEvery = [&](std::int64_t first) {
+            JsonLinesWriter chunkWriter(out_, turn);
+            for (std::int64_t c = first; c < chunks; c += 2) {
+                chunkWriter.chunk_ = c;
+                const auto begin = static_cast<std::int32_t>(c * kChunk);
+                const std::int32_t end = std::min(track.count(), begin + kChunk);
+                chunkWriter.eventRange(track, begin, end, startTicks[static_cast<std::size_t>(c)]);
+                chunkWriter.write();
+                turn.waitFor(c);  // a chunk of no output still takes its turn
+                turn.pass(c);
+            }
+        };
+        std::thread other(writeEvery, 1);
+        writeEvery(0);
+        other.join();
     }
 
     // Writes what is left; false when the stream reported an error.
@@ -182,6 +232,8 @@ public:
 
 private:
     static constexpr std::size_t kBlock = 1 << 20;
+    // Records in a chunk of a long list: about a megabyte of output.
+    static constexpr std::int32_t kChunk = 8192;
     // Room past the block for one line without its payload (names and
     // twelve numbers), and for a slice of payload.
     static constexpr std::size_t kLineRoom = 4096;
@@ -211,6 +263,16 @@ private:
     static char* field(char* at, const char (&name)[N], std::int64_t value)
     {
         return number(text(at, name), value);
+    }
+
+    // Records [begin, end) of the track, the tick before begin being tick.
+    void eventRange(const MidiTrackData& track, std::int32_t begin, std::int32_t end, std::int64_t tick)
+    {
+        for (std::int32_t i = begin; i < end; ++i) {
+            const MidiEvent& event = track.event(i);
+            tick += event.delta;
+            this->event(i, tick, event);
+        }
     }
 
     void event(std::int32_t index, std::int64_t tick, const MidiEvent& event)
@@ -293,12 +355,17 @@ private:
 
     void write()
     {
-        if (used_ != 0)
+        if (used_ != 0) {
+            if (turn_ != nullptr)
+                turn_->waitFor(chunk_);
             std::fwrite(block_.get(), 1, used_, out_);
+        }
         used_ = 0;
     }
 
     std::FILE* out_;
+    WriteTurn* turn_ = nullptr;
+    std::int64_t chunk_ = 0;  // the chunk being written, with a turn
     std::unique_ptr<char[]> block_;
     std::size_t used_ = 0;  // bytes of the block filled; below kBlock between lines
 };
