@@ -234,6 +234,29 @@ struct NextRecord {
 };
 using NextRecords = std::priority_queue<NextRecord, std::vector<NextRecord>, std::greater<>>;
 
+// Puts record in the place of the earliest of a heap made with std::greater.
+void ReplaceTop(std::vector<NextRecord>& heap, const NextRecord& record)
+{
+    std::size_t hole = 0;
+    for (;;) {
+        std::size_t child = 2 * hole + 1;
+        if (child >= heap.size())
+            break;
+        if (child + 1 < heap.size() && heap[child] > heap[child + 1])
+            ++child;
+        if (!(record > heap[child]))
+            break;
+        heap[hole] = heap[child];
+        hole = child;
+    }
+    heap[hole] = record;
+}
+
+bool IsEndOfTrack(const MidiEvent& event)
+{
+    return event.kind == EventKind::Meta && (event.subtype & 0xFF) == kEndOfTrack;
+}
+
 // Reports, as releasing them would, every long payload of the records.
 void ReportLongPayloads(const EventList& events, std::size_t times = 1)
 {
@@ -641,35 +664,6 @@ void MidiTrackData::mergeFromLast(std::span<const MidiTrackData* const> tracks, 
         ++nameAt;
     }
 
-    events_.reserve(total + 2);
-    NextRecords heap;
-    std::vector<std::size_t> cursor(copies.size(), 0);
-    for (std::size_t c = 0; c < copies.size(); ++c) {
-        if (!copies[c].empty())
-            heap.push({copies[c][0].delta, c});
-    }
-    std::int64_t previous = 0;
-    while (!heap.empty()) {
-        NextRecord next = heap.top();
-        heap.pop();
-        // A run of one track's records that all come before every other
-        // track's next one goes without the heap.
-        EventList& from = copies[next.copy];
-        std::size_t& at = cursor[next.copy];
-        for (;;) {
-            auto& event = from[at++];
-            event.delta = ClampTicks(next.time - previous);
-            previous = next.time;
-            append(std::move(event));
-            if (at == from.size())
-                break;
-            next.time += from[at].delta;
-            if (!heap.empty() && !(heap.top() > next)) {
-                heap.push(next);
-                break;
-            }
-        }
-    }
     auto nameRecord = MidiEvent(0);
     nameRecord.kind = EventKind::Meta;
     nameRecord.subtype = kTrackName;
@@ -677,9 +671,76 @@ void MidiTrackData::mergeFromLast(std::span<const MidiTrackData* const> tracks, 
     bytes.push_back(0);
     nameRecord.storePayload(bytes);
     nameRecord.length = static_cast<std::int32_t>(name.size());
-    events_.insert(events_.begin() + static_cast<std::ptrdiff_t>(nameAt), std::move(nameRecord));
 
-    MidiEvent& end = normaliseEndOfTrack();
+    // The list is built as merging, inserting the name and leaving one End of
+    // Track would build it, in one pass: an End of Track that another record
+    // follows goes, its delta passed on to that record.
+    events_.reserve(total + 2);
+    const auto keep = [&](MidiEvent&& event) {
+        if (!events_.empty() && IsEndOfTrack(events_.back())) {
+            event.delta = AddTicks(event.delta, events_.back().delta);
+            events_.pop_back();
+        }
+        events_.push_back(std::move(event));
+    };
+    std::size_t merged = 0;  // records merged so far, the name not counted
+    const auto place = [&](MidiEvent&& event) {
+        if (merged >= static_cast<std::size_t>(kEventLimit) && !largeDataShown_) {
+            ReportError(MidiTrackDataError::LargeData);
+            largeDataShown_ = true;
+        }
+        if (merged++ == nameAt)
+            keep(std::move(nameRecord));
+        keep(std::move(event));
+    };
+
+    // The next record of each copy, earliest first, in a heap whose top is
+    // replaced in place; a run of the top copy's records that all come before
+    // the top's children, the earliest of the others, goes without the heap.
+    std::vector<NextRecord> heap;
+    std::vector<std::size_t> cursor(copies.size(), 0);
+    for (std::size_t c = 0; c < copies.size(); ++c) {
+        if (!copies[c].empty())
+            heap.push_back({copies[c][0].delta, c});
+    }
+    std::make_heap(heap.begin(), heap.end(), std::greater<>());
+    std::int64_t previous = 0;
+    while (!heap.empty()) {
+        NextRecord next = heap.front();
+        const NextRecord* rival = nullptr;
+        if (heap.size() > 1)
+            rival = heap.size() > 2 && heap[1] > heap[2] ? &heap[2] : &heap[1];
+        EventList& from = copies[next.copy];
+        std::size_t& at = cursor[next.copy];
+        for (;;) {
+            auto& event = from[at++];
+            event.delta = ClampTicks(next.time - previous);
+            previous = next.time;
+            place(std::move(event));
+            if (at == from.size()) {
+                const NextRecord last = heap.back();
+                heap.pop_back();
+                if (!heap.empty())
+                    ReplaceTop(heap, last);
+                break;
+            }
+            next.time += from[at].delta;
+            if (rival != nullptr && !(*rival > next)) {
+                ReplaceTop(heap, next);
+                break;
+            }
+        }
+    }
+    if (merged <= nameAt)
+        keep(std::move(nameRecord));
+    if (events_.empty() || !IsEndOfTrack(events_.back())) {
+        MidiEvent endOfTrack(0);
+        endOfTrack.kind = EventKind::Meta;
+        endOfTrack.subtype = kEndOfTrack;
+        append(std::move(endOfTrack));
+    }
+
+    MidiEvent& end = events_.back();
     // Merged one by one, a song that ends at tick 0 ends with the End of
     // Track the first merge appended after the name, not with a track's own.
     if (previous == 0) {
