@@ -134,12 +134,7 @@ void InsertNoteOffsOneByOne(EventList& events)
     }
 }
 
-// The same result for lists whose times never run backwards: each note-off
-// goes before the first record at or after the note's end, so at one tick
-// note-offs come before everything else, the note-off of a later note first.
-// The list is rebuilt in place from its end (every record only moves towards
-// the end), so that a song's on/off form costs no second list; a list
-// reserved with room for its note-offs does not move at all.
+// A note-off to place: where it goes and what it is.
 struct PendingOff {
     std::int64_t end;
     std::int32_t note;  // index of its note
@@ -171,11 +166,17 @@ void SortByEndLaterNoteFirst(TrackSized<PendingOff>& offs)
     }
 }
 
-void InsertNoteOffsByTime(EventList& events)
+// The same result for lists whose times never run backwards: each note-off
+// goes before the first record at or after the note's end, so at one tick
+// note-offs come before everything else, the note-off of a later note first.
+// The list is rebuilt in place from its end (every record only moves towards
+// the end), so that a song's on/off form costs no second list; a list
+// reserved with room for its note-offs does not move at all. notes: how many
+// Note records the list holds.
+void InsertNoteOffsByTime(EventList& events, std::size_t notes)
 {
     TrackSized<PendingOff> offs;
-    offs.reserve(static_cast<std::size_t>(
-        std::count_if(events.begin(), events.end(), [](const MidiEvent& e) { return e.kind == EventKind::Note; })));
+    offs.reserve(notes);
     std::int64_t now = 0;
     for (std::size_t i = 0; i < events.size(); ++i) {
         MidiEvent& event = events[i];
@@ -363,13 +364,26 @@ void MidiTrackData::toDurationForm()
 {
     if (!requireState(TrackState::OnOff))
         return;
-    noteOnZeroToNoteOff();
+    // A NoteOn of velocity 0 is a NoteOff.
+    std::size_t ons = 0;
+    bool timesRunBackwards = false;
+    for (auto& event : events_) {
+        if (event.kind == EventKind::NoteOn) {
+            if (event.velocity == 0)
+                event.kind = EventKind::NoteOff;
+            else
+                ++ons;
+        }
+        timesRunBackwards = timesRunBackwards || event.delta < 0;
+    }
 
     // Each NoteOn takes the first later NoteOff of its channel and note that
-    // an earlier NoteOn has not taken; every NoteOff goes, paired or not.
-    std::vector<bool> noteOff(events_.size(), false);
-    PendingNotes pending(static_cast<std::size_t>(
-        std::count_if(events_.begin(), events_.end(), [](const MidiEvent& e) { return e.kind == EventKind::NoteOn; })));
+    // an earlier NoteOn has not taken; every NoteOff goes, paired or not, and
+    // after them every note that took none. Where times never run backwards
+    // both go in one compaction, which gives the same deltas; otherwise the
+    // note-offs go first, as flagged.
+    std::vector<bool> noteOff(timesRunBackwards ? events_.size() : 0, false);
+    PendingNotes pending(ons);
     std::int64_t now = 0;
     for (std::size_t i = 0; i < events_.size(); ++i) {
         MidiEvent& event = events_[i];
@@ -378,12 +392,16 @@ void MidiTrackData::toDurationForm()
             event.kind = EventKind::Note;
             pending.push(event, static_cast<std::int32_t>(i), now);
         } else if (event.kind == EventKind::NoteOff) {
-            noteOff[i] = true;
             if (const PendingNotes::Pending* on = pending.pop(event))
                 events_[static_cast<std::size_t>(on->index)].duration = ClampTicks(now - on->start);
+            if (timesRunBackwards)
+                noteOff[i] = true;
+            else
+                event.kind = EventKind::Removed;
         }
     }
-    removeFlagged(noteOff);
+    if (timesRunBackwards)
+        removeFlagged(noteOff);
 
     for (auto& event : events_) {
         if (event.kind != EventKind::Note)
@@ -401,20 +419,38 @@ void MidiTrackData::toOnOffForm()
 {
     if (!requireState(TrackState::Duration))
         return;
-    for (auto& event : events_) {
+    // Notes of no length or velocity go (in one compaction, as compact()
+    // would remove them), and the same pass sees whether times run backwards.
+    std::size_t kept = 0;
+    std::size_t notes = 0;
+    bool afterRemoved = false;
+    bool timesRunBackwards = false;
+    std::int32_t carried = 0;
+    for (std::size_t i = 0; i < events_.size(); ++i) {
+        MidiEvent& event = events_[i];
         if (event.kind == EventKind::Note && (event.duration == 0 || event.velocity == 0))
             event.kind = EventKind::Removed;
+        if (afterRemoved) {
+            event.delta = AddTicks(event.delta, carried);
+            if (event.delta < 0)
+                ReportError(MidiTrackDataError::Internal);
+        }
+        afterRemoved = event.kind == EventKind::Removed;
+        if (afterRemoved) {
+            carried = event.delta;
+            continue;
+        }
+        timesRunBackwards = timesRunBackwards || event.delta < 0 || (event.kind == EventKind::Note && event.duration < 0);
+        notes += event.kind == EventKind::Note ? 1 : 0;
+        if (kept++ != i)
+            events_[kept - 1] = std::move(event);
     }
-    compact();
+    events_.erase(events_.begin() + static_cast<std::ptrdiff_t>(kept), events_.end());
 
-    const bool timesRunBackwards =
-        AnyNegativeDelta(events_) || std::any_of(events_.begin(), events_.end(), [](const auto& e) {
-            return e.kind == EventKind::Note && e.duration < 0;
-        });
     if (timesRunBackwards)
         InsertNoteOffsOneByOne(events_);
     else
-        InsertNoteOffsByTime(events_);
+        InsertNoteOffsByTime(events_, notes);
 
     // A note that ends after the End of Track takes the End of Track with it.
     const auto endOfTrack = std::find_if(events_.begin(), events_.end(), [](const auto& e) {
