@@ -55,7 +55,18 @@ public:
     static constexpr std::size_t kInlinePayload = 8;
 
     explicit MidiEvent(std::int32_t deltaTicks = 0) : delta(deltaTicks) {}
-    MidiEvent(const MidiEvent& other) { *this = other; }
+    MidiEvent(const MidiEvent& other)
+    {
+        // A copy of a song copies every record: those whose few payload bytes
+        // are inline are copied here, the same as the assignment copies them.
+        if (!other.onHeap_ && other.length < static_cast<std::int32_t>(kDefaultPayloadSize)) {
+            copyFields(other);
+            const std::size_t valid = other.length > 0 ? static_cast<std::size_t>(other.length) : 0;
+            std::memcpy(inline_, other.inline_, valid < kInlinePayload ? valid : kInlinePayload);
+        } else {
+            *this = other;
+        }
+    }
     // Copies channel, delta, the payload bytes (a source length of 256 or more
     // first replaces the own buffer by one of exactly that length) and the
     // other fields. A smaller payload keeps the buffer it has.
