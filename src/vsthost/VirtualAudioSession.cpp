@@ -11,9 +11,12 @@ namespace sonrigo {
 namespace {
 
 // How often the owner's loop handles the rack's notifications and hears the
-// progress: well within the ring's second and a half, and seldom enough that
-// waking the owner (two thread switches) costs little beside the rendering.
-constexpr std::uint32_t kOwnerStepMs = 500;
+// progress. Waking the owner takes two thread switches, each up to a
+// millisecond on a virtual machine, while the render thread waits: seldom,
+// then. The device queues its played buffers again itself, and what must be
+// heard at once (the song's end, a stop asked for) is looked at by the
+// clock's thread at every step.
+constexpr std::uint32_t kOwnerStepMs = 10000;
 constexpr std::int64_t kProgressStepUs = std::int64_t{kOwnerStepMs} * 1000;
 
 }  // namespace
@@ -94,7 +97,8 @@ void VirtualAudioSession::runFor(std::uint32_t ms)
 }
 
 bool VirtualAudioSession::play(MidiF0Data& song, std::uint32_t tailMs,
-                               const std::function<bool(std::int64_t playedUs)>& progress)
+                               const std::function<bool(std::int64_t playedUs)>& progress,
+                               const std::function<bool()>& stopSoon)
 {
     if (!rack_->running() && !start())
         return false;
@@ -102,10 +106,12 @@ bool VirtualAudioSession::play(MidiF0Data& song, std::uint32_t tailMs,
     const auto ended = std::make_shared<std::atomic<bool>>(false);
     const std::int64_t started = clock_->nowUs();
     std::int64_t nextProgress = started;
-    // Tells the progress, when due, and whether to go on.
+    const auto stopAsked = [&stopSoon] { return stopSoon && stopSoon(); };
+    // Tells the progress, when due or when a stop is asked for, and whether
+    // to go on.
     const auto goOn = [&] {
         const std::int64_t now = clock_->nowUs();
-        if (!progress || now < nextProgress)
+        if (!progress || (now < nextProgress && !stopAsked()))
             return true;
         nextProgress = now + kProgressStepUs;
         return progress(now - started);
@@ -115,10 +121,10 @@ bool VirtualAudioSession::play(MidiF0Data& song, std::uint32_t tailMs,
     while (!ended->load() && !stopped) {
         events_.dispatch(*rack_);
         stopped = !goOn();
-        // Wakes at the very instant the song ends, whichever of this thread
-        // and the playback worker real time runs first.
+        // Wakes at the very instant the song ends or a stop is asked for,
+        // whichever thread real time runs first.
         if (!stopped)
-            clock_->runUntil([&ended] { return ended->load(); }, kOwnerStepMs);
+            clock_->runUntil([&] { return ended->load() || stopAsked(); }, kOwnerStepMs);
     }
     const std::int64_t tailEnd = clock_->nowUs() + std::int64_t{tailMs} * 1000;
     while (!stopped && clock_->nowUs() < tailEnd) {

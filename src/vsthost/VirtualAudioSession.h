@@ -56,11 +56,14 @@ public:
 
     // Plays the song from its start to its end and `tailMs` beyond, the
     // rack's notifications handled all along, then stops the audio. `progress`
-    // (may be empty) hears the virtual microseconds played about every 100 ms
-    // and may answer false to stop early. false when the song did not play
-    // to its end.
+    // (may be empty) hears the virtual microseconds played about every 10 s
+    // and may answer false to stop early. `stopSoon` (may be empty) is looked
+    // at on the clock's thread at every step, so it must be safe from any
+    // thread: true makes progress heard at once. false when the song did not
+    // play to its end.
     bool play(MidiF0Data& song, std::uint32_t tailMs,
-              const std::function<bool(std::int64_t playedUs)>& progress = {});
+              const std::function<bool(std::int64_t playedUs)>& progress = {},
+              const std::function<bool()>& stopSoon = {});
     // Lets virtual time pass with the rack's notifications handled.
     void runFor(std::uint32_t ms);
 

@@ -208,7 +208,7 @@ int RunRender(const RenderOptions& options, std::FILE* err)
         // A failed write (a full disk, a FIFO's reader gone) makes the rest
         // pointless.
         return !watchdog.interrupted() && !sink->failed();
-    });
+    }, [&] { return watchdog.interrupted() || sink->failed(); });
     if (terminal)
         std::fputc('\n', err);
     if (!played && (watchdog.interrupted() || !sink->failed())) {
