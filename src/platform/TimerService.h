@@ -43,6 +43,10 @@ public:
     static constexpr std::uint32_t kKillWaitMs = 100;
     // The shortest period the service keeps to.
     virtual std::uint32_t minPeriodMs() const { return 1; }
+    // Whether its time is the machine's. A virtual clock's threads have no
+    // deadline to keep, and a real-time priority only costs them: the kernel
+    // holds such a thread back for 50 ms of every second it runs busy.
+    virtual bool realTime() const { return true; }
 
     // Sleeps the calling thread on this clock.
     virtual void sleepFor(std::uint32_t ms) = 0;

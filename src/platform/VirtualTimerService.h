@@ -65,6 +65,7 @@ public:
     TimerId startAt(std::int64_t deadlineUs, TimerCallback callback, void* user) override;
     bool kill(TimerId id) override;
     void sleepFor(std::uint32_t ms) override;
+    bool realTime() const override { return false; }
     // Time and order as if the poller woke at every step's end, looked and
     // slept again, but without waking it.
     void pollWhile(std::uint32_t periodMs, const std::function<bool()>& keepWaiting) override;

@@ -341,7 +341,8 @@ bool VstRack::start()
     renderEnded_.store(false, std::memory_order_release);
     clock_->threadStarting();
     renderThread_ = std::thread([this] { renderThread(); });
-    RaiseToRealTime(renderThread_.native_handle(), kRenderPriority);
+    if (clock_->realTime())
+        RaiseToRealTime(renderThread_.native_handle(), kRenderPriority);
     return true;
 }
 
