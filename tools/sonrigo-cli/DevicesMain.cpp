@@ -1,40 +1,23 @@
 // sonrigo-cli-devices: the commands of sonrigo-cli that open MIDI ports, the
 // sound device, plug-ins or the built-in synth. sonrigo-cli becomes this
-// program (exec) for them, so it takes the same command line; info and dump
-// work here too. Messages go to stderr.
+// program (exec) for every command but --help, info and dump, so it takes the
+// same command line. Messages go to stderr.
 
-#include <cstdio>
 #include <cstring>
 #include <iostream>
 #include <string>
 #include <vector>
 
-#include "CliDump.h"
-#include "CliUsage.h"
-#include "platform/FluidSoftSynth.h"
-#include "CliInfo.h"
 #include "CliPlay.h"
 #include "CliPorts.h"
 #include "CliRender.h"
+#include "CliUsage.h"
 #include "CliVstInfo.h"
 #include "CliVstRender.h"
-
+#include "platform/FluidSoftSynth.h"
 
 int main(int argc, char** argv)
 {
-    if (argc >= 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
-        std::cout << sonrigo::kCliUsage;
-        return 0;
-    }
-    if (argc == 3 && std::strcmp(argv[1], "info") == 0)
-        return sonrigo::RunInfo(argv[2], std::cout);
-    if (argc >= 2 && std::strcmp(argv[1], "dump") == 0) {
-        const std::vector<std::string> args(argv + 2, argv + argc);
-        const int status = sonrigo::RunDump(args, stdout);
-        if (status == sonrigo::kDumpUsageError)
-            std::cerr << sonrigo::kCliUsage;
-        return status;
-    }
     if (argc >= 2 && std::strcmp(argv[1], "play") == 0) {
         sonrigo::PlayOptions options;
         if (sonrigo::ParsePlayArgs(std::vector<std::string>(argv + 2, argv + argc), options))
