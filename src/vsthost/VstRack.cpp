@@ -378,8 +378,11 @@ void VstRack::renderThread()
         renderPass();
         clock_->sleepFor(static_cast<std::uint32_t>(std::max(periodMs_, 1)));
     }
-    clock_->threadEnded();
+    // Said before leaving the clock: stop() sleeps on it until it reads this,
+    // and a virtual clock with this thread gone moves on at once, as far as
+    // stop()'s looks take it while this thread has not yet run on.
     renderEnded_.store(true, std::memory_order_release);
+    clock_->threadEnded();
 }
 
 void VstRack::renderPass()
