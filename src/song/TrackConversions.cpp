@@ -682,6 +682,12 @@ void MidiTrackData::mergeFromLast(std::span<const MidiTrackData* const> tracks, 
     std::vector<EventList> copies;
     copies.reserve(tracks.size());
     std::size_t total = 0;
+    // Each merge one by one builds its list anew from the list so far (its
+    // name, the records merged before but their Ends of Track, and one End of
+    // Track) and the track's records, and shows "Large data" once when that
+    // passes the limit.
+    std::size_t mergedBefore = 0;  // records merged so far that are not End of Track
+    bool largeData = false;        // whether the latest merge showed it
     for (std::size_t k = tracks.size(); k-- > 0;) {
         MidiTrackData copy(TrackState::Duration);
         copy.events_ = take(k);
@@ -692,6 +698,12 @@ void MidiTrackData::mergeFromLast(std::span<const MidiTrackData* const> tracks, 
         if (name.size() >= kLongNameLength)
             name = "long name";
         copy.removeMeta(kTrackName, false);
+        const std::size_t listSoFar = k + 1 == tracks.size() ? 1 : mergedBefore + 2;
+        largeData = listSoFar + copy.events_.size() > static_cast<std::size_t>(kEventLimit);
+        if (largeData)
+            ReportError(MidiTrackDataError::LargeData);
+        mergedBefore += static_cast<std::size_t>(std::count_if(copy.events_.begin(), copy.events_.end(),
+                                                              [](const MidiEvent& e) { return !IsEndOfTrack(e); }));
         // Each merge releases its copies: a record of track k is in the copies
         // of that merge and of the k merges after it.
         ReportLongPayloads(copy.events_, k + 1);
@@ -727,12 +739,9 @@ void MidiTrackData::mergeFromLast(std::span<const MidiTrackData* const> tracks, 
         }
         events_.push_back(std::move(event));
     };
+    largeDataShown_ = largeData;
     std::size_t merged = 0;  // records merged so far, the name not counted
     const auto place = [&](MidiEvent&& event) {
-        if (merged >= static_cast<std::size_t>(kEventLimit) && !largeDataShown_) {
-            ReportError(MidiTrackDataError::LargeData);
-            largeDataShown_ = true;
-        }
         if (merged++ == nameAt)
             keep(std::move(nameRecord));
         keep(std::move(event));

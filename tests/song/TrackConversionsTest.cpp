@@ -26,6 +26,7 @@ using I64 = std::int64_t;
 
 const std::string kInternal = "MidiTrackData Internal Error";
 const std::string kCatchAll = "MidiTrackData error.";
+const std::string kLargeData = "Large data";
 constexpr std::int32_t kName = 3, kEnd = 0x2F;
 
 // ---------------------------------------------------------------------------
@@ -694,6 +695,45 @@ TEST(TrackConversionCases, OnePassMergeEndsLikeMergesOneByOne)
             EXPECT_EQ(Apply(FromLastOp(sources, moving), target), "") << "end at " << at << (moving ? " moving" : "");
         }
     }
+}
+
+// Merged one by one, each merge builds its list from the list so far (one End
+// of Track, the name) and the next track, so "Large data" shows only where
+// that passes the limit, once per such merge: never for the seventeen tracks
+// split from a format-0 song just under the size limit, each with its own End
+// of Track.
+TEST(TrackConversionCases, OnePassMergeShowsLargeDataAsMergesOneByOne)
+{
+    const auto track = [](std::size_t records) {
+        auto made = std::make_unique<MidiTrackData>(TrackState::Duration);
+        made->reserve(records + 1);
+        for (std::size_t i = 0; i < records; ++i) {
+            MidiEvent event(1);
+            event.kind = EventKind::ChannelPressure;
+            event.channel = 0;
+            made->append(std::move(event));
+        }
+        made->appendEndOfTrack(0);
+        return made;
+    };
+    const auto merged = [](std::vector<std::unique_ptr<MidiTrackData>> tracks) {
+        test::CaptureMessages captured;
+        std::vector<MidiTrackData*> pointers;
+        for (auto& t : tracks)
+            pointers.push_back(t.get());
+        MidiTrackData target(TrackState::Duration);
+        target.mergeTracksFromLastMoving(pointers);
+        return std::pair(captured.take(), target.count());
+    };
+    std::vector<std::unique_ptr<MidiTrackData>> split;
+    for (int t = 0; t < 17; ++t)
+        split.push_back(track(t == 0 ? 28'918 : 28'912));  // 491,510 records and 17 Ends of Track
+    EXPECT_EQ(merged(std::move(split)), std::pair(Strings{}, 491'512));
+
+    std::vector<std::unique_ptr<MidiTrackData>> two;
+    two.push_back(track(250'000));
+    two.push_back(track(241'520));
+    EXPECT_EQ(merged(std::move(two)), std::pair(Strings{kLargeData}, 491'522));
 }
 
 }  // namespace
