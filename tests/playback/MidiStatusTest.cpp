@@ -29,20 +29,6 @@ TEST(MidiStatusTest, KeepsTheLastValuesBeforeTheStartInChannelOrder)
                                     {EventKind::Meta, kNoChannel, 0x51, 400000}}));
 }
 
-TEST(MidiStatusTest, FindsWhereTheStartFalls)
-{
-    auto song = MakeSong({NoteOn(0, 60), NoteOn(10, 61)});
-    EXPECT_EQ(MidiStatus().collect(*song, 1).index, 1);
-    EXPECT_EQ(MidiStatus().collect(*song, 1).skippedTicks, 0);
-    auto late = MakeSong({Program(480, 3), NoteOn(0, 60)});
-    MidiStatus status;
-    EXPECT_EQ(status.collect(*late, 100).index, 0);
-    EXPECT_TRUE(status.makeEvents().empty());
-    const MidiStatus::Position past = MidiStatus().collect(*song, 1000);
-    EXPECT_EQ(past.index, 2);
-    EXPECT_EQ(past.skippedTicks, 10);
-}
-
 TEST(MidiStatusTest, AZeroTimeSignatureIsReportedAndStillPacked)
 {
     ScopedMessageCapture messages;

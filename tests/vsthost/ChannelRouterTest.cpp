@@ -7,10 +7,8 @@
 #include <vector>
 
 #include "song/MidiEvent.h"
-#include "support/ManualWaveOut.h"
 #include "vsthost/ProbeLog.h"
-#include "vsthost/RackEventQueue.h"
-#include "vsthost/VstRack.h"
+#include "vsthost/HostFixtures.h"
 
 namespace sonrigo {
 namespace {
@@ -32,13 +30,11 @@ MidiEvent Record(std::int32_t kind, std::int32_t channel, std::int32_t data1, st
 TEST(ChannelRouter, LetsGoOfItsInstrumentsNotesWhenAChannelLeavesOrPlaybackEnds)
 {
     test::ProbeLog log;
-    auto service = std::make_shared<test::ManualWaveOutService>();
-    RackEventQueue window;
-    VstRack rack(service, &window);
+    test::RackOnManualDevice r;
+    VstRack& rack = r.rack;
     rack.loadPlugin(0, SONRIGO_PROBE_PATH);
     rack.loadPlugin(1, SONRIGO_PROBE_PATH);
-    ASSERT_TRUE(rack.waveOut().open(&window) && rack.waveOut().startQueue());
-    rack.waveOut().restart();
+    r.openRing();
     ChannelRouter router(rack);
     router.setRouted(0, true);
     router.setRouted(1, true);
@@ -57,7 +53,7 @@ TEST(ChannelRouter, LetsGoOfItsInstrumentsNotesWhenAChannelLeavesOrPlaybackEnds)
     router.setRouted(0, false);  // the pedal is down: it goes up too
     router.releaseNotes();
     router.releaseNotes();  // nothing new sounded since: nothing more
-    service->stream->advance(441);
+    r.advance(441);
     rack.renderPass();
     const Strings events = log.linesStartingWith("event ");
     EXPECT_EQ(Strings(events.begin() + static_cast<std::ptrdiff_t>(played), events.end()),

@@ -30,42 +30,6 @@ protected:
     VstPlugin plugin{44100.0f, 882, 16};
 };
 
-TEST_F(EditorSessionTest, OpensWithTheWindowAndDisplayAndTakesThePluginsSize)
-{
-    load(SONRIGO_PROBE_PATH);
-    EditorSession session(plugin);
-    int display = 0;  // stands for a Display*
-    const EditorSession::Layout layout = session.initialise(kWindow, &display);
-    EXPECT_EQ(layout.title, "Sonrigo Probe Instrument With A ");
-    EXPECT_EQ(layout.width, 500);
-    EXPECT_EQ(layout.height, 300);
-    EXPECT_TRUE(session.isOpen());
-    EXPECT_EQ(plugin.editorWindow(), kWindow);
-    // The probe answers effEditOpen with 0; the editor is open all the same.
-    EXPECT_EQ(EditorCalls(log), (Strings{"45 0 0 ptr 0", "14 0 " + std::to_string(reinterpret_cast<long>(&display)) +
-                                             " ptr 0",
-                                         "13 0 0 ptr 0"}));
-    EXPECT_EQ(log.linesStartingWith("editOpen"),
-              Strings{"editOpen window " + std::to_string(kWindow) + " display " +
-                      std::to_string(reinterpret_cast<long>(&display))});
-}
-
-TEST_F(EditorSessionTest, ASmallRectangleGrowsTo100AndNoRectangleGivesNoSize)
-{
-    VstPlugin other{44100.0f, 882, 16};
-    load(SONRIGO_PROBE_SMALL_RECT_PATH);
-    ASSERT_TRUE(other.load(SONRIGO_PROBE_NO_RECT_PATH));
-    EditorSession small(plugin);
-    EditorSession none(other);
-    const EditorSession::Layout smallLayout = small.initialise(kWindow, nullptr);
-    const EditorSession::Layout noneLayout = none.initialise(kWindow + 1, nullptr);
-    EXPECT_EQ(smallLayout.width, 100);
-    EXPECT_EQ(smallLayout.height, 100);
-    EXPECT_FALSE(noneLayout.width.has_value());
-    EXPECT_FALSE(noneLayout.height.has_value());
-    EXPECT_TRUE(none.isOpen());
-}
-
 TEST_F(EditorSessionTest, IdlesWhileOpenAndClosesOnce)
 {
     load(SONRIGO_PROBE_PATH);

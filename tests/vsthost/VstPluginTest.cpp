@@ -3,6 +3,7 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <functional>
@@ -14,6 +15,7 @@
 #include "support/CaptureMessages.h"
 #include "vsthost/EditorHost.h"
 #include "vsthost/EditorSession.h"
+#include "vsthost/HostFixtures.h"
 #include "vsthost/ProbeLog.h"
 
 namespace sonrigo {
@@ -70,6 +72,19 @@ TEST(VstPluginLoad, OpensThroughVSTPluginMainOrElseMainThenSetsRateAndBlockSizeA
             for (int frame = 0; frame < kBlock; ++frame)
                 ASSERT_EQ(plugin.outputs()[channel][frame], 0.0f);
     }
+}
+
+// What the probe asks the host when it opens, and the host's answers.
+TEST(VstPluginLoad, TheHostCallbackAnswersWhatTheProbeAsksWhenOpened)
+{
+    ProbeLog log;
+    VstPlugin plugin(kRate, kBlock, kMaxEvents);
+    ASSERT_TRUE(plugin.load(SONRIGO_PROBE_PATH));
+    const Strings asked = log.linesStartingWith("host");
+    ASSERT_EQ(asked.size(), 19u);
+    for (const char* line : {"host version 2400", "host canDo 'supplyIdle' 1", "host canDo 'supplyIdle ' 0",
+                             "host canDo null 0", "host language 6", "host idle 0", "host opcode39 0"})
+        EXPECT_NE(std::find(asked.begin(), asked.end(), line), asked.end()) << line;
 }
 
 TEST(VstPluginLoad, EachFailureShowsItsMessageAndNeverCallsTheDispatcher)
@@ -256,37 +271,12 @@ TEST_F(VstPluginTest, TextsComeFromZeroedBuffersCutToTheirLimits)
     EXPECT_EQ(log.linesStartingWith("setParameter"), (Strings{"setParameter 2 0.75", "setParameter 3 1"}));
 }
 
-// Plays the editor protocol as a window would; what it does inside the modal
-// loop is up to the test.
-class FakeEditorHost final : public EditorHost {
-public:
-    std::function<void(EditorSession&)> whileOpen;
-    int runs = 0;
-    int closes = 0;
-
-    void runModal(EditorSession& session) override
-    {
-        ++runs;
-        session.initialise(0x4242, nullptr);
-        session.idle();
-        if (whileOpen)
-            whileOpen(session);
-        if (session.isOpen())
-            session.close();
-    }
-    void closeWindow(EditorSession& session) override
-    {
-        ++closes;
-        session.close();
-    }
-};
-
 class VstPluginEditor : public ::testing::Test {
 protected:
     void SetUp() override { InstallEditorHost(host); }
     void TearDown() override { InstallEditorHost(nullptr); }
 
-    std::shared_ptr<FakeEditorHost> host = std::make_shared<FakeEditorHost>();
+    std::shared_ptr<test::FakeEditorHost> host = std::make_shared<test::FakeEditorHost>();
 };
 
 TEST_F(VstPluginEditor, OpensOnlyWithAHostAndAnEditor)
@@ -379,19 +369,6 @@ protected:
     ProbeLog home;  // amsynth writes its settings under HOME
 };
 
-TEST_F(VstPluginAmsynth, IsSilentUntilANoteAndSoundsAfterIt)
-{
-    VstPlugin plugin(kRate, kBlock, kMaxEvents);
-    ASSERT_TRUE(plugin.load(SONRIGO_AMSYNTH_PATH));
-    ASSERT_GT(plugin.numOutputs(), 0);
-    plugin.resume();
-    plugin.setProgram(0);
-    EXPECT_LT(RenderRms(plugin, 10), 1e-4);
-    plugin.addEvent(MidiEvent(0x90, 60, 100, 100));
-    EXPECT_GT(RenderRms(plugin, 25), 0.01);
-    plugin.suspend();
-}
-
 TEST_F(VstPluginAmsynth, SixteenInstancesLoadAndRenderAtOnce)
 {
     std::vector<std::unique_ptr<VstPlugin>> plugins;
@@ -399,10 +376,14 @@ TEST_F(VstPluginAmsynth, SixteenInstancesLoadAndRenderAtOnce)
         plugins.push_back(std::make_unique<VstPlugin>(kRate, kBlock, kMaxEvents));
         ASSERT_TRUE(plugins.back()->load(SONRIGO_AMSYNTH_PATH)) << channel;
         plugins.back()->resume();
-        plugins.back()->addEvent(MidiEvent(0x90, 48 + channel, 100, channel));
     }
-    for (int channel = 0; channel < 16; ++channel)
-        EXPECT_GT(RenderRms(*plugins[static_cast<std::size_t>(channel)], 25), 0.01) << channel;
+    // Silent until a note, then sounding.
+    for (int channel = 0; channel < 16; ++channel) {
+        VstPlugin& plugin = *plugins[static_cast<std::size_t>(channel)];
+        EXPECT_LT(RenderRms(plugin, 5), 1e-4) << channel;
+        plugin.addEvent(MidiEvent(0x90, 48 + channel, 100, channel));
+        EXPECT_GT(RenderRms(plugin, 25), 0.01) << channel;
+    }
     for (auto& plugin : plugins)
         plugin->suspend();
 }

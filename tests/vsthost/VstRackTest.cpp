@@ -6,7 +6,6 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
-#include <functional>
 #include <thread>
 #include <cstdint>
 #include <memory>
@@ -15,11 +14,8 @@
 
 #include "platform/NullWaveOutService.h"
 #include "support/CaptureMessages.h"
-#include "support/ManualWaveOut.h"
-#include "vsthost/EditorHost.h"
-#include "vsthost/EditorSession.h"
 #include "vsthost/ProbeLog.h"
-#include "vsthost/RackEventQueue.h"
+#include "vsthost/HostFixtures.h"
 #include "vsthost/VstPlugin.h"
 
 namespace sonrigo {
@@ -27,47 +23,7 @@ namespace {
 
 using Strings = std::vector<std::string>;
 using test::ProbeLog;
-
-// The player's rack on a device that plays only when the test advances it.
-struct RackOnManualDevice {
-    RackOnManualDevice() : service(std::make_shared<test::ManualWaveOutService>()), rack(service, &events) {}
-
-    // Opens the ring as start does, without the render thread: the test runs the passes.
-    void openRing()
-    {
-        ASSERT_TRUE(rack.waveOut().open(&events));
-        ASSERT_TRUE(rack.waveOut().startQueue());
-        rack.waveOut().restart();
-    }
-    void advance(std::size_t frames) { ASSERT_EQ(service->stream->advance(frames), frames); }
-    void load(std::int32_t slot, const char* path)
-    {
-        rack.loadPlugin(slot, path);
-        rack.resumePlugin(slot);
-    }
-    // Sets the probe's output channel levels (probe_levels: (parameter - 0.5) * 4).
-    void setLevels(std::int32_t slot, float left, float right)
-    {
-        rack.setParameter(slot, 0, left / 4 + 0.5f);
-        rack.setParameter(slot, 1, right / 4 + 0.5f);
-    }
-
-    std::shared_ptr<test::ManualWaveOutService> service;
-    RackEventQueue events;
-    VstRack rack;
-};
-
-TEST(VstRack, DerivesLatencyAndBlockFromLeadAndPeriod)
-{
-    auto service = std::make_shared<test::ManualWaveOutService>();
-    VstRack player(service, nullptr);
-    EXPECT_EQ(player.latencyFrames(), 2646);
-    EXPECT_EQ(player.blockSize(), 882);
-    EXPECT_EQ(player.mixBuffer().size(), 882u);
-    VstRack other(service, nullptr, {.leadMs = 100, .periodMs = 20});
-    EXPECT_EQ(other.latencyFrames(), 5292);
-    EXPECT_EQ(other.blockSize(), 1764);
-}
+using test::RackOnManualDevice;
 
 TEST(VstRack, SlotsLoadReplaceAndRemoveAsTheyShould)
 {
@@ -140,33 +96,19 @@ TEST(VstRack, QueuedEventsReachTheirChannelsPluginStampedWithTheFramesPlayedNone
     EXPECT_EQ(std::count_if(events.begin(), events.end(), [](const std::string& e) { return e.find(" 84 ") != std::string::npos; }), 24);
 }
 
-// Plays the editor protocol as a window would, and lets the test act inside
-// the modal loop, where the whole program runs meanwhile.
-class ReentrantEditorHost final : public EditorHost {
-public:
-    std::function<void()> whileOpen;
-
-    void runModal(EditorSession& session) override
-    {
-        session.initialise(0x4242, nullptr);
-        whileOpen();
-    }
-    void closeWindow(EditorSession& session) override { session.close(); }
-};
-
 TEST(VstRack, APluginRemovedFromInsideItsEditorsLoopClosesTheEditorFirstAndIsGone)
 {
     ProbeLog log;
     RackOnManualDevice r;
     r.load(6, SONRIGO_PROBE_PATH);
-    auto host = std::make_shared<ReentrantEditorHost>();
-    host->whileOpen = [&] { r.rack.removePlugin(6); };
+    auto host = std::make_shared<test::FakeEditorHost>();
+    host->whileOpen = [&](EditorSession&) { r.rack.removePlugin(6); };
     InstallEditorHost(host);
     r.rack.openEditor(6);
     InstallEditorHost(nullptr);
     EXPECT_EQ(r.rack.plugin(6), nullptr);
     const std::vector<int> opcodes = log.opcodes();
-    EXPECT_EQ(std::vector<int>(opcodes.end() - 4, opcodes.end()), (std::vector<int>{14, 13, 15, 1}));
+    EXPECT_EQ(std::vector<int>(opcodes.end() - 4, opcodes.end()), (std::vector<int>{13, 19, 15, 1}));
 }
 
 TEST(VstRack, PluginsAndTheSynthChangeOnlyWhileTheAudioIsStopped)
