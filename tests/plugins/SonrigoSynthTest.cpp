@@ -91,21 +91,15 @@ public:
 
     void send(const std::vector<MidiMessage>& messages)
     {
-        std::vector<VstMidiEvent> events(messages.size());
+        std::vector<VstMidiEvent> events;
         // VstEvents followed by room for every pointer, as hosts lay it out.
         std::vector<VstIntPtr> storage(2 + messages.size() + 2);
         auto* list = reinterpret_cast<VstEvents*>(storage.data());
         list->numEvents = static_cast<VstInt32>(messages.size());
-        VstEvent** pointers = list->events;
-        for (std::size_t i = 0; i < messages.size(); ++i) {
-            events[i].type = kVstMidiType;
-            events[i].byteSize = sizeof(VstMidiEvent);
-            events[i].deltaFrames = messages[i].frame;
-            events[i].midiData[0] = static_cast<char>(messages[i].status);
-            events[i].midiData[1] = static_cast<char>(messages[i].data1);
-            events[i].midiData[2] = static_cast<char>(messages[i].data2);
-            pointers[i] = reinterpret_cast<VstEvent*>(&events[i]);
-        }
+        for (const MidiMessage& m : messages)
+            events.push_back(MakeMidiEvent(m.status, m.data1, m.data2, m.frame));
+        for (std::size_t i = 0; i < events.size(); ++i)
+            list->events[i] = reinterpret_cast<VstEvent*>(&events[i]);
         dispatch(effProcessEvents, 0, 0, list);
     }
 

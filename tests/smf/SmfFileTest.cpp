@@ -13,37 +13,19 @@
 #include "smf/SmfFile.h"
 #include "smf/SmfFileInfo.h"
 #include "support/CaptureMessages.h"
+#include "support/SmfBytes.h"
 #include "support/TempDir.h"
 
 namespace sonrigo {
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
+using namespace test;
 using Strings = std::vector<std::string>;
 
-Bytes SmfHeader(int format, int tracks, int division, std::uint32_t headerLength = 6)
-{
-    Bytes bytes = {'M', 'T', 'h', 'd'};
-    for (int shift : {24, 16, 8, 0})
-        bytes.push_back(static_cast<std::uint8_t>(headerLength >> shift));
-    for (int field : {format, tracks, division})
-        bytes.insert(bytes.end(), {static_cast<std::uint8_t>(field >> 8), static_cast<std::uint8_t>(field)});
-    return bytes;
-}
-
+// A note of one quarter.
 Bytes SmallSong(int format)
 {
-    Bytes bytes = SmfHeader(format, 1, 96);
-    const Bytes track = {'M', 'T', 'r', 'k', 0, 0, 0, 8, 0, 0x90, 0x3C, 0x40, 0x60, 0x3C, 0x00, 0x00};
-    bytes.insert(bytes.end(), track.begin(), track.end());
-    return bytes;
-}
-
-Bytes WithMacBinaryPrefix(const Bytes& song)
-{
-    Bytes bytes(128, 0x11);
-    bytes.insert(bytes.end(), song.begin(), song.end());
-    return bytes;
+    return Smf(format, 1, 96, {{{0, 0x90, 0x3C, 0x40}, {0x60, 0x3C, 0x00}, {0x00}}});
 }
 
 TEST(ReadWholeFile, ReadsUpToCapacityAndWarnsAtCapacity)

@@ -11,11 +11,13 @@
 
 #include "song/MidiTrackData.h"
 #include "support/CaptureMessages.h"
+#include "support/SmfBytes.h"
 
 namespace sonrigo {
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
+using test::Bytes;
+using test::Chunk;
 using Strings = std::vector<std::string>;
 using Tracks = std::vector<std::unique_ptr<MidiTrackData>>;
 
@@ -23,22 +25,7 @@ const std::string kInternal = "MidiTrackData Internal Error";
 const std::string kCatchAll = "MidiTrackData error.";
 const std::string kNotMidi = "This is not a midi file.";
 
-// A track chunk around the event bytes, optionally followed by more song bytes.
-Bytes Chunk(const Bytes& events, const Bytes& after = {}, const char* id = "MTrk")
-{
-    Bytes chunk(id, id + 4);
-    for (int shift : {24, 16, 8, 0})
-        chunk.push_back(static_cast<std::uint8_t>(events.size() >> shift));
-    chunk.insert(chunk.end(), events.begin(), events.end());
-    chunk.insert(chunk.end(), after.begin(), after.end());
-    return chunk;
-}
-
-Bytes operator+(Bytes a, const Bytes& b)
-{
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
+Bytes operator+(const Bytes& a, const Bytes& b) { return test::Join(a, b); }
 
 Bytes Payload(const MidiEvent& e) { return Bytes(e.payloadBytes().begin(), e.payloadBytes().end()); }
 
