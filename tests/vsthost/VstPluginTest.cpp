@@ -225,6 +225,52 @@ TEST_F(VstPluginTest, ABlocksEventsArriveInOrderAndPastItsRoomOnlyNoteOnsAreLost
     EXPECT_EQ(log.linesStartingWith("dispatch 25").size(), 2u);
 }
 
+constexpr std::uintptr_t kWindow = 0x2A00005;
+
+// The dispatcher calls after the three made by load.
+Strings EditorCalls(const ProbeLog& log)
+{
+    const Strings calls = log.dispatches();
+    return Strings(calls.begin() + 3, calls.end());
+}
+
+TEST_F(VstPluginTest, AnEditorSessionIdlesWhileOpenAndClosesOnce)
+{
+    load(SONRIGO_PROBE_PATH);
+    EditorSession session(plugin);
+    session.idle();  // not open yet
+    session.initialise(kWindow, nullptr);
+    session.idle();
+    session.idle();
+    session.close();
+    session.close();
+    session.idle();
+    EXPECT_FALSE(session.isOpen());
+    EXPECT_EQ(plugin.editorWindow(), 0u);
+    EXPECT_EQ(EditorCalls(log),
+              (Strings{"45 0 0 ptr 0", "14 0 0 ptr 0", "13 0 0 ptr 0", "19 0 0 null 0", "19 0 0 null 0",
+                       "15 0 0 null 0"}));
+}
+
+TEST_F(VstPluginTest, AnEditorSessionClosedBeforeItOpenedOrWithoutAnInstanceSaysNothingToThePlugin)
+{
+    EditorSession unloaded(plugin);
+    const EditorSession::Layout layout = unloaded.initialise(kWindow, nullptr);
+    EXPECT_EQ(layout.title, "");
+    EXPECT_FALSE(layout.width.has_value());
+    EXPECT_FALSE(unloaded.isOpen());
+    EXPECT_EQ(plugin.editorWindow(), kWindow) << "the window is recorded all the same";
+    unloaded.close();
+    EXPECT_EQ(plugin.editorWindow(), 0u);
+
+    load(SONRIGO_PROBE_PATH);
+    EditorSession closed(plugin);
+    closed.close();
+    EXPECT_EQ(closed.initialise(kWindow, nullptr).title, "");
+    EXPECT_EQ(EditorCalls(log), Strings{});
+    EXPECT_EQ(plugin.editorWindow(), 0u);
+}
+
 TEST(VstPlugin, ProcessHandsOverTheBuffersOnlyWhenThePluginCanReplace)
 {
     ProbeLog log;
@@ -260,10 +306,6 @@ TEST_F(VstPluginTest, TextsComeFromZeroedBuffersCutToTheirLimits)
     EXPECT_EQ(plugin.getProgramNameIndexed(2), "Program 2 of the probe i");
     EXPECT_EQ(plugin.getProgramNameIndexed(7), "");
     EXPECT_EQ(plugin.getEffectName(), "Sonrigo Probe Instrument With A ");
-    const Strings calls = log.dispatches();
-    EXPECT_EQ(Strings(calls.begin() + 4, calls.end()),
-              (Strings{"8 3 0 ptr 0", "6 0 0 ptr 0", "7 2 0 ptr 0", "5 0 0 ptr 0", "29 2 0 ptr 0", "29 7 0 ptr 0",
-                       "45 0 0 ptr 0"}));
 
     // Parameters outside the plug-in's count never reach it.
     plugin.setParameter(3, 1.0f);
