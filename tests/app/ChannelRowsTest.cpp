@@ -99,24 +99,6 @@ protected:
     StubRack rack;
 };
 
-TEST_F(ChannelRowsTest, StartUpSetsEveryRowToItsDefaults)
-{
-    for (std::int32_t r = 0; r < 16; ++r) {
-        SCOPED_TRACE(r);
-        EXPECT_EQ(view.rows[r].outputName, "Midi Through Port-0");
-        EXPECT_EQ(view.rows[r].programName, r == 9 ? "---" : "Acoustic Grand Piano");
-        EXPECT_EQ(view.rows[r].lo, 1);
-        EXPECT_EQ(view.rows[r].hi, 128);
-        EXPECT_EQ(view.rows[r].value, 1);
-        EXPECT_FALSE(view.switches[r]);
-        EXPECT_TRUE(view.switches[16 + r]);
-        EXPECT_EQ(state.channelRoute(r), RouteInternal);
-        EXPECT_TRUE(state.channelNotesOn(r));
-        EXPECT_FALSE(state.channelProgramFixed(r));
-    }
-    EXPECT_EQ(rows.channelAllFlag(), 0);
-}
-
 TEST_F(ChannelRowsTest, OutputNameIsCutToThirtyOneBytesOnACharacterBoundary)
 {
     rows.setMidiOutName(std::string(40, 'a'));

@@ -97,7 +97,6 @@ protected:
 TEST_F(MainDialogTest, StartsWithEveryRowOnTheMidiOutputAndTheAudioRunning)
 {
     MainDialog& dialog = *dialog_;
-    EXPECT_EQ(dialog.size(), QSize(MainDialog::kClientWidth, MainDialog::kClientHeight));
     EXPECT_EQ(dialog.windowTitle(), QStringLiteral("Sonrigo"));
     EXPECT_FALSE(dialog.windowIcon().isNull());
     const std::string outputName = DefaultPortName(*output_);
@@ -111,7 +110,6 @@ TEST_F(MainDialogTest, StartsWithEveryRowOnTheMidiOutputAndTheAudioRunning)
         EXPECT_EQ(dialog.programNumberField(row)->text(), QStringLiteral("1"));
         EXPECT_TRUE(dialog.switchButtons().isOn(16 + row));
         EXPECT_FALSE(dialog.switchButtons().isOn(row));
-        EXPECT_EQ(dialog.outputNameField(row)->geometry(), QRect(50, 45 + 35 * row, 180, 32));
     }
     EXPECT_TRUE(dialog.state()->isReady());
     ASSERT_NE(dialog.rack(), nullptr);

@@ -8,36 +8,9 @@
 
 #include "common/CapturedMessageSink.h"
 #include "common/MessageSink.h"
-#include "common/StderrMessageSink.h"
-#include "support/CaptureMessages.h"
 
 namespace sonrigo {
 namespace {
-
-TEST(MessageSink, StderrSinkWritesOneLinePerMessage)
-{
-    StderrMessageSink sink;
-    testing::internal::CaptureStderr();
-    sink.show("Cant open file!");
-    sink.show("/tmp/曲.mid");
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "sonrigo: Cant open file!\nsonrigo: /tmp/曲.mid\n");
-}
-
-TEST(MessageSink, InstallingReplacesTheSinkAndNullRestoresTheDefault)
-{
-    auto first = std::make_shared<CapturedMessageSink>();
-    auto previous = InstallMessageSink(first);
-    ShowMessage("one");
-    auto second = std::make_shared<CapturedMessageSink>();
-    EXPECT_EQ(InstallMessageSink(second), first);
-    ShowMessage("two");
-    EXPECT_EQ(first->messages(), std::vector<std::string>{"one"});
-    EXPECT_EQ(second->messages(), std::vector<std::string>{"two"});
-
-    auto defaultSink = InstallMessageSink(nullptr);
-    EXPECT_EQ(defaultSink, second);
-    EXPECT_NE(dynamic_cast<StderrMessageSink*>(InstallMessageSink(previous).get()), nullptr);
-}
 
 // Messages come from the UI, playback and timer threads at once while the GUI
 // may be swapping the sink; none may be lost or torn (run under TSan too).

@@ -2,17 +2,15 @@
 
 #include <cstdint>
 #include <limits>
-#include <memory>
 #include <string>
+#include <array>
 #include <tuple>
 #include <utility>
 #include <vector>
 
-#include "common/FileChooser.h"
 #include "common/FileName.h"
 #include "common/MusicUnits.h"
 #include "common/ZeroedBlock.h"
-#include "platform/HeadlessFileDialog.h"
 #include "support/CaptureMessages.h"
 
 namespace sonrigo {
@@ -85,29 +83,6 @@ TEST(MusicUnits, PackTimeSignatureWritesTheMetaEventBytes)
         EXPECT_EQ(PackTimeSignature(PackedTimeSignature(numerator, denominator)),
                   (Bytes{std::uint8_t(numerator), std::uint8_t(exponent), 18, 8}))
             << numerator << "/" << denominator;
-}
-
-TEST(ChooseFileToOpen, ReturnsTheChosenPathOrLeavesTheOutputOnCancel)
-{
-    auto dialog = std::make_shared<HeadlessFileDialog>();
-    auto previous = InstallFileDialog(dialog);
-    dialog->queueAnswer("/music/song.mid");
-    dialog->queueAnswer("");
-
-    std::string path = "untouched";
-    EXPECT_EQ(ChooseFileToOpen("mid", "SMF files|*.mid|", "", path), 1);
-    EXPECT_EQ(path, "/music/song.mid");
-    path = "untouched";
-    EXPECT_EQ(ChooseFileToOpen("mid", "SMF files|*.mid|", "", path), 0);
-    EXPECT_EQ(path, "untouched");
-    EXPECT_EQ(ChooseFileToOpen("dll", "VST plug in files|*.dll|", "x.dll", path), 0);
-
-    const auto requests = dialog->requests();
-    ASSERT_EQ(requests.size(), 3u);
-    EXPECT_EQ(requests[0].defaultExtension, "mid");
-    EXPECT_EQ(requests[0].filter, "SMF files|*.mid|");
-    EXPECT_EQ(requests[2].initialName, "x.dll");
-    InstallFileDialog(previous);
 }
 
 }  // namespace

@@ -22,16 +22,7 @@ using namespace std::chrono_literals;
 constexpr auto kPatience = 10s;
 
 using test::DoneRecorder;
-
-struct Buffer {
-    explicit Buffer(std::size_t frames) : samples(frames)
-    {
-        header.data = reinterpret_cast<char*>(samples.data());
-        header.bufferLength = static_cast<std::uint32_t>(frames * sizeof(std::int16_t));
-    }
-    std::vector<std::int16_t> samples;
-    WaveHeader header;
-};
+using Buffer = test::WaveBuffer;
 
 TEST(NullWaveOutService, PlaysEveryDeviceIdInRealTimeReturningBuffersInOrder)
 {

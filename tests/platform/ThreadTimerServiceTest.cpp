@@ -217,21 +217,5 @@ TEST(ThreadTimerService, DestroyingWithPendingTimersDropsThem)
     EXPECT_EQ(fired, 0);
 }
 
-TEST(TimerServiceRegistry, CreatesTheRealServiceOnceUntilAnotherIsInstalled)
-{
-    InstallTimerService(nullptr);
-    const std::shared_ptr<TimerService> real = CurrentTimerService();
-    EXPECT_NE(dynamic_cast<ThreadTimerService*>(real.get()), nullptr);
-    EXPECT_EQ(CurrentTimerService(), real);
-
-    const auto virtualClock = std::make_shared<VirtualTimerService>();
-    InstallTimerService(virtualClock);
-    EXPECT_EQ(CurrentTimerService(), virtualClock);
-
-    InstallTimerService(nullptr);
-    EXPECT_NE(dynamic_cast<ThreadTimerService*>(CurrentTimerService().get()), nullptr);
-    InstallTimerService(nullptr);
-}
-
 }  // namespace
 }  // namespace sonrigo

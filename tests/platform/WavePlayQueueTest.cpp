@@ -15,19 +15,7 @@ namespace sonrigo {
 namespace {
 
 using test::DoneRecorder;
-
-// A buffer of mono samples whose values tell where they came from.
-struct Buffer {
-    Buffer(std::int16_t first, std::size_t frames) : samples(frames)
-    {
-        for (std::size_t i = 0; i < frames; ++i)
-            samples[i] = static_cast<std::int16_t>(first + static_cast<std::int16_t>(i));
-        header.data = reinterpret_cast<char*>(samples.data());
-        header.bufferLength = static_cast<std::uint32_t>(frames * sizeof(std::int16_t));
-    }
-    std::vector<std::int16_t> samples;
-    WaveHeader header;
-};
+using Buffer = test::WaveBuffer;
 
 bool Has(const WaveHeader& header, std::uint32_t flag)
 {
@@ -44,8 +32,8 @@ protected:
 
 TEST_F(WavePlayQueueTest, PlaysBuffersInOrderAcrossCallsAndReturnsEachOnceWhenPlayed)
 {
-    Buffer a(100, 5);
-    Buffer b(200, 4);
+    Buffer a(5, 100);
+    Buffer b(4, 200);
     ASSERT_TRUE(queue(a));
     ASSERT_TRUE(queue(b));
     EXPECT_EQ(queue_.queuedFrames(), 9U);
@@ -77,7 +65,7 @@ TEST_F(WavePlayQueueTest, PlaysBuffersInOrderAcrossCallsAndReturnsEachOnceWhenPl
 
 TEST_F(WavePlayQueueTest, PausedPlaysNothingUntilRestarted)
 {
-    Buffer a(1, 4);
+    Buffer a(4, 1);
     ASSERT_TRUE(queue(a));
     queue_.pause();
     std::array<std::int16_t, 4> out{};
@@ -91,9 +79,9 @@ TEST_F(WavePlayQueueTest, PausedPlaysNothingUntilRestarted)
 
 TEST_F(WavePlayQueueTest, ResetReturnsEveryQueuedBufferDoneInOrderAndZeroesThePosition)
 {
-    Buffer a(1, 4);
-    Buffer b(10, 4);
-    Buffer c(20, 4);
+    Buffer a(4, 1);
+    Buffer b(4, 10);
+    Buffer c(4, 20);
     ASSERT_TRUE(queue(a));
     ASSERT_TRUE(queue(b));
     ASSERT_TRUE(queue(c));
@@ -118,8 +106,8 @@ TEST_F(WavePlayQueueTest, ResetReturnsEveryQueuedBufferDoneInOrderAndZeroesThePo
 
 TEST_F(WavePlayQueueTest, DetachedQueueStillPlaysButNotifiesNobody)
 {
-    Buffer a(1, 2);
-    Buffer b(1, 2);
+    Buffer a(2, 1);
+    Buffer b(2, 1);
     ASSERT_TRUE(queue(a));
     ASSERT_TRUE(queue(b));
     queue_.detach();
@@ -132,7 +120,7 @@ TEST_F(WavePlayQueueTest, DetachedQueueStillPlaysButNotifiesNobody)
 
 TEST_F(WavePlayQueueTest, RefusesBuffersInTheWrongState)
 {
-    Buffer a(1, 2);
+    Buffer a(2, 1);
     EXPECT_FALSE(queue_.write(a.header)) << "not prepared";
     ASSERT_TRUE(queue(a));
     EXPECT_FALSE(queue_.write(a.header)) << "already queued";
@@ -147,7 +135,7 @@ TEST_F(WavePlayQueueTest, RefusesBuffersInTheWrongState)
     // The ring holds 64 buffers; a 65th is refused, not written over the first.
     std::deque<Buffer> many;
     for (int i = 0; i < 65; ++i)
-        many.emplace_back(static_cast<std::int16_t>(i), 1);
+        many.emplace_back(1, static_cast<std::int16_t>(i));
     for (int i = 0; i < 64; ++i)
         ASSERT_TRUE(queue(many[static_cast<std::size_t>(i)]));
     EXPECT_FALSE(queue(many[64]));

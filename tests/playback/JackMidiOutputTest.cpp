@@ -10,9 +10,6 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <memory>
 #include <string>
 #include <thread>
@@ -23,9 +20,7 @@
 #include "playback/MidiControler.h"
 #include "playback/MusicPlayer.h"
 #include "support/CaptureMessages.h"
-#include "support/JackServerProcess.h"
-#include "support/ScopedEnv.h"
-#include "support/TempDir.h"
+#include "support/JackTestServer.h"
 
 // libjack's ring buffer (RtMidi's queue to its JACK thread) is single-producer,
 // single-consumer and lock-free with its own memory barriers; libjack is not
@@ -42,7 +37,6 @@ namespace {
 using namespace std::chrono_literals;
 using Bytes = std::vector<std::uint8_t>;
 
-constexpr auto kServerStartLimit = 5s;
 constexpr auto kSpacing = 20ms;
 
 // A JACK client with one MIDI input that keeps every event with the time its
@@ -129,9 +123,6 @@ private:
     std::atomic<bool> overflowed_{false};
 };
 
-// libjack prints every refused connection while the server starts.
-void Quiet(const char* /*message*/) {}
-
 double MsBetween(const CaptureClient::Event& from, const CaptureClient::Event& to)
 {
     return (static_cast<double>(to.usecs) - static_cast<double>(from.usecs)) / 1000.0;
@@ -139,32 +130,12 @@ double MsBetween(const CaptureClient::Event& from, const CaptureClient::Event& t
 
 TEST(JackMidiOutput, MessagesReachAJackClientInOrderAndSpacedAsSent)
 {
-    const std::filesystem::path jackd = test::JackServerProcess::FindJackd();
-    if (jackd.empty())
-        GTEST_SKIP() << "jackd is not installed";
-    test::TempDir home;
-    const std::string serverName = test::JackServerProcess::ServerName();
-    const test::ScopedEnv homeEnv("HOME", home.path().string());
-    const test::ScopedEnv serverEnv("JACK_DEFAULT_SERVER", serverName);
-    const test::ScopedEnv noReservation("JACK_NO_AUDIO_RESERVATION", "1");
-
-    jack_set_error_function(&Quiet);
-    jack_set_info_function(&Quiet);
-    test::JackServerProcess server(jackd, serverName, home.path() / "jackd.log");
-    ASSERT_TRUE(server.started());
+    test::JackTestServer jack("sonrigo-audio-unused", 1);
+    if (!jack.up())
+        GTEST_SKIP() << jack.skipReason();
     const std::string captureName = "sonrigo-capture";
-    std::unique_ptr<CaptureClient> capture;
-    const auto deadline = std::chrono::steady_clock::now() + kServerStartLimit;
-    while (!capture && !server.exited() && std::chrono::steady_clock::now() < deadline) {
-        capture = CaptureClient::Open(captureName);
-        if (!capture)
-            std::this_thread::sleep_for(100ms);
-    }
-    if (!capture) {
-        std::ostringstream log;
-        log << std::ifstream(home.path() / "jackd.log").rdbuf();
-        GTEST_SKIP() << "jackd did not come up:\n" << log.str();
-    }
+    std::unique_ptr<CaptureClient> capture = CaptureClient::Open(captureName);
+    ASSERT_NE(capture, nullptr);
 
     auto system = std::make_shared<RtMidiOutputSystem>();
     const std::vector<std::string> names = system->portNames();

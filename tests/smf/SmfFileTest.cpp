@@ -4,8 +4,7 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <fstream>
-#include <sstream>
+#include <filesystem>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -14,37 +13,19 @@
 #include "smf/SmfFile.h"
 #include "smf/SmfFileInfo.h"
 #include "support/CaptureMessages.h"
+#include "support/SmfBytes.h"
 #include "support/TempDir.h"
 
 namespace sonrigo {
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
+using namespace test;
 using Strings = std::vector<std::string>;
 
-Bytes SmfHeader(int format, int tracks, int division, std::uint32_t headerLength = 6)
-{
-    Bytes bytes = {'M', 'T', 'h', 'd'};
-    for (int shift : {24, 16, 8, 0})
-        bytes.push_back(static_cast<std::uint8_t>(headerLength >> shift));
-    for (int field : {format, tracks, division})
-        bytes.insert(bytes.end(), {static_cast<std::uint8_t>(field >> 8), static_cast<std::uint8_t>(field)});
-    return bytes;
-}
-
+// A note of one quarter.
 Bytes SmallSong(int format)
 {
-    Bytes bytes = SmfHeader(format, 1, 96);
-    const Bytes track = {'M', 'T', 'r', 'k', 0, 0, 0, 8, 0, 0x90, 0x3C, 0x40, 0x60, 0x3C, 0x00, 0x00};
-    bytes.insert(bytes.end(), track.begin(), track.end());
-    return bytes;
-}
-
-Bytes WithMacBinaryPrefix(const Bytes& song)
-{
-    Bytes bytes(128, 0x11);
-    bytes.insert(bytes.end(), song.begin(), song.end());
-    return bytes;
+    return Smf(format, 1, 96, {{{0, 0x90, 0x3C, 0x40}, {0x60, 0x3C, 0x00}, {0x00}}});
 }
 
 TEST(ReadWholeFile, ReadsUpToCapacityAndWarnsAtCapacity)
@@ -118,45 +99,36 @@ TEST(ReadFileExact, ReadsTheCountAndReportsShortFiles)
     EXPECT_EQ(captured.take(), (Strings{"Cant open file!", missing}));
 }
 
-TEST(DetectSmfFormat, DecidesByTheFormatField)
+// By bytes 8-9 alone ("MThd" is not looked for); never past a short block;
+// a MacBinary prefix is removed in place, the length kept.
+TEST(DetectSmfFormat, DecidesByTheFormatFieldAndRemovesAMacBinaryPrefix)
 {
-    for (const auto& [format, expected] : {std::pair{0, 0}, {1, 1}, {2, -1}, {3, -1}, {0x0100, -1}, {0x7001, -1}}) {
+    for (const auto& [format, expected] : {std::pair{0, 0}, {1, 1}, {2, -1}, {0x0100, -1}, {0x7001, -1}}) {
         Bytes bytes = SmfHeader(format, 1, 96);
         EXPECT_EQ(DetectSmfFormat(bytes), expected) << format;
     }
-    // No "MThd" anywhere: bytes 8-9 still decide.
     Bytes noHeader = SmfHeader(1, 1, 96);
     noHeader[0] = 'X';
     EXPECT_EQ(DetectSmfFormat(noHeader), 1);
-}
-
-TEST(DetectSmfFormat, ShortBlocksAreNotMidiAndAreNeverReadPast)
-{
     // Exact-size heap copies, so that AddressSanitizer sees any read past them.
+    const Bytes header = SmfHeader(0, 1, 96);
     for (std::size_t length = 0; length < 10; ++length) {
-        Bytes bytes = SmfHeader(0, 1, 96);
-        bytes.resize(length);
-        std::vector<std::uint8_t> exact(bytes);
+        Bytes exact(header.begin(), header.begin() + static_cast<std::ptrdiff_t>(length));
         exact.shrink_to_fit();
         EXPECT_EQ(DetectSmfFormat(exact), -1) << length;
     }
-    // A prefix followed by less than a format field.
-    Bytes prefixed = WithMacBinaryPrefix(SmfHeader(1, 1, 96));
-    prefixed.resize(128 + 9);
-    EXPECT_EQ(DetectSmfFormat(prefixed), -1);
-}
+    Bytes prefixedShort = WithMacBinaryPrefix(SmfHeader(1, 1, 96));
+    prefixedShort.resize(128 + 9);
+    EXPECT_EQ(DetectSmfFormat(prefixedShort), -1);
 
-TEST(DetectSmfFormat, RemovesAMacBinaryPrefixInPlace)
-{
     const Bytes song = SmallSong(1);
     Bytes bytes = WithMacBinaryPrefix(song);
     EXPECT_TRUE(HasMacBinaryPrefix(bytes));
     EXPECT_EQ(DetectSmfFormat(bytes), 1);
-    ASSERT_EQ(bytes.size(), song.size() + 128) << "the length is kept";
+    ASSERT_EQ(bytes.size(), song.size() + 128);
     EXPECT_TRUE(std::equal(song.begin(), song.end(), bytes.begin()));
     EXPECT_TRUE(std::all_of(bytes.begin() + static_cast<std::ptrdiff_t>(song.size()), bytes.end(),
                             [](std::uint8_t b) { return b == 0; }));
-
     // "MThd" at both places: no prefix; one byte too short for a header at 128: no prefix.
     Bytes both = WithMacBinaryPrefix(song);
     std::copy(song.begin(), song.begin() + 4, both.begin());
@@ -204,23 +176,12 @@ TEST(InspectSmfFile, APrefixedFileReadsLikeThePlainOne)
 // parser found a plain header we read the same fields.
 TEST(InspectSmfFile, AgreesWithTheCorpusManifest)
 {
-    const auto corpus = test::CorpusDir();
-    if (corpus.empty())
+    if (test::CorpusDir().empty())
         GTEST_SKIP() << "no MIDI corpus beside the project";
-    std::ifstream manifest(corpus / "MANIFEST.tsv");
-    ASSERT_TRUE(manifest);
     test::CaptureMessages captured;
-    std::string line;
-    int checked = 0;
-    while (std::getline(manifest, line)) {
-        if (line.empty() || line[0] == '#')
-            continue;
-        std::vector<std::string> fields;
-        std::stringstream row(line);
-        for (std::string field; std::getline(row, field, '\t');)
-            fields.push_back(field);
-        ASSERT_GE(fields.size(), 6u) << line;
-        const SmfFileInfo info = InspectSmfFile((corpus / fields[0]).string());
+    const int checked = test::ForEachCorpusFile([](const std::filesystem::path& path, const Strings& fields) {
+        ASSERT_GE(fields.size(), 6u) << fields[0];
+        const SmfFileInfo info = InspectSmfFile(path.string());
         ASSERT_TRUE(info.opened) << fields[0];
         EXPECT_EQ(info.size, std::stoi(fields[1])) << fields[0];
         // RIFF-wrapped files (RMID) have their header further in: not ours to read.
@@ -235,8 +196,7 @@ TEST(InspectSmfFile, AgreesWithTheCorpusManifest)
         } else {
             EXPECT_FALSE(info.readable()) << fields[0];
         }
-        ++checked;
-    }
+    });
     EXPECT_GE(checked, 200);
     EXPECT_TRUE(captured.take().empty());
 }

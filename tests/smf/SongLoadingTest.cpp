@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <fstream>
+#include <filesystem>
 #include <memory>
 #include <numeric>
 #include <string>
@@ -15,13 +15,16 @@
 #include "smf/MidiFileLoader.h"
 #include "song/MidiTrackData.h"
 #include "support/CaptureMessages.h"
+#include "support/SmfBytes.h"
 #include "support/TempDir.h"
 
 namespace sonrigo {
 namespace {
 
 namespace K = EventKind;
-using Bytes = std::vector<std::uint8_t>;
+using test::Bytes;
+using test::Ev;
+using test::Smf;
 using Events = std::vector<Bytes>;
 using Strings = std::vector<std::string>;
 using Deltas = std::vector<std::int32_t>;
@@ -30,31 +33,6 @@ using NoteAt = std::tuple<std::int64_t, int, int, int, int>;  // tick, channel, 
 const std::string kNoMasterVolume = "There is no master volume! 127 has been set!";
 const Bytes kEot = {0xFF, 0x2F, 0x00}, kTempo = {0xFF, 0x51, 0x03, 0x07, 0xA1, 0x20};
 const Bytes k44 = {0xFF, 0x58, 0x04, 0x04, 0x02, 0x18, 0x08}, kOn = {0x90, 60, 64}, kOff = {0x80, 60, 64};
-
-// One event: its delta as a variable-length quantity, then the message.
-Bytes Ev(std::uint32_t delta, const Bytes& message)
-{
-    Bytes out{static_cast<std::uint8_t>(delta & 0x7F)};
-    for (delta >>= 7; delta != 0; delta >>= 7)
-        out.insert(out.begin(), static_cast<std::uint8_t>(0x80 | (delta & 0x7F)));
-    out.insert(out.end(), message.begin(), message.end());
-    return out;
-}
-
-Bytes Smf(int format, int declared, int division, const std::vector<Events>& tracks)
-{
-    Bytes out = {'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, std::uint8_t(format), std::uint8_t(declared >> 8),
-                 std::uint8_t(declared), std::uint8_t(division >> 8), std::uint8_t(division)};
-    for (const Events& events : tracks) {
-        Bytes body;
-        for (const Bytes& e : events)
-            body.insert(body.end(), e.begin(), e.end());
-        const auto n = body.size();
-        out.insert(out.end(), {'M', 'T', 'r', 'k', std::uint8_t(n >> 24), std::uint8_t(n >> 16), std::uint8_t(n >> 8), std::uint8_t(n)});
-        out.insert(out.end(), body.begin(), body.end());
-    }
-    return out;
-}
 
 Deltas DeltasOf(const MidiTrackData& track)
 {
@@ -228,9 +206,7 @@ TEST_F(LoaderTest, Format0AndFormat1OfTheSameMusicFlattenAlikeWithOrWithoutMacBi
     // At equal ticks track 0's notes come before track 1's.
     const std::vector<NoteAt> expected = {{0, 0, 60, 96, 64}, {0, 1, 48, 192, 80}, {96, 0, 62, 96, 65}};
     for (const Bytes& plain : {f0, f1}) {
-        Bytes prefixed(128, 0x11);
-        prefixed.insert(prefixed.end(), plain.begin(), plain.end());
-        for (const Bytes& file : {plain, prefixed}) {
+        for (const Bytes& file : {plain, test::WithMacBinaryPrefix(plain)}) {
             const std::string what = "format " + std::to_string(plain[9]) + (file.size() > plain.size() ? " after MacBinary" : "");
             MidiFileLoader loader(Write(file));
             EXPECT_EQ(loader.size(), file.size()) << what;
@@ -311,37 +287,43 @@ TEST_F(LoaderTest, AsksTheFileDialogAndACancelLoadsNothing)
         EXPECT_EQ(std::tie(r.defaultExtension, r.filter, r.initialName), std::make_tuple("mid", "SMF files|*.mid|", ""));
 }
 
+// Every file loads to a song whose records are sound, or shows a message.
 TEST_F(LoaderTest, EveryCorpusFileGivesASongOrAMessage)
 {
-    const auto corpus = test::CorpusDir();
-    if (corpus.empty())
+    if (test::CorpusDir().empty())
         GTEST_SKIP() << "no MIDI corpus beside the project";
-    std::ifstream manifest(corpus / "MANIFEST.tsv");
-    ASSERT_TRUE(manifest);
     // Merging and copying the songs above 64 KiB takes seconds in all under
     // the sanitizers: those are loaded only.
     constexpr long kLargestFlattened = 64 * 1024;
-    int checked = 0;
-    for (std::string line; std::getline(manifest, line);) {
-        if (line.empty() || line[0] == '#')
-            continue;
-        const std::string name = line.substr(0, line.find('\t'));
+    const int checked = test::ForEachCorpusFile([&](const std::filesystem::path& path, const Strings& fields) {
+        const std::string& name = fields[0];
         MidiTrackData::ResetRunningStatus();
         shown.take();  // what the previous song showed as it was released
-        MidiFileLoader loader((corpus / name).string());
+        MidiFileLoader loader(path.string());
         if (loader.size() == 0) {
             EXPECT_FALSE(shown.take().empty()) << name;
-        } else if (std::stol(line.substr(name.size() + 1)) <= kLargestFlattened) {
-            loader.Flatten();
-            const MidiF0Data* playable = loader.playable();
-            ASSERT_NE(playable, nullptr) << name;
-            EXPECT_EQ(playable->state(), TrackState::Duration) << name;
-            std::int32_t cut = -1;
-            EXPECT_EQ(playable->MakePlayCopy(cut)->state(), TrackState::OnOff) << name;
-            EXPECT_GE(cut, 0) << name;
+            return;
         }
-        ++checked;
-    }
+        ASSERT_NE(loader.song(), nullptr) << name;
+        for (std::int32_t t = 0; t < loader.song()->trackCount(); ++t) {
+            const MidiTrackData& track = loader.song()->track(t);
+            for (std::int32_t i = 0; i < track.count(); ++i) {
+                const MidiEvent& e = track.event(i);
+                ASSERT_GE(e.delta, 0) << name << " track " << t << " record " << i;
+                ASSERT_TRUE(e.channel == kNoChannel || (e.channel >= 0 && e.channel < 16)) << name;
+                ASSERT_TRUE(e.length >= 0 && static_cast<std::size_t>(e.length) <= e.payloadCapacity()) << name;
+            }
+        }
+        if (std::stol(fields[1]) > kLargestFlattened)
+            return;
+        loader.Flatten();
+        const MidiF0Data* playable = loader.playable();
+        ASSERT_NE(playable, nullptr) << name;
+        EXPECT_EQ(playable->state(), TrackState::Duration) << name;
+        std::int32_t cut = -1;
+        EXPECT_EQ(playable->MakePlayCopy(cut)->state(), TrackState::OnOff) << name;
+        EXPECT_GE(cut, 0) << name;
+    });
     EXPECT_GT(checked, 200);
 }
 

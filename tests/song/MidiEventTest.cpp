@@ -33,16 +33,6 @@ MidiEvent Exclusive(const Bytes& body)
     return event;
 }
 
-TEST(MidiEvent, NewRecordsHaveNoChannelAndAZeroedPayloadOf256Bytes)
-{
-    const MidiEvent event(480);
-    EXPECT_EQ(std::tuple(event.kind, event.delta, event.channel, event.length), std::tuple(EventKind::Removed, 480, 255, 0));
-    EXPECT_EQ(event.data1 | event.duration | event.velocity | event.subtype | event.value, 0);
-    ASSERT_EQ(event.payloadCapacity(), 256u);
-    for (std::size_t i = 0; i < 256; ++i)
-        ASSERT_EQ(event.payloadByte(i), 0);
-}
-
 TEST(MidiEvent, CopyingALongPayloadGivesABufferOfExactlyThatLength)
 {
     Bytes text(300);

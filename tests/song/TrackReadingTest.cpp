@@ -2,8 +2,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <fstream>
-#include <iterator>
 #include <memory>
 #include <span>
 #include <sstream>
@@ -13,12 +11,13 @@
 
 #include "song/MidiTrackData.h"
 #include "support/CaptureMessages.h"
-#include "support/TempDir.h"
+#include "support/SmfBytes.h"
 
 namespace sonrigo {
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
+using test::Bytes;
+using test::Chunk;
 using Strings = std::vector<std::string>;
 using Tracks = std::vector<std::unique_ptr<MidiTrackData>>;
 
@@ -26,22 +25,7 @@ const std::string kInternal = "MidiTrackData Internal Error";
 const std::string kCatchAll = "MidiTrackData error.";
 const std::string kNotMidi = "This is not a midi file.";
 
-// A track chunk around the event bytes, optionally followed by more song bytes.
-Bytes Chunk(const Bytes& events, const Bytes& after = {}, const char* id = "MTrk")
-{
-    Bytes chunk(id, id + 4);
-    for (int shift : {24, 16, 8, 0})
-        chunk.push_back(static_cast<std::uint8_t>(events.size() >> shift));
-    chunk.insert(chunk.end(), events.begin(), events.end());
-    chunk.insert(chunk.end(), after.begin(), after.end());
-    return chunk;
-}
-
-Bytes operator+(Bytes a, const Bytes& b)
-{
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
+Bytes operator+(const Bytes& a, const Bytes& b) { return test::Join(a, b); }
 
 Bytes Payload(const MidiEvent& e) { return Bytes(e.payloadBytes().begin(), e.payloadBytes().end()); }
 
@@ -63,28 +47,6 @@ std::string Describe(const MidiTrackData& track, bool detail = false)
     return out.str();
 }
 
-// The track chunks of a file as the song readers walk them: "MThd" at 0 or
-// after a 128-byte prefix, chunks from offset 14, each after the one before.
-Tracks ReadSong(const std::filesystem::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    const Bytes file{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    const auto headerAt = [&](std::size_t at) {
-        return file.size() >= at + 14 && std::equal(file.begin() + at, file.begin() + at + 4, "MThd");
-    };
-    Tracks tracks;
-    if (!headerAt(0) && !headerAt(128))
-        return tracks;
-    const auto song = std::span(file).subspan(headerAt(0) ? 0 : 128);
-    for (std::int64_t offset = 14; tracks.size() < std::min<std::size_t>((song[10] << 8) | song[11], 200);) {
-        tracks.push_back(std::make_unique<MidiTrackData>(song, offset));
-        if (tracks.back()->size() == 0)
-            break;
-        offset += tracks.back()->size();
-    }
-    return tracks;
-}
-
 class TrackRead : public ::testing::Test {
 protected:
     void SetUp() override { MidiTrackData::ResetRunningStatus(); }
@@ -98,7 +60,6 @@ protected:
     test::CaptureMessages captured;
 };
 using TrackReadList = TrackRead;
-using TrackReadCorpus = TrackRead;
 
 TEST_F(TrackRead, EventsAndWhatTheyReport)
 {
@@ -298,31 +259,6 @@ TEST_F(TrackReadList, LookupsAndMetaRemoval)
     EXPECT_EQ(gs->event(0).channel, 10);
     EXPECT_EQ(gs->firstChannel(), 3);
     EXPECT_EQ(MidiTrackData().firstChannel(), kNoChannel);
-}
-
-TEST_F(TrackReadCorpus, EveryFileReadsToAnEnd)
-{
-    const std::filesystem::path dir = test::CorpusDir();
-    if (dir.empty())
-        GTEST_SKIP() << "no MIDI corpus";
-    std::ifstream manifest(dir / "MANIFEST.tsv");
-    int files = 0;
-    for (std::string line; std::getline(manifest, line);) {
-        if (line.empty() || line[0] == '#')
-            continue;
-        const std::string name = line.substr(0, line.find('\t'));
-        for (const auto& track : ReadSong(dir / name)) {
-            EXPECT_EQ(track->state(), TrackState::OnOff) << name;
-            for (std::int32_t i = 0; i < track->count(); ++i) {
-                const MidiEvent& e = track->event(i);
-                ASSERT_GE(e.delta, 0) << name << " record " << i;
-                ASSERT_TRUE(e.channel == kNoChannel || (e.channel >= 0 && e.channel < 16)) << name;
-                ASSERT_TRUE(e.length >= 0 && static_cast<std::size_t>(e.length) <= e.payloadCapacity()) << name;
-            }
-        }
-        ++files;
-    }
-    EXPECT_GT(files, 200);
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <mutex>
 #include <utility>
 #include <vector>
@@ -30,6 +31,19 @@ struct DoneRecorder final : WaveOutWindow {
 
     std::mutex mutex;
     std::vector<WaveHeader*> done;
+};
+
+// A buffer of mono samples first, first + 1, ... and its header.
+struct WaveBuffer {
+    explicit WaveBuffer(std::size_t frames, std::int16_t first = 0) : samples(frames)
+    {
+        for (std::size_t i = 0; i < frames; ++i)
+            samples[i] = static_cast<std::int16_t>(first + static_cast<std::int16_t>(i));
+        header.data = reinterpret_cast<char*>(samples.data());
+        header.bufferLength = static_cast<std::uint32_t>(frames * sizeof(std::int16_t));
+    }
+    std::vector<std::int16_t> samples;
+    WaveHeader header;
 };
 
 }  // namespace sonrigo::test

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <sstream>
 #include <stdexcept>
 
 namespace sonrigo::test {
@@ -34,6 +35,23 @@ std::filesystem::path CorpusDir()
 {
     const std::filesystem::path dir = SONRIGO_CORPUS_DIR;
     return std::filesystem::is_directory(dir) ? dir : std::filesystem::path();
+}
+
+int ForEachCorpusFile(const std::function<void(const std::filesystem::path&, const std::vector<std::string>&)>& visit)
+{
+    std::ifstream manifest(CorpusDir() / "MANIFEST.tsv");
+    int files = 0;
+    for (std::string line; std::getline(manifest, line);) {
+        if (line.empty() || line[0] == '#')
+            continue;
+        std::vector<std::string> fields;
+        std::stringstream row(line);
+        for (std::string field; std::getline(row, field, '\t');)
+            fields.push_back(field);
+        visit(CorpusDir() / fields[0], fields);
+        ++files;
+    }
+    return files;
 }
 
 }  // namespace sonrigo::test

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -25,5 +26,8 @@ private:
 
 // Where the shared MIDI corpus lives; empty when it is not there.
 std::filesystem::path CorpusDir();
+// Calls visit with the path and the tab-separated fields of each file the
+// corpus manifest lists (the path is fields[0]); returns how many it listed.
+int ForEachCorpusFile(const std::function<void(const std::filesystem::path&, const std::vector<std::string>&)>& visit);
 
 }  // namespace sonrigo::test

@@ -43,11 +43,9 @@ TEST(CliVstInfo, PrintsEntryPointCountsFlagsAndNames)
     std::ostringstream out;
     EXPECT_EQ(RunVstInfo(SONRIGO_PROBE_MAIN_ONLY_PATH, out), 0);
     const std::string text = out.str();
-    for (const char* line : {"entry point: main\n", "effect name: Sonrigo Probe Instrument With A \n",
-                             "programs: 3\nparameters: 4\ninputs: 2\noutputs: 2\n",
-                             "flags: 0x00000111 HasEditor CanReplacing IsSynth\n",
-                             "program 2: Program 2 of the probe i\n", "parameter 1: Parameter 1 with a name longer",
-                             "result: loaded\n"})
+    // The rest of what it prints is checked by the cli.vst_info tests.
+    for (const char* line : {"entry point: main\n", "flags: 0x00000111 HasEditor CanReplacing IsSynth\n",
+                             "program 2: Program 2 of the probe i\n", "result: loaded\n"})
         EXPECT_NE(text.find(line), std::string::npos) << line << "\nin:\n" << text;
     // Looked at, never played: no resume, and closed at the end.
     EXPECT_EQ(log.linesStartingWith("dispatch 12"), Strings{});

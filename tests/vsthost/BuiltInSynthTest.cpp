@@ -19,10 +19,9 @@
 #include "playback/SequencerState.h"
 #include "smf/MidiF0Data.h"
 #include "support/CaptureMessages.h"
-#include "support/ManualWaveOut.h"
 #include "vsthost/BuiltInSynthOutput.h"
 #include "vsthost/ProbeLog.h"
-#include "vsthost/RackEventQueue.h"
+#include "vsthost/HostFixtures.h"
 #include "vsthost/VirtualAudioSession.h"
 #include "vsthost/VstRack.h"
 
@@ -45,30 +44,22 @@ struct FrameCountingSynth final : SoftSynth {
     std::vector<std::pair<std::int64_t, Bytes>> applied;
 };
 
-struct RackWithSynth {
-    RackWithSynth() : service(std::make_shared<test::ManualWaveOutService>()), rack(service, &events)
+// The rack on a device the test advances, its ring open, the synth above in it.
+struct RackWithSynth : test::RackOnManualDevice {
+    RackWithSynth()
     {
         rack.setSoftSynth(synth);
-        EXPECT_TRUE(rack.waveOut().open(&events));
-        EXPECT_TRUE(rack.waveOut().startQueue());
-        rack.waveOut().restart();
+        openRing();
     }
-    void advance(std::size_t frames) { ASSERT_EQ(service->stream->advance(frames), frames); }
-
-    std::shared_ptr<test::ManualWaveOutService> service;
     std::shared_ptr<FrameCountingSynth> synth = std::make_shared<FrameCountingSynth>();
-    RackEventQueue events;
-    VstRack rack;
 };
 
 TEST(BuiltInSynth, MessagesTakeEffectAtTheirFramesAndTheSynthIsMixedWithThePlugins)
 {
     test::ProbeLog log;
     RackWithSynth r;
-    r.rack.loadPlugin(0, SONRIGO_PROBE_LEVELS_PATH);
-    r.rack.resumePlugin(0);
-    r.rack.setParameter(0, 0, 0.25f / 4 + 0.5f);  // the probe plays 0.25 on both channels
-    r.rack.setParameter(0, 1, 0.25f / 4 + 0.5f);
+    r.load(0, SONRIGO_PROBE_LEVELS_PATH);
+    r.setLevels(0, 0.25f, 0.25f);
     r.rack.renderPass();  // 882 frames; the next pass starts at 2646
     ASSERT_EQ(r.synth->frame, 882);
     EXPECT_EQ(r.rack.mixBuffer()[0], static_cast<std::int16_t>((0.375 + 0.25) * 32767));

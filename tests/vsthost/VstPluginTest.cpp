@@ -3,6 +3,7 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <functional>
@@ -14,6 +15,7 @@
 #include "support/CaptureMessages.h"
 #include "vsthost/EditorHost.h"
 #include "vsthost/EditorSession.h"
+#include "vsthost/HostFixtures.h"
 #include "vsthost/ProbeLog.h"
 
 namespace sonrigo {
@@ -70,6 +72,20 @@ TEST(VstPluginLoad, OpensThroughVSTPluginMainOrElseMainThenSetsRateAndBlockSizeA
             for (int frame = 0; frame < kBlock; ++frame)
                 ASSERT_EQ(plugin.outputs()[channel][frame], 0.0f);
     }
+}
+
+// What the probe asks the host when it opens, and the host's answers.
+TEST(VstPluginLoad, TheHostCallbackAnswersWhatTheProbeAsksWhenOpened)
+{
+    ProbeLog log;
+    VstPlugin plugin(kRate, kBlock, kMaxEvents);
+    ASSERT_TRUE(plugin.load(SONRIGO_PROBE_PATH));
+    const Strings asked = log.linesStartingWith("host");
+    ASSERT_EQ(asked.size(), 19u);
+    for (const char* line : {"host version 2400", "host canDo 'supplyIdle' 1", "host canDo 'SupplyIdle' 0",
+                             "host canDo 'supplyIdle ' 0", "host canDo null 0", "host language 6", "host idle 0",
+                             "host opcode39 0"})
+        EXPECT_NE(std::find(asked.begin(), asked.end(), line), asked.end()) << line;
 }
 
 TEST(VstPluginLoad, EachFailureShowsItsMessageAndNeverCallsTheDispatcher)
@@ -209,6 +225,52 @@ TEST_F(VstPluginTest, ABlocksEventsArriveInOrderAndPastItsRoomOnlyNoteOnsAreLost
     EXPECT_EQ(log.linesStartingWith("dispatch 25").size(), 2u);
 }
 
+constexpr std::uintptr_t kWindow = 0x2A00005;
+
+// The dispatcher calls after the three made by load.
+Strings EditorCalls(const ProbeLog& log)
+{
+    const Strings calls = log.dispatches();
+    return Strings(calls.begin() + 3, calls.end());
+}
+
+TEST_F(VstPluginTest, AnEditorSessionIdlesWhileOpenAndClosesOnce)
+{
+    load(SONRIGO_PROBE_PATH);
+    EditorSession session(plugin);
+    session.idle();  // not open yet
+    session.initialise(kWindow, nullptr);
+    session.idle();
+    session.idle();
+    session.close();
+    session.close();
+    session.idle();
+    EXPECT_FALSE(session.isOpen());
+    EXPECT_EQ(plugin.editorWindow(), 0u);
+    EXPECT_EQ(EditorCalls(log),
+              (Strings{"45 0 0 ptr 0", "14 0 0 ptr 0", "13 0 0 ptr 0", "19 0 0 null 0", "19 0 0 null 0",
+                       "15 0 0 null 0"}));
+}
+
+TEST_F(VstPluginTest, AnEditorSessionClosedBeforeItOpenedOrWithoutAnInstanceSaysNothingToThePlugin)
+{
+    EditorSession unloaded(plugin);
+    const EditorSession::Layout layout = unloaded.initialise(kWindow, nullptr);
+    EXPECT_EQ(layout.title, "");
+    EXPECT_FALSE(layout.width.has_value());
+    EXPECT_FALSE(unloaded.isOpen());
+    EXPECT_EQ(plugin.editorWindow(), kWindow) << "the window is recorded all the same";
+    unloaded.close();
+    EXPECT_EQ(plugin.editorWindow(), 0u);
+
+    load(SONRIGO_PROBE_PATH);
+    EditorSession closed(plugin);
+    closed.close();
+    EXPECT_EQ(closed.initialise(kWindow, nullptr).title, "");
+    EXPECT_EQ(EditorCalls(log), Strings{});
+    EXPECT_EQ(plugin.editorWindow(), 0u);
+}
+
 TEST(VstPlugin, ProcessHandsOverTheBuffersOnlyWhenThePluginCanReplace)
 {
     ProbeLog log;
@@ -244,10 +306,6 @@ TEST_F(VstPluginTest, TextsComeFromZeroedBuffersCutToTheirLimits)
     EXPECT_EQ(plugin.getProgramNameIndexed(2), "Program 2 of the probe i");
     EXPECT_EQ(plugin.getProgramNameIndexed(7), "");
     EXPECT_EQ(plugin.getEffectName(), "Sonrigo Probe Instrument With A ");
-    const Strings calls = log.dispatches();
-    EXPECT_EQ(Strings(calls.begin() + 4, calls.end()),
-              (Strings{"8 3 0 ptr 0", "6 0 0 ptr 0", "7 2 0 ptr 0", "5 0 0 ptr 0", "29 2 0 ptr 0", "29 7 0 ptr 0",
-                       "45 0 0 ptr 0"}));
 
     // Parameters outside the plug-in's count never reach it.
     plugin.setParameter(3, 1.0f);
@@ -256,37 +314,12 @@ TEST_F(VstPluginTest, TextsComeFromZeroedBuffersCutToTheirLimits)
     EXPECT_EQ(log.linesStartingWith("setParameter"), (Strings{"setParameter 2 0.75", "setParameter 3 1"}));
 }
 
-// Plays the editor protocol as a window would; what it does inside the modal
-// loop is up to the test.
-class FakeEditorHost final : public EditorHost {
-public:
-    std::function<void(EditorSession&)> whileOpen;
-    int runs = 0;
-    int closes = 0;
-
-    void runModal(EditorSession& session) override
-    {
-        ++runs;
-        session.initialise(0x4242, nullptr);
-        session.idle();
-        if (whileOpen)
-            whileOpen(session);
-        if (session.isOpen())
-            session.close();
-    }
-    void closeWindow(EditorSession& session) override
-    {
-        ++closes;
-        session.close();
-    }
-};
-
 class VstPluginEditor : public ::testing::Test {
 protected:
     void SetUp() override { InstallEditorHost(host); }
     void TearDown() override { InstallEditorHost(nullptr); }
 
-    std::shared_ptr<FakeEditorHost> host = std::make_shared<FakeEditorHost>();
+    std::shared_ptr<test::FakeEditorHost> host = std::make_shared<test::FakeEditorHost>();
 };
 
 TEST_F(VstPluginEditor, OpensOnlyWithAHostAndAnEditor)
@@ -379,19 +412,6 @@ protected:
     ProbeLog home;  // amsynth writes its settings under HOME
 };
 
-TEST_F(VstPluginAmsynth, IsSilentUntilANoteAndSoundsAfterIt)
-{
-    VstPlugin plugin(kRate, kBlock, kMaxEvents);
-    ASSERT_TRUE(plugin.load(SONRIGO_AMSYNTH_PATH));
-    ASSERT_GT(plugin.numOutputs(), 0);
-    plugin.resume();
-    plugin.setProgram(0);
-    EXPECT_LT(RenderRms(plugin, 10), 1e-4);
-    plugin.addEvent(MidiEvent(0x90, 60, 100, 100));
-    EXPECT_GT(RenderRms(plugin, 25), 0.01);
-    plugin.suspend();
-}
-
 TEST_F(VstPluginAmsynth, SixteenInstancesLoadAndRenderAtOnce)
 {
     std::vector<std::unique_ptr<VstPlugin>> plugins;
@@ -399,10 +419,14 @@ TEST_F(VstPluginAmsynth, SixteenInstancesLoadAndRenderAtOnce)
         plugins.push_back(std::make_unique<VstPlugin>(kRate, kBlock, kMaxEvents));
         ASSERT_TRUE(plugins.back()->load(SONRIGO_AMSYNTH_PATH)) << channel;
         plugins.back()->resume();
-        plugins.back()->addEvent(MidiEvent(0x90, 48 + channel, 100, channel));
     }
-    for (int channel = 0; channel < 16; ++channel)
-        EXPECT_GT(RenderRms(*plugins[static_cast<std::size_t>(channel)], 25), 0.01) << channel;
+    // Silent until a note, then sounding.
+    for (int channel = 0; channel < 16; ++channel) {
+        VstPlugin& plugin = *plugins[static_cast<std::size_t>(channel)];
+        EXPECT_LT(RenderRms(plugin, 5), 1e-4) << channel;
+        plugin.addEvent(MidiEvent(0x90, 48 + channel, 100, channel));
+        EXPECT_GT(RenderRms(plugin, 25), 0.01) << channel;
+    }
     for (auto& plugin : plugins)
         plugin->suspend();
 }

@@ -6,7 +6,6 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
-#include <functional>
 #include <thread>
 #include <cstdint>
 #include <memory>
@@ -14,12 +13,11 @@
 #include <vector>
 
 #include "platform/NullWaveOutService.h"
+#include "song/MidiEvent.h"
 #include "support/CaptureMessages.h"
-#include "support/ManualWaveOut.h"
-#include "vsthost/EditorHost.h"
-#include "vsthost/EditorSession.h"
 #include "vsthost/ProbeLog.h"
-#include "vsthost/RackEventQueue.h"
+#include "vsthost/HostFixtures.h"
+#include "vsthost/ChannelRouter.h"
 #include "vsthost/VstPlugin.h"
 
 namespace sonrigo {
@@ -27,47 +25,7 @@ namespace {
 
 using Strings = std::vector<std::string>;
 using test::ProbeLog;
-
-// The player's rack on a device that plays only when the test advances it.
-struct RackOnManualDevice {
-    RackOnManualDevice() : service(std::make_shared<test::ManualWaveOutService>()), rack(service, &events) {}
-
-    // Opens the ring as start does, without the render thread: the test runs the passes.
-    void openRing()
-    {
-        ASSERT_TRUE(rack.waveOut().open(&events));
-        ASSERT_TRUE(rack.waveOut().startQueue());
-        rack.waveOut().restart();
-    }
-    void advance(std::size_t frames) { ASSERT_EQ(service->stream->advance(frames), frames); }
-    void load(std::int32_t slot, const char* path)
-    {
-        rack.loadPlugin(slot, path);
-        rack.resumePlugin(slot);
-    }
-    // Sets the probe's output channel levels (probe_levels: (parameter - 0.5) * 4).
-    void setLevels(std::int32_t slot, float left, float right)
-    {
-        rack.setParameter(slot, 0, left / 4 + 0.5f);
-        rack.setParameter(slot, 1, right / 4 + 0.5f);
-    }
-
-    std::shared_ptr<test::ManualWaveOutService> service;
-    RackEventQueue events;
-    VstRack rack;
-};
-
-TEST(VstRack, DerivesLatencyAndBlockFromLeadAndPeriod)
-{
-    auto service = std::make_shared<test::ManualWaveOutService>();
-    VstRack player(service, nullptr);
-    EXPECT_EQ(player.latencyFrames(), 2646);
-    EXPECT_EQ(player.blockSize(), 882);
-    EXPECT_EQ(player.mixBuffer().size(), 882u);
-    VstRack other(service, nullptr, {.leadMs = 100, .periodMs = 20});
-    EXPECT_EQ(other.latencyFrames(), 5292);
-    EXPECT_EQ(other.blockSize(), 1764);
-}
+using test::RackOnManualDevice;
 
 TEST(VstRack, SlotsLoadReplaceAndRemoveAsTheyShould)
 {
@@ -140,33 +98,19 @@ TEST(VstRack, QueuedEventsReachTheirChannelsPluginStampedWithTheFramesPlayedNone
     EXPECT_EQ(std::count_if(events.begin(), events.end(), [](const std::string& e) { return e.find(" 84 ") != std::string::npos; }), 24);
 }
 
-// Plays the editor protocol as a window would, and lets the test act inside
-// the modal loop, where the whole program runs meanwhile.
-class ReentrantEditorHost final : public EditorHost {
-public:
-    std::function<void()> whileOpen;
-
-    void runModal(EditorSession& session) override
-    {
-        session.initialise(0x4242, nullptr);
-        whileOpen();
-    }
-    void closeWindow(EditorSession& session) override { session.close(); }
-};
-
 TEST(VstRack, APluginRemovedFromInsideItsEditorsLoopClosesTheEditorFirstAndIsGone)
 {
     ProbeLog log;
     RackOnManualDevice r;
     r.load(6, SONRIGO_PROBE_PATH);
-    auto host = std::make_shared<ReentrantEditorHost>();
-    host->whileOpen = [&] { r.rack.removePlugin(6); };
+    auto host = std::make_shared<test::FakeEditorHost>();
+    host->whileOpen = [&](EditorSession&) { r.rack.removePlugin(6); };
     InstallEditorHost(host);
     r.rack.openEditor(6);
     InstallEditorHost(nullptr);
     EXPECT_EQ(r.rack.plugin(6), nullptr);
     const std::vector<int> opcodes = log.opcodes();
-    EXPECT_EQ(std::vector<int>(opcodes.end() - 4, opcodes.end()), (std::vector<int>{14, 13, 15, 1}));
+    EXPECT_EQ(std::vector<int>(opcodes.end() - 4, opcodes.end()), (std::vector<int>{13, 19, 15, 1}));
 }
 
 TEST(VstRack, PluginsAndTheSynthChangeOnlyWhileTheAudioIsStopped)
@@ -387,6 +331,55 @@ TEST(VstRack, StartSaysOnceAProcessThatNoDeviceOpenedOrThatTheDevicesPeriodIsToo
     EXPECT_EQ(messages.take(), Strings{"再生デバイスの周期 4096 フレームが長すぎます。音声は 10 ミリ秒ごとに再生位置の 2646 "
                                        "フレーム先まで書き込まれるので、周期は 2205 フレーム以下でなければなりません。このま"
                                        "までは周期ごとに、まだ書き込まれていない部分で約 1.5 秒前の音が鳴ります。"});
+}
+
+// The channel router in front of the rack.
+MidiEvent Record(std::int32_t kind, std::int32_t channel, std::int32_t data1, std::int32_t velocity = 100)
+{
+    MidiEvent record;
+    record.kind = kind;
+    record.channel = channel;
+    record.data1 = data1;
+    record.velocity = velocity;
+    record.subtype = data1;  // a controller's number
+    record.value = velocity;
+    return record;
+}
+
+TEST(ChannelRouter, LetsGoOfItsInstrumentsNotesWhenAChannelLeavesOrPlaybackEnds)
+{
+    test::ProbeLog log;
+    test::RackOnManualDevice r;
+    VstRack& rack = r.rack;
+    rack.loadPlugin(0, SONRIGO_PROBE_PATH);
+    rack.loadPlugin(1, SONRIGO_PROBE_PATH);
+    r.openRing();
+    ChannelRouter router(rack);
+    router.setRouted(0, true);
+    router.setRouted(1, true);
+    for (MidiEvent record : {Record(EventKind::NoteOn, 0, 60), Record(EventKind::NoteOn, 0, 64),
+                             Record(EventKind::NoteOn, 0, 64, 0), Record(EventKind::ControlChange, 0, 64, 127),
+                             Record(EventKind::NoteOn, 1, 50), Record(EventKind::NoteOn, 1, 127),
+                             Record(EventKind::NoteOff, 1, 127)}) {
+        const std::int32_t kind = record.kind;
+        router.onEvent(0, 0, &record);
+        // A controller also goes on to the MIDI output.
+        EXPECT_EQ(record.kind, kind == EventKind::ControlChange ? kind : EventKind::Removed);
+    }
+    rack.renderPass();
+    const std::size_t played = log.linesStartingWith("event ").size();
+
+    router.setRouted(0, false);  // the pedal is down: it goes up too
+    router.releaseNotes();
+    router.releaseNotes();  // nothing new sounded since: nothing more
+    r.advance(441);
+    rack.renderPass();
+    const Strings events = log.linesStartingWith("event ");
+    EXPECT_EQ(Strings(events.begin() + static_cast<std::ptrdiff_t>(played), events.end()),
+              (Strings{"event 1 0 80 3c 00", "event 1 0 b0 40 00", "event 1 0 b0 7b 00", "event 1 0 81 32 00",
+                       "event 1 0 b1 40 00", "event 1 0 b1 7b 00"}));
+    rack.stop();
+    rack.removeAllPlugins();
 }
 
 }  // namespace

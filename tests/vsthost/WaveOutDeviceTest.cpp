@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "support/CaptureMessages.h"
+#include "support/DoneRecorder.h"
 #include "support/ManualWaveOut.h"
 #include "vsthost/RingPosition.h"
 
@@ -19,12 +20,6 @@ using Strings = std::vector<std::string>;
 constexpr std::int32_t kBytes = 32768;
 constexpr std::int32_t kCount = 4;
 constexpr std::uint32_t kPerBuffer = 16384;
-
-// Keeps the headers the device hands back, as a window would.
-struct Returned : WaveOutWindow {
-    void waveBufferDone(WaveHeader* header) override { headers.push_back(header); }
-    std::vector<WaveHeader*> headers;
-};
 
 std::int16_t SampleAt(const WaveOutDevice& device, std::int32_t buffer, std::uint32_t frame)
 {
@@ -89,7 +84,7 @@ TEST(WaveOutDevice, OpenCloseAndQueueingShowTheirMessages)
     auto service = std::make_shared<test::ManualWaveOutService>();
     const WaveFormat format;
     test::CaptureMessages messages;
-    Returned window;
+    test::DoneRecorder window;
     WaveOutDevice device(service, -1, &format, kBytes, kCount);
 
     EXPECT_EQ(device.position(), 0u);
@@ -106,19 +101,19 @@ TEST(WaveOutDevice, OpenCloseAndQueueingShowTheirMessages)
     device.restart();
     EXPECT_EQ(service->stream->advance(kPerBuffer + 10), kPerBuffer + 10);
     EXPECT_EQ(device.position(), kPerBuffer + 10);
-    ASSERT_EQ(window.headers, std::vector<WaveHeader*>{first});
+    ASSERT_EQ(window.done, std::vector<WaveHeader*>{first});
     EXPECT_TRUE(device.requeue(first));
     EXPECT_EQ(service->stream->queue().queuedFrames(), 4 * kPerBuffer - 10);
 
     // A failed preparation goes on to the queueing, which then fails too.
     service->failures.prepareAt = service->prepares;
     EXPECT_EQ(service->stream->advance(kPerBuffer), kPerBuffer);
-    ASSERT_EQ(window.headers.size(), 2u);
-    EXPECT_FALSE(device.requeue(window.headers[1]));
+    ASSERT_EQ(window.done.size(), 2u);
+    EXPECT_FALSE(device.requeue(window.done[1]));
     EXPECT_EQ(messages.take(), (Strings{"バッファを再生用に準備できませんでした。", "バッファを再生キューに登録できませんでした。"}));
     service->failures.writeAt = service->writes;
     EXPECT_EQ(service->stream->advance(kPerBuffer), kPerBuffer);
-    EXPECT_FALSE(device.requeue(window.headers[2]));
+    EXPECT_FALSE(device.requeue(window.done[2]));
     EXPECT_EQ(messages.take(), Strings{"バッファを再生キューに登録できませんでした。"});
 
     device.reset();

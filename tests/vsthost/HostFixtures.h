@@ -1,0 +1,71 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+#include "support/ManualWaveOut.h"
+#include "vsthost/EditorHost.h"
+#include "vsthost/EditorSession.h"
+#include "vsthost/RackEventQueue.h"
+#include "vsthost/VstRack.h"
+
+namespace sonrigo::test {
+
+// The player's rack on a device that plays only when the test advances it.
+struct RackOnManualDevice {
+    RackOnManualDevice() : service(std::make_shared<ManualWaveOutService>()), rack(service, &events) {}
+
+    // Opens the ring as start does, without the render thread: the test runs the passes.
+    void openRing()
+    {
+        ASSERT_TRUE(rack.waveOut().open(&events));
+        ASSERT_TRUE(rack.waveOut().startQueue());
+        rack.waveOut().restart();
+    }
+    void advance(std::size_t frames) { ASSERT_EQ(service->stream->advance(frames), frames); }
+    void load(std::int32_t slot, const char* path)
+    {
+        rack.loadPlugin(slot, path);
+        rack.resumePlugin(slot);
+    }
+    // Sets the probe's output channel levels (probe_levels: (parameter - 0.5) * 4).
+    void setLevels(std::int32_t slot, float left, float right)
+    {
+        rack.setParameter(slot, 0, left / 4 + 0.5f);
+        rack.setParameter(slot, 1, right / 4 + 0.5f);
+    }
+
+    std::shared_ptr<ManualWaveOutService> service;
+    RackEventQueue events;
+    VstRack rack;
+};
+
+// Plays the editor protocol as a window would; what it does inside the modal
+// loop is up to the test.
+class FakeEditorHost final : public EditorHost {
+public:
+    std::function<void(EditorSession&)> whileOpen;
+    int runs = 0;
+    int closes = 0;
+
+    void runModal(EditorSession& session) override
+    {
+        ++runs;
+        session.initialise(0x4242, nullptr);
+        session.idle();
+        if (whileOpen)
+            whileOpen(session);
+        if (session.isOpen())
+            session.close();
+    }
+    void closeWindow(EditorSession& session) override
+    {
+        ++closes;
+        session.close();
+    }
+};
+
+}  // namespace sonrigo::test
