@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QEvent>
+#include <QEventLoop>
 #include <QFile>
 #include <QFont>
 #include <QStringList>
@@ -10,6 +11,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <memory>
 #include <string>
@@ -22,6 +24,8 @@
 #include "platform/QtFileDialog.h"
 #include "platform/QtMessageSink.h"
 #include "vsthost/EditorHost.h"
+#include "vsthost/PluginProbe.h"
+#include "vsthost/PluginTrial.h"
 #include "vsthost/QtEditorHost.h"
 
 namespace sonrigo {
@@ -78,6 +82,8 @@ void MainApplication::substituteFonts()
 
 int MainApplication::run(int argc, char** argv, std::function<void(MainDialog&)> onShown)
 {
+    if (argc == 3 && std::strcmp(argv[1], kPluginTrialOption) == 0)
+        PluginTrial::RunAndExit(argv[2]);
     PrepareQtForPluginEditors();
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Sonrigo"));
@@ -89,6 +95,13 @@ int MainApplication::run(int argc, char** argv, std::function<void(MainDialog&)>
     const std::shared_ptr<MessageSink> previousSink = InstallMessageSink(std::make_shared<QtMessageSink>());
     const std::shared_ptr<FileDialog> previousDialog = InstallFileDialog(std::make_shared<QtFileDialog>());
     InstallEditorHost(std::make_shared<QtEditorHost>());
+    // Each library is tried by this program in a process of its own before
+    // the window loads it. The window paints meanwhile and takes no input.
+    const std::shared_ptr<PluginProbe> previousProbe = InstallPluginProbe(std::make_shared<PluginProbe>(
+        std::vector<std::string>{"/proc/self/exe", kPluginTrialOption}, [] {
+            QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+            return true;
+        }));
 
     {
         MainDialog dialog;
@@ -119,6 +132,7 @@ int MainApplication::run(int argc, char** argv, std::function<void(MainDialog&)>
         dialog.shutdown();
     }
 
+    InstallPluginProbe(previousProbe);
     InstallEditorHost(nullptr);
     InstallFileDialog(previousDialog);
     InstallMessageSink(previousSink);

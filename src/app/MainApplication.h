@@ -15,7 +15,12 @@ public:
     // `onShown`, when given, is called on the user-interface thread once the
     // window shows, after what the start-up had to say: a driver that acts
     // on the window as a user would (the end-to-end test).
+    //
+    // `PROGRAM --plugin-trial PATH` runs a plug-in library's trial instead
+    // (see PluginTrial): the window tries each library that way, with the
+    // program it runs in, before it loads it.
     static int run(int argc, char** argv, std::function<void(MainDialog&)> onShown = {});
+    static constexpr const char* kPluginTrialOption = "--plugin-trial";
 
     // The font names the window's texts ask for, and what stands in for them
     // on Linux. Call before any text is drawn.

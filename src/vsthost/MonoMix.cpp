@@ -7,19 +7,22 @@
 
 namespace sonrigo {
 
-void MonoMix::addPlugin(const VstPlugin& plugin, double* totals, std::size_t frames)
+bool MonoMix::addPlugin(const VstPlugin& plugin, double* totals, std::size_t frames)
 {
     const std::int32_t outputs = plugin.numOutputs();
     float* const* channels = plugin.outputs();
-    if (outputs <= 0 || channels == nullptr)
-        return;
+    if (outputs <= 0 || channels == nullptr || plugin.muted())
+        return true;
     frames = std::min(frames, static_cast<std::size_t>(std::max(plugin.blockSize(), 0)));
+    if (!plugin.outputsSound(static_cast<std::int32_t>(frames)))
+        return false;
     for (std::size_t i = 0; i < frames; ++i) {
         double sum = 0.0;
         for (std::int32_t c = 0; c < outputs; ++c)
             sum += channels[c][i];
         totals[i] += sum / outputs;
     }
+    return true;
 }
 
 double MonoMix::toSamples(const double* totals, std::int16_t* samples, std::size_t frames, double gain)

@@ -15,8 +15,11 @@ class VstPlugin;
 class MonoMix {
 public:
     // Adds the average of the plug-in's output channels, as its last process
-    // left them, to totals[0 .. frames); nothing for a plug-in without outputs.
-    static void addPlugin(const VstPlugin& plugin, double* totals, std::size_t frames);
+    // left them, to totals[0 .. frames); nothing for a plug-in without
+    // outputs or muted. A block with a sample that is not finite or beyond
+    // VstPlugin::kMostSample is not added at all (false): one instrument's
+    // garbage silences that instrument, never the mix.
+    static bool addPlugin(const VstPlugin& plugin, double* totals, std::size_t frames);
     // Converts totals[0 .. frames) to samples; returns the peak, taken after
     // the gain and before clipping.
     static double toSamples(const double* totals, std::int16_t* samples, std::size_t frames, double gain);

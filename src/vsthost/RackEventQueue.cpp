@@ -1,5 +1,6 @@
 #include "vsthost/RackEventQueue.h"
 
+#include <cstring>
 #include <utility>
 
 #include "common/MessageSink.h"
@@ -37,14 +38,16 @@ void RackEventQueue::rackMessage(const char* text)
         const std::lock_guard<std::mutex> lock(mutex_);
         if (messageCount_ == kMessageCapacity)
             return;
-        messages_[messageCount_++] = text;
+        std::array<char, kMessageBytes>& copy = messages_[messageCount_++];
+        std::strncpy(copy.data(), text, copy.size() - 1);
+        copy.back() = '\0';
     }
     posted_.notify_one();
 }
 
 std::size_t RackEventQueue::dispatch(VstRack& rack)
 {
-    std::array<const char*, kMessageCapacity> messages{};
+    std::array<std::array<char, kMessageBytes>, kMessageCapacity> messages{};
     std::size_t messageCount = 0;
     {
         const std::lock_guard<std::mutex> lock(mutex_);
@@ -53,7 +56,7 @@ std::size_t RackEventQueue::dispatch(VstRack& rack)
     }
     // Outside the lock: a box waits for the user, and the render thread posts meanwhile.
     for (std::size_t i = 0; i < messageCount; ++i)
-        ShowMessage(messages[i]);
+        ShowMessage(messages[i].data());
     std::size_t handed = 0;
     for (;;) {
         WaveHeader* header = nullptr;

@@ -43,13 +43,15 @@ private:
     static constexpr std::size_t kCapacity = 64;
     // A device says each thing once a stream: a few are plenty.
     static constexpr std::size_t kMessageCapacity = 4;
+    // Longer texts are cut (a message names a plug-in's file at most).
+    static constexpr std::size_t kMessageBytes = 512;
 
     std::mutex mutex_;
     std::condition_variable posted_;
     std::array<WaveHeader*, kCapacity> headers_{};
     std::size_t head_ = 0;
     std::size_t count_ = 0;
-    std::array<const char*, kMessageCapacity> messages_{};
+    std::array<std::array<char, kMessageBytes>, kMessageCapacity> messages_{};
     std::size_t messageCount_ = 0;
     const std::atomic<double>* pendingLevel_ = nullptr;
     std::size_t pendingLevels_ = 0;

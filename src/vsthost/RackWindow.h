@@ -19,8 +19,8 @@ public:
     virtual void rackLevel(const std::atomic<double>* level) = 0;
     // A message for the user from the render thread, which must not show it
     // itself (a box would stop the audio until it is closed): the window
-    // shows it on its own thread. The text is static. Shows nothing unless
-    // the window overrides it.
+    // shows it on its own thread. The text is valid during the call only: an
+    // implementation copies it. Shows nothing unless the window overrides it.
     virtual void rackMessage(const char* /*text*/) {}
 };
 

@@ -1,6 +1,7 @@
 #include "vsthost/VstPlugin.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstddef>
 #include <new>
 
@@ -123,22 +124,24 @@ bool VstPlugin::load(const std::string& path)
 
     numPrograms_ = effect_->numPrograms;
     numParams_ = effect_->numParams;
-    numInputs_ = std::max(effect_->numInputs, 0);
-    numOutputs_ = std::max(effect_->numOutputs, 0);
+    claimedInputs_ = effect_->numInputs;
+    claimedOutputs_ = effect_->numOutputs;
+    badBlocks_ = 0;
+    muted_ = false;
+    const bool believable = claimedInputs_ <= kMostChannels && claimedOutputs_ <= kMostChannels;
+    numInputs_ = believable ? std::max(claimedInputs_, 0) : 0;
+    numOutputs_ = believable ? std::max(claimedOutputs_, 0) : 0;
     try {
         inputs_ = makeBuffers(inputStorage_, inputPointers_, numInputs_, blockSize_);
         outputs_ = makeBuffers(outputStorage_, outputPointers_, numOutputs_, blockSize_);
-        canReplacing_ = (effect_->flags & vst::effFlagsCanReplacing) != 0 && effect_->processReplacing != nullptr;
+        // A plug-in claiming absurd channel counts stays loaded but is never
+        // asked to process, so it adds silence.
+        canReplacing_ = believable && (effect_->flags & vst::effFlagsCanReplacing) != 0 &&
+                        effect_->processReplacing != nullptr;
     } catch (const std::bad_alloc&) {
-        // A plug-in claiming absurd channel counts: it stays loaded but is
-        // never asked to process, so it adds silence.
-        inputStorage_ = {};
-        outputStorage_ = {};
-        inputPointers_ = {};
-        outputPointers_ = {};
-        inputs_ = nullptr;
-        outputs_ = nullptr;
-        canReplacing_ = false;
+        freeBuffers();
+        numInputs_ = 0;
+        numOutputs_ = 0;
     }
     return true;
 }
@@ -197,7 +200,7 @@ void VstPlugin::handOverEvents(std::int32_t frames)
 void VstPlugin::flushEvents()
 {
     vst::VstEvents* handed = events_.handed();
-    if (effect_ == nullptr || handed == nullptr)
+    if (effect_ == nullptr || handed == nullptr || muted_)
         return;
     dispatch(effect_, vst::effProcessEvents, 0, 0, handed);
 }
@@ -209,13 +212,55 @@ void VstPlugin::discardEvents()
 
 void VstPlugin::process(std::int32_t frames)
 {
-    if (effect_ == nullptr || !canReplacing_)
+    if (effect_ == nullptr || !canReplacing_ || muted_)
         return;
     // The buffers hold blockSize frames; never let a plug-in write past them.
     frames = std::min(frames, blockSize_);
     if (frames <= 0)
         return;
     effect_->processReplacing(effect_, inputs_, outputs_, frames);
+}
+
+bool VstPlugin::outputsSound(std::int32_t frames) const
+{
+    if (outputs_ == nullptr)
+        return true;
+    const std::int32_t count = std::clamp(frames, 0, blockSize_);
+    for (std::int32_t c = 0; c < numOutputs_; ++c) {
+        const float* samples = outputs_[c];
+        // Not (|x| <= limit) is also true for NaN; no early exit, so that
+        // the loop vectorises.
+        bool bad = false;
+        for (std::int32_t i = 0; i < count; ++i)
+            bad |= !(std::fabs(samples[i]) <= kMostSample);
+        if (bad)
+            return false;
+    }
+    return true;
+}
+
+bool VstPlugin::countBadBlock()
+{
+    if (muted_ || ++badBlocks_ < kBadBlocksBeforeMute)
+        return false;
+    muted_ = true;
+    if (!outputStorage_.empty())
+        std::fill(outputStorage_.begin(), outputStorage_.end(), 0.0f);
+    return true;
+}
+
+std::string VstPlugin::silenceReason() const
+{
+    if (effect_ == nullptr)
+        return {};
+    if (claimedOutputs_ > kMostChannels || claimedInputs_ > kMostChannels)
+        return "it claims " + std::to_string(claimedInputs_) + " audio inputs and " + std::to_string(claimedOutputs_) +
+               " audio outputs, more than any instrument has";
+    if (claimedOutputs_ <= 0)
+        return "it has no audio outputs";
+    if (!canReplacing_)
+        return "it does not offer processReplacing, the only way it could be asked for sound";
+    return {};
 }
 
 std::string VstPlugin::getParamName(std::int32_t index)

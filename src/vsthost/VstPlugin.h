@@ -32,6 +32,14 @@ public:
     // Which entry point load used.
     enum class EntryPoint { None, VSTPluginMain, Main };
 
+    // More audio channels than any instrument has: a count beyond it is a
+    // broken plug-in, given no buffers and never asked to process.
+    static constexpr std::int32_t kMostChannels = 256;
+    // Samples beyond this (or not finite) are garbage, not loud music.
+    static constexpr float kMostSample = 1000.0f;
+    // Blocks of garbage after which the plug-in is muted.
+    static constexpr std::int32_t kBadBlocksBeforeMute = 4;
+
     // maxEvents: the most events one block hands the plug-in (see BlockEvents).
     VstPlugin(float sampleRate, std::int32_t blockSize, std::int32_t maxEvents);
     virtual ~VstPlugin();
@@ -60,7 +68,20 @@ public:
     void flushEvents();
     // Forgets the queued events without handing them to the plug-in.
     void discardEvents();
+    // processReplacing into the output buffers; nothing once muted.
     void process(std::int32_t frames);
+
+    // Whether the outputs' first `frames` samples are all finite and within
+    // kMostSample (true without outputs).
+    bool outputsSound(std::int32_t frames) const;
+    // Counts a block whose samples were garbage (render thread); true once,
+    // for the block that mutes the plug-in: it is then never asked to
+    // process again, until it is loaded again.
+    bool countBadBlock();
+    bool muted() const { return muted_; }
+    // Why this plug-in can never be heard (no outputs, an absurd channel
+    // count, no processReplacing), or "" when it can; after load.
+    std::string silenceReason() const;
 
     // The texts are cut to 31 characters (parameter strings), 24 (program
     // names) and 32 (effect name); empty without an instance.
@@ -114,6 +135,12 @@ private:
     EntryPoint entryPoint_ = EntryPoint::None;
     // Cached at load: process() never asks the plug-in what it can do.
     bool canReplacing_ = false;
+    // The counts the instance claimed, kept to say why it cannot sound.
+    std::int32_t claimedInputs_ = 0;
+    std::int32_t claimedOutputs_ = 0;
+    // Render thread only, reset by load.
+    std::int32_t badBlocks_ = 0;
+    bool muted_ = false;
     std::int32_t numParams_ = 0;
     std::int32_t numPrograms_ = 0;
     std::int32_t numInputs_ = 0;

@@ -2,12 +2,16 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <cstring>
 #include <new>
 
+#include "common/FileName.h"
 #include "common/MessageSink.h"
 #include "platform/ThreadPriority.h"
 #include "platform/TimerService.h"
 #include "vsthost/MonoMix.h"
+#include "vsthost/PluginProbe.h"
 #include "vsthost/VstPlugin.h"
 
 namespace sonrigo {
@@ -41,8 +45,9 @@ WaveFormat RackFormat()
 }  // namespace
 
 struct VstRack::Slot {
-    explicit Slot(std::unique_ptr<VstPlugin> loaded) : plugin(std::move(loaded)) {}
+    Slot(std::unique_ptr<VstPlugin> loaded, std::string file) : plugin(std::move(loaded)), name(std::move(file)) {}
     std::unique_ptr<VstPlugin> plugin;
+    std::string name;  // the library's file name, for messages
     std::atomic<std::int32_t> callers{0};
 };
 
@@ -126,12 +131,21 @@ void VstRack::loadPlugin(std::int32_t slot, const std::string& path)
     }
     if (!stoppedForChange())
         return;
+    if (!PluginProbe::Admits(path)) {
+        removePlugin(slot);
+        return;
+    }
+    loadAdmitted(slot, path);
+}
+
+void VstRack::loadAdmitted(std::int32_t slot, const std::string& path)
+{
     if (occupied(slot) != nullptr)
         removePlugin(slot);
     auto plugin = std::make_unique<VstPlugin>(static_cast<float>(kSampleRate), blockSize_, kEventsPerBlock);
     if (!plugin->load(path))
         return;
-    auto entry = std::make_unique<Slot>(std::move(plugin));
+    auto entry = std::make_unique<Slot>(std::move(plugin), FileNameFromPath(path));
     const std::lock_guard<std::mutex> lock(mutex_);
     slots_[static_cast<std::size_t>(slot)] = std::move(entry);
     ++pluginCount_;
@@ -258,16 +272,34 @@ std::int32_t VstRack::loadInstruments(std::span<const std::int32_t> slots, const
                                       const std::function<void()>& beforeProgram,
                                       const std::function<void(std::int32_t)>& afterProgram)
 {
+    // Tried before the audio stops: the song plays on meanwhile.
+    const bool admitted = std::any_of(slots.begin(), slots.end(), ValidSlot) && PluginProbe::Admits(path);
     const bool wasRunning = running();
     stop();
     std::int32_t loaded = 0;
+    VstPlugin* first = nullptr;
     for (const std::int32_t slot : slots) {
+        if (!ValidSlot(slot)) {
+            ShowMessage(kWrongChannelText);
+            continue;
+        }
         suspendPlugin(slot);
-        loadPlugin(slot, path);
-        if (occupied(slot) == nullptr)
+        if (admitted)
+            loadAdmitted(slot, path);
+        else
+            removePlugin(slot);
+        VstPlugin* p = occupied(slot);
+        if (p == nullptr)
             continue;
         resumePlugin(slot);
         ++loaded;
+        if (first == nullptr)
+            first = p;
+    }
+    // Said once for all the slots it went into.
+    if (first != nullptr) {
+        if (const std::string reason = first->silenceReason(); !reason.empty())
+            ShowMessage(FileNameFromPath(path) + " will not make a sound: " + reason + ".");
     }
     if (beforeProgram)
         beforeProgram();
@@ -409,18 +441,38 @@ void VstRack::renderPass()
     const auto frames = static_cast<std::size_t>(n);
     std::fill_n(mixTotals_.begin(), frames, 0.0);
     synthLane_.renderInto(mixTotals_.data(), n);
-    for (auto& entry : slots_) {
-        if (!entry)
+    std::size_t mutedNow = 0;
+    for (std::size_t slot = 0; slot < slots_.size(); ++slot) {
+        Slot* entry = slots_[slot].get();
+        if (entry == nullptr)
             continue;
         entry->plugin->flushEvents();
         entry->plugin->process(n);
-        MonoMix::addPlugin(*entry->plugin, mixTotals_.data(), frames);
+        if (!MonoMix::addPlugin(*entry->plugin, mixTotals_.data(), frames) && entry->plugin->countBadBlock())
+            noteMuted(mutedNow++, *entry, static_cast<std::int32_t>(slot));
     }
+    if (mutedNow > 0 && window_ != nullptr)
+        window_->rackMessage(muteText_.data());
     const double peak = MonoMix::toSamples(mixTotals_.data(), mixBuffer_.data(), frames, gain_.load(std::memory_order_relaxed));
     waveOut_.writeRing(startBuffer, startFrame, mixBuffer_.data(), static_cast<std::uint32_t>(n));
     level_.store(peak > 0.0 ? 20.0 * std::log10(peak) : kSilenceLevel, std::memory_order_release);
     if (window_ != nullptr)
         window_->rackLevel(&level_);
+}
+
+void VstRack::noteMuted(std::size_t before, const Slot& entry, std::int32_t slot)
+{
+    // Into a buffer of the render thread's own: nothing is allocated here.
+    const std::size_t used = before == 0 ? 0 : std::strlen(muteText_.data());
+    char* at = muteText_.data() + used;
+    const std::size_t room = muteText_.size() - used;
+    if (before == 0)
+        std::snprintf(at, room,
+                      "%s on channel %d played samples that are not numbers or far beyond full scale, and is muted "
+                      "until it is loaded again.",
+                      entry.name.c_str(), slot + 1);
+    else
+        std::snprintf(at, room, " So is %s on channel %d.", entry.name.c_str(), slot + 1);
 }
 
 std::int32_t VstRack::pluginCount() const

@@ -71,6 +71,8 @@ public:
 
     // Slots: an index outside 0..15, or an empty slot, makes each of these do
     // nothing (getters answer 0 or the empty string).
+    // Tries the library with the installed PluginProbe first (if any); one
+    // it refuses leaves the slot empty, with the refusal's message.
     void loadPlugin(std::int32_t slot, const std::string& path);
     void removePlugin(std::int32_t slot);
     void removeAllPlugins();
@@ -89,9 +91,12 @@ public:
     // Closes every open editor, then shows this slot's; returns when it closes.
     void openEditor(std::int32_t slot);
 
-    // Loads `path` into each of `slots` in the player's order: the audio
-    // stopped if it runs; each slot suspended, loaded (its message shown when
-    // it does not load) and resumed; then `beforeProgram` (where the window
+    // Loads `path` into each of `slots` in the player's order: the library
+    // tried once by the installed PluginProbe (while the audio still plays;
+    // a refused library leaves every slot empty); the audio stopped if it
+    // runs; each slot suspended, loaded (its message shown when it does not
+    // load) and resumed; a warning, once, when the library can never make a
+    // sound; then `beforeProgram` (where the window
     // shows an editor); program 0 on each slot, then `afterProgram` with the
     // slot; the audio started again if it ran. Returns how many loaded.
     std::int32_t loadInstruments(std::span<const std::int32_t> slots, const std::string& path,
@@ -168,6 +173,10 @@ private:
     Call call(std::int32_t slot) const;
     // False, with the internal-error message, while the audio runs.
     bool stoppedForChange() const;
+    // loadPlugin after the probe.
+    void loadAdmitted(std::int32_t slot, const std::string& path);
+    // Adds the slot's plug-in, muted in this pass, to the pass's message.
+    void noteMuted(std::size_t before, const Slot& entry, std::int32_t slot);
     void renderThread();
 
     std::shared_ptr<TimerService> clock_;
@@ -192,6 +201,7 @@ private:
     std::atomic<bool> running_{false};
     std::atomic<double> level_{0.0};
     SoftSynthLane synthLane_;  // queue and hand-over under mutex_
+    std::array<char, 512> muteText_{};  // render thread only
 
     // queueMidi, the render pass's hand-over, loading and removing, and the
     // device's opening and closing (queueMidi reads its position).

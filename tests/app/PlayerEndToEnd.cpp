@@ -32,6 +32,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <mutex>
@@ -441,6 +442,9 @@ void PlayerEndToEnd::buildSteps()
 int main(int argc, char** argv)
 {
     using namespace sonrigo;
+    // The player tries plug-ins with the program it runs in: this one.
+    if (argc == 3 && std::strcmp(argv[1], MainApplication::kPluginTrialOption) == 0)
+        return MainApplication::run(argc, argv);
     if (argc != 4) {
         std::fprintf(stderr, "usage: sonrigo_player_e2e INSTRUMENT SONG ARTEFACTS\n");
         return 2;

@@ -18,6 +18,7 @@
 #include "vsthost/ProbeLog.h"
 #include "vsthost/HostFixtures.h"
 #include "vsthost/ChannelRouter.h"
+#include "vsthost/PluginProbe.h"
 #include "vsthost/VstPlugin.h"
 
 namespace sonrigo {
@@ -218,6 +219,55 @@ TEST(VstRack, APassAveragesEachPluginsChannelsSumsThePluginsAndTruncates)
         EXPECT_NEAR(r.rack.level(), c.level, c.level == VstRack::kSilenceLevel ? 0 : 1e-4);
     }
     EXPECT_EQ(log.linesStartingWith("process ").back(), "process inputs outputs 441");
+}
+
+TEST(VstRack, AnInstrumentsGarbageSilencesItAloneAndMutesItWithOneMessage)
+{
+    test::CaptureMessages messages;
+    RackOnManualDevice r;
+    r.openRing();
+    r.load(0, SONRIGO_PROBE_NAN_PATH);
+    r.load(1, SONRIGO_PROBE_PATH);  // 0.25 and 0.5: 12287 alone
+    r.load(2, SONRIGO_PROBE_HUGE_PATH);
+    for (std::int32_t pass = 0; pass < VstPlugin::kBadBlocksBeforeMute + 2; ++pass) {
+        r.advance(441);
+        r.rack.renderPass();
+        EXPECT_TRUE(std::all_of(r.rack.mixBuffer().begin(), r.rack.mixBuffer().begin() + 441,
+                                [](std::int16_t s) { return s == 12287; }))
+            << "pass " << pass;
+        EXPECT_NEAR(r.rack.level(), 20 * std::log10(0.375), 1e-4);
+        r.events.dispatch(r.rack);
+    }
+    EXPECT_TRUE(r.rack.plugin(0)->muted());
+    EXPECT_FALSE(r.rack.plugin(1)->muted());
+    EXPECT_EQ(messages.take(),
+              Strings{"sonrigo_probe_nan.so on channel 1 played samples that are not numbers or far beyond full scale, "
+                      "and is muted until it is loaded again. So is sonrigo_probe_huge.so on channel 3."});
+}
+
+TEST(VstRack, ALibraryIsTriedOnceForAllSlotsAndARefusedOneLeavesThemEmpty)
+{
+    test::CaptureMessages messages;
+    const std::shared_ptr<PluginProbe> previous =
+        InstallPluginProbe(std::make_shared<PluginProbe>(std::vector<std::string>{SONRIGO_CLI_DEVICES_PATH, "plugin-trial"}));
+    RackOnManualDevice r;
+    std::vector<std::int32_t> all(VstRack::kSlotCount);
+    for (std::int32_t slot = 0; slot < VstRack::kSlotCount; ++slot)
+        all[static_cast<std::size_t>(slot)] = slot;
+
+    EXPECT_EQ(r.rack.loadInstruments(all, SONRIGO_PROBE_PATH), VstRack::kSlotCount);
+    EXPECT_TRUE(messages.take().empty());
+    EXPECT_EQ(r.rack.loadInstruments(all, SONRIGO_PROBE_CRASH_IN_PROCESS_PATH), 0);
+    EXPECT_EQ(r.rack.pluginCount(), 0);
+    EXPECT_EQ(messages.take().size(), 1u);
+    // One that loads but can never sound is said once too.
+    EXPECT_EQ(r.rack.loadInstruments(all, SONRIGO_PROBE_NO_OUTPUTS_PATH), VstRack::kSlotCount);
+    EXPECT_EQ(messages.take(), Strings{"sonrigo_probe_no_outputs.so will not make a sound: it has no audio outputs."});
+    r.rack.loadPlugin(3, SONRIGO_PROBE_CRASH_IN_PROCESS_PATH);
+    EXPECT_EQ(r.rack.plugin(3), nullptr);
+    EXPECT_EQ(CurrentPluginProbe()->trials(), 3);
+    r.rack.removeAllPlugins();
+    InstallPluginProbe(previous);
 }
 
 TEST(VstRack, AStalledRenderThreadRendersOneBlockAndJumpsAhead)

@@ -142,8 +142,11 @@ int RunPlay(const PlayOptions& options)
         router = std::make_unique<ChannelRouter>(*rack);
         for (const auto& [channel, path] : options.instruments) {
             if (rack->loadInstruments(std::span(&channel, 1), path) == 0) {
-                std::fprintf(stderr, "sonrigo: channel %d: %s did not load\n", channel + 1, path.c_str());
                 ShutDownRack(*rack);
+                // A signal during the plug-in's trial gives the trial up.
+                if (watchdog.interrupted())
+                    return kInterruptedStatus;
+                std::fprintf(stderr, "sonrigo: channel %d: %s did not load\n", channel + 1, path.c_str());
                 return 1;
             }
             router->setRouted(channel, true);

@@ -171,6 +171,12 @@ int RunRender(const RenderOptions& options, std::FILE* err)
     std::set<std::int32_t> withInstrument;
     for (const auto& [channel, path] : options.instruments) {
         if (!session.loadInstrument(channel, path)) {
+            // A signal during the plug-in's trial gives the trial up.
+            if (watchdog.interrupted()) {
+                sink.reset();
+                std::fputs(notWritten.c_str(), err);
+                return kRenderInterrupted;
+            }
             std::fprintf(err, "sonrigo: channel %d: %s did not load\n", channel + 1, path.c_str());
             return 1;
         }

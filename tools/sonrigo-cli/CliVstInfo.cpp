@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <ostream>
 
+#include "vsthost/PluginProbe.h"
 #include "vsthost/VstApi.h"
 #include "vsthost/VstPlugin.h"
 
@@ -94,7 +95,7 @@ int RunVstInfo(const std::string& path, std::ostream& out)
 {
     out << "file: " << path << '\n';
     VstPlugin plugin(kSampleRate, kBlockSize, kMaxEvents);
-    if (!plugin.load(path)) {
+    if (!PluginProbe::Admits(path) || !plugin.load(path)) {
         out << "result: cannot be loaded\n";
         return 1;
     }
@@ -108,6 +109,8 @@ int RunVstInfo(const std::string& path, std::ostream& out)
     out << "inputs: " << plugin.numInputs() << '\n';
     out << "outputs: " << plugin.numOutputs() << '\n';
     out << "flags: " << flagNames(effect->flags) << '\n';
+    if (const std::string reason = plugin.silenceReason(); !reason.empty())
+        out << "sound: none: " << reason << '\n';
     const std::int32_t programs = std::min(plugin.numPrograms(), kMaxListed);
     for (std::int32_t program = 0; program < programs; ++program)
         out << "program " << program << ": "

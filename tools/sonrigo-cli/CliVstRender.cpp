@@ -7,6 +7,7 @@
 
 #include "platform/SoundFileSink.h"
 #include "vsthost/MonoMix.h"
+#include "vsthost/PluginProbe.h"
 #include "vsthost/VstApi.h"
 #include "vsthost/VstPlugin.h"
 #include "vsthost/VstRack.h"
@@ -57,7 +58,7 @@ std::vector<TimedEvent> melodyEvents()
 }
 
 // Mixed as the player mixes: the same samples a song gives on the rack.
-std::vector<std::int16_t> render(VstPlugin& plugin)
+std::vector<std::int16_t> render(VstPlugin& plugin, std::ostream& err)
 {
     std::vector<TimedEvent> events = melodyEvents();
     std::vector<std::int16_t> samples(static_cast<std::size_t>(kTotalFrames));
@@ -75,7 +76,8 @@ std::vector<std::int16_t> render(VstPlugin& plugin)
         plugin.process(frames);
         const auto count = static_cast<std::size_t>(frames);
         std::fill_n(totals.begin(), count, 0.0);
-        MonoMix::addPlugin(plugin, totals.data(), count);
+        if (!MonoMix::addPlugin(plugin, totals.data(), count) && plugin.countBadBlock())
+            err << "sonrigo: the plug-in played samples that are not numbers or far beyond full scale, and is muted\n";
         MonoMix::toSamples(totals.data(), samples.data() + start, count, 1.0);
     }
     return samples;
@@ -116,13 +118,15 @@ bool ParseVstRenderArgs(const std::vector<std::string>& args, VstRenderOptions& 
 int RunVstRender(const VstRenderOptions& options, std::ostream& err)
 {
     VstPlugin plugin(static_cast<float>(kSampleRate), kBlockSize, VstRack::kEventsPerBlock);
-    if (!plugin.load(options.plugin)) {
+    if (!PluginProbe::Admits(options.plugin) || !plugin.load(options.plugin)) {
         err << "sonrigo: cannot load the plug-in " << options.plugin << '\n';
         return 1;
     }
+    if (const std::string reason = plugin.silenceReason(); !reason.empty())
+        err << "sonrigo: " << options.plugin << " will not make a sound: " << reason << '\n';
     plugin.resume();
     plugin.setProgram(0);
-    const std::vector<std::int16_t> samples = render(plugin);
+    const std::vector<std::int16_t> samples = render(plugin, err);
     plugin.suspend();
     plugin.close();
 

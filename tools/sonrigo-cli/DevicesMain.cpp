@@ -2,8 +2,12 @@
 // sound device, plug-ins or the built-in synth. sonrigo-cli becomes this
 // program (exec) for every command but --help, info and dump, so it takes the
 // same command line. Messages go to stderr.
+//
+// Every plug-in library is tried first in a process of its own: this program
+// again, with the hidden command "plugin-trial PATH".
 
 #include <cstring>
+#include <memory>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -14,10 +18,18 @@
 #include "CliUsage.h"
 #include "CliVstInfo.h"
 #include "CliVstRender.h"
+#include "SignalWatchdog.h"
 #include "platform/FluidSoftSynth.h"
+#include "vsthost/PluginProbe.h"
+#include "vsthost/PluginTrial.h"
 
 int main(int argc, char** argv)
 {
+    if (argc == 3 && std::strcmp(argv[1], "plugin-trial") == 0)
+        sonrigo::PluginTrial::RunAndExit(argv[2]);
+    // A signal gives a trial up, so that the command ends as it does for it.
+    sonrigo::InstallPluginProbe(std::make_shared<sonrigo::PluginProbe>(
+        std::vector<std::string>{"/proc/self/exe", "plugin-trial"}, [] { return !sonrigo::SignalWatchdog::Signalled(); }));
     if (argc >= 2 && std::strcmp(argv[1], "play") == 0) {
         sonrigo::PlayOptions options;
         if (sonrigo::ParsePlayArgs(std::vector<std::string>(argv + 2, argv + argc), options))

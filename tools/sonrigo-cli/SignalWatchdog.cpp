@@ -87,6 +87,11 @@ bool SignalWatchdog::interrupted() const
     return gSignalled.load();
 }
 
+bool SignalWatchdog::Signalled()
+{
+    return gSignalled.load();
+}
+
 void SignalWatchdog::removeOnGiveUp(std::string path)
 {
     const std::lock_guard<std::mutex> lock(mutex_);

@@ -35,6 +35,9 @@ public:
 
     // True once one of the signals has come. Safe from any thread.
     bool interrupted() const;
+    // The same, for code that has no watchdog at hand (false while none is
+    // alive and none has been signalled).
+    static bool Signalled();
     // Stopped once a signal has come: for a long wait that can be given up
     // (a SoundFont's load), so that the command's normal way out comes in time.
     std::stop_token stopToken() const { return stop_.get_token(); }

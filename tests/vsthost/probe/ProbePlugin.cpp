@@ -10,6 +10,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <limits>
+#include <stdexcept>
 
 #include <unistd.h>
 
@@ -87,6 +89,28 @@
 #define PROBE_SLOW_PROGRAM_MS 0
 #endif
 
+// A hostile plug-in: at PROBE_FAULT_AT (1 the library's constructor, 2
+// effOpen, 3 the first processReplacing, 4 effClose) it does PROBE_FAULT (1
+// crash on a bad address, 2 exit(0), 3 throw a C++ exception).
+#ifndef PROBE_FAULT_AT
+#define PROBE_FAULT_AT 0
+#endif
+#ifndef PROBE_FAULT
+#define PROBE_FAULT 1
+#endif
+// The entry point returns a pointer to nowhere.
+#ifndef PROBE_BAD_POINTER
+#define PROBE_BAD_POINTER 0
+#endif
+// Garbage on every output from block PROBE_GARBAGE_FROM on: 1 NaN, 2
+// infinity, 3 a million.
+#ifndef PROBE_GARBAGE
+#define PROBE_GARBAGE 0
+#endif
+#ifndef PROBE_GARBAGE_FROM
+#define PROBE_GARBAGE_FROM 0
+#endif
+
 #define PROBE_EXPORT extern "C" __attribute__((visibility("default")))
 
 #if PROBE_UNDEFINED_SYMBOL
@@ -115,6 +139,7 @@ struct Probe {
     const VstEvents* givenEvents;
     VstInt32 givenCount;
     VstMidiEvent given[kCheckedEvents];
+    VstInt32 blocks;  // processReplacing calls so far
 };
 
 Probe* probeOf(AEffect* effect)
@@ -187,6 +212,37 @@ void hang()
         ::sleep(3600);
 }
 
+// Does the plug-in's fault when `where` is where it is built to do it.
+void faultAt(int where)
+{
+    if (PROBE_FAULT_AT != where)
+        return;
+    if (PROBE_FAULT == 2)
+        std::exit(0);
+    if (PROBE_FAULT == 3)
+        throw std::runtime_error("the probe instrument throws");
+    // Read at run time, so that the compiler cannot see the address is bad.
+    static volatile std::uintptr_t badAddress = 8;
+    *reinterpret_cast<volatile int*>(badAddress) = 1;
+}
+
+__attribute__((constructor)) void loaded()
+{
+    faultAt(1);
+}
+
+float garbage()
+{
+    switch (PROBE_GARBAGE) {
+    case 1:
+        return std::numeric_limits<float>::quiet_NaN();
+    case 2:
+        return std::numeric_limits<float>::infinity();
+    default:
+        return 1.0e6f;
+    }
+}
+
 VstIntPtr dispatcher(AEffect* effect, VstInt32 opcode, VstInt32 index, VstIntPtr value, void* ptr, float opt)
 {
     Probe* probe = probeOf(effect);
@@ -195,11 +251,13 @@ VstIntPtr dispatcher(AEffect* effect, VstInt32 opcode, VstInt32 index, VstIntPtr
     char text[128];
     switch (opcode) {
     case effOpen:
+        faultAt(2);
         askHost(probe);
         if (PROBE_HANG_IN_OPEN)
             hang();
         return 0;
     case effClose:
+        faultAt(4);
         std::free(probe);
         return 0;
     case effSetProgram:
@@ -289,9 +347,12 @@ void processReplacing(AEffect* effect, float** inputs, float** outputs, VstInt32
             frames);
     if (PROBE_HANG_IN_PROCESS)
         hang();
+    faultAt(3);
+    const bool spoilt = PROBE_GARBAGE != 0 && probe->blocks++ >= PROBE_GARBAGE_FROM;
     for (VstInt32 channel = 0; channel < effect->numOutputs && outputs != nullptr; ++channel)
         for (VstInt32 frame = 0; frame < frames; ++frame)
-            outputs[channel][frame] = PROBE_OUTPUT_FROM_PARAMS && channel < kNumParams
+            outputs[channel][frame] = spoilt ? garbage()
+                                      : PROBE_OUTPUT_FROM_PARAMS && channel < kNumParams
                                           ? (probe->params[channel] - 0.5f) * 4.0f
                                           : PROBE_OUTPUT_STEP * static_cast<float>(channel + 1);
 }
@@ -328,6 +389,8 @@ AEffect* createProbe(audioMasterCallback host, const char* entryName)
         logLine(nullptr, "entry %s null", entryName);
         return nullptr;
     }
+    if (PROBE_BAD_POINTER)
+        return reinterpret_cast<AEffect*>(std::uintptr_t{16});
     Probe* probe = PROBE_MAGIC == kEffectMagic ? static_cast<Probe*>(std::calloc(1, sizeof(Probe))) : &rejectedProbe;
     if (probe == nullptr)
         return nullptr;

@@ -1,0 +1,148 @@
+#include "vsthost/PluginProbe.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <fcntl.h>
+
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "support/CaptureMessages.h"
+#include "support/TempDir.h"
+#include "vsthost/VstPlugin.h"
+
+namespace sonrigo {
+namespace {
+
+using namespace std::chrono_literals;
+using Strings = std::vector<std::string>;
+
+// The command-line tool's trial, as the player's own program runs it.
+PluginProbe MakeProbe(std::chrono::milliseconds limit = PluginProbe::kTimeLimit, std::function<bool()> keepWaiting = {})
+{
+    return PluginProbe({SONRIGO_CLI_DEVICES_PATH, "plugin-trial"}, std::move(keepWaiting), limit);
+}
+
+std::string Refusal(const PluginProbe::Verdict& verdict)
+{
+    return verdict.admitted || verdict.messages.empty() ? std::string() : verdict.messages.front();
+}
+
+TEST(PluginProbe, EachHostileLibraryIsRefusedSayingHowAndWellBehavedOnesPass)
+{
+    test::TempDir dir;
+    // Half an ELF file: the loader maps what is not there.
+    const std::string truncated = (dir.path() / "truncated.so").string();
+    std::filesystem::copy_file(SONRIGO_PROBE_PATH, truncated);
+    std::filesystem::resize_file(truncated, std::filesystem::file_size(truncated) / 2);
+
+    PluginProbe probe = MakeProbe(1500ms);
+    struct Case {
+        std::string path;
+        const char* how;  // "" for a library that is to load
+    };
+    const Case cases[] = {
+        {SONRIGO_PROBE_PATH, ""},
+        {SONRIGO_PROBE_NAN_LATER_PATH, ""},  // its garbage comes after the trial
+        {SONRIGO_PROBE_NO_OUTPUTS_PATH, ""},
+        {SONRIGO_PROBE_CRASH_IN_CONSTRUCTOR_PATH, "crashed (SIGSEGV) while it was being loaded"},
+        {SONRIGO_PROBE_EXIT_IN_CONSTRUCTOR_PATH, "ended that process with exit status 0 while it was being loaded"},
+        {SONRIGO_PROBE_CRASH_IN_OPEN_PATH, "crashed (SIGSEGV) while it was being loaded"},
+        {SONRIGO_PROBE_BAD_POINTER_PATH, "crashed (SIGSEGV) while it was being loaded"},
+        {SONRIGO_PROBE_THROW_IN_OPEN_PATH, "crashed (SIGABRT) while it was being loaded"},
+        {SONRIGO_PROBE_HANG_IN_OPEN_PATH, "did not answer for 2 s while it was being loaded (it was stopped)"},
+        {SONRIGO_PROBE_CRASH_IN_PROCESS_PATH, "crashed (SIGSEGV) while it played a note"},
+        {SONRIGO_PROBE_HANG_IN_PROCESS_PATH, "did not answer for 2 s while it played a note"},
+        {SONRIGO_PROBE_NAN_PATH, "played samples that are not numbers or far beyond full scale"},
+        {SONRIGO_PROBE_INFINITE_PATH, "played samples that are not numbers"},
+        {SONRIGO_PROBE_HUGE_PATH, "played samples that are not numbers"},
+        {SONRIGO_PROBE_CRASH_IN_CLOSE_PATH, "crashed (SIGSEGV) while it was being closed"},
+        {SONRIGO_PROBE_EXIT_IN_CLOSE_PATH, "ended that process with exit status 0 while it was being closed"},
+    };
+    Strings failed;
+    for (const Case& c : cases) {
+        const PluginProbe::Verdict verdict = probe.check(c.path);
+        if (*c.how == '\0') {
+            EXPECT_TRUE(verdict.admitted) << c.path << ": " << Refusal(verdict);
+            continue;
+        }
+        EXPECT_FALSE(verdict.admitted) << c.path;
+        const std::string text = Refusal(verdict);
+        EXPECT_EQ(text.rfind("プラグインのロードに失敗しました。\n" + c.path + " was tried in a process of its own and ", 0), 0u) << text;
+        EXPECT_NE(text.find(c.how), std::string::npos) << text;
+        failed.push_back(c.path + ": ");
+    }
+    // Truncated: however the loader takes it, it is refused and nothing else happens.
+    EXPECT_FALSE(probe.check(truncated).admitted);
+    failed.push_back(truncated + ": ");
+    const Strings failures = probe.failures();
+    ASSERT_GE(failures.size(), failed.size() - 1);
+    for (std::size_t i = 0; i + 1 < failed.size(); ++i)
+        EXPECT_EQ(failures[i].rfind(failed[i], 0), 0u) << failures[i];
+}
+
+TEST(PluginProbe, VerdictsAreKeptByPathSizeAndTimeAndTheLoadsOwnRefusalIsRelayed)
+{
+    test::TempDir dir;
+    const std::string good = (dir.path() / "good.so").string();
+    const std::string bad = (dir.path() / "bad.so").string();
+    std::filesystem::copy_file(SONRIGO_PROBE_PATH, good);
+    std::filesystem::copy_file(SONRIGO_PROBE_CRASH_IN_PROCESS_PATH, bad);
+    PluginProbe probe = MakeProbe();
+
+    EXPECT_TRUE(probe.check(good).admitted);
+    EXPECT_TRUE(probe.check(good).admitted);
+    const PluginProbe::Verdict first = probe.check(bad);
+    EXPECT_EQ(probe.check(bad).messages, first.messages);  // refused again, said again
+    EXPECT_EQ(probe.trials(), 2);
+    EXPECT_EQ(probe.failures().size(), 1u);
+
+    // The file changes (a new build of the plug-in): tried again.
+    const timespec times[2] = {{0, UTIME_NOW}, {1'000'000'000, 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, good.c_str(), times, 0), 0);
+    EXPECT_TRUE(probe.check(good).admitted);
+    EXPECT_EQ(probe.trials(), 3);
+
+    // What the load itself refuses is said as the load says it, untouched.
+    std::vector<std::string> inProcess;
+    {
+        test::CaptureMessages messages;
+        VstPlugin plugin(44100.0f, 882, 16);
+        EXPECT_FALSE(plugin.load(SONRIGO_PROBE_NO_ENTRY_PATH));
+        inProcess = messages.take();
+    }
+    const PluginProbe::Verdict noEntry = probe.check(SONRIGO_PROBE_NO_ENTRY_PATH);
+    EXPECT_FALSE(noEntry.admitted);
+    EXPECT_EQ(noEntry.messages, inProcess);
+    // Not a regular file: the load says why without running any of it.
+    EXPECT_TRUE(probe.check(dir.path().string()).admitted);
+    EXPECT_TRUE(probe.check((dir.path() / "missing.so").string()).admitted);
+    EXPECT_EQ(probe.trials(), 4);
+}
+
+TEST(PluginProbe, AGiveUpIsNotKeptAndWithoutTheTrialProgramLibrariesLoadUntriedWithOneWarning)
+{
+    int looks = 0;
+    PluginProbe impatient = MakeProbe(PluginProbe::kTimeLimit, [&looks] { return ++looks < 3; });
+    const auto started = std::chrono::steady_clock::now();
+    const PluginProbe::Verdict given = impatient.check(SONRIGO_PROBE_HANG_IN_OPEN_PATH);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 5s);
+    EXPECT_FALSE(given.admitted);
+    EXPECT_TRUE(given.messages.empty());
+    EXPECT_TRUE(impatient.failures().empty());
+    impatient.check(SONRIGO_PROBE_HANG_IN_OPEN_PATH);
+    EXPECT_EQ(impatient.trials(), 2);
+
+    PluginProbe missing({"/nonexistent/sonrigo-trial"});
+    const PluginProbe::Verdict untried = missing.check(SONRIGO_PROBE_PATH);
+    EXPECT_TRUE(untried.admitted);
+    ASSERT_EQ(untried.messages.size(), 1u);
+    EXPECT_NE(untried.messages[0].find("/nonexistent/sonrigo-trial: No such file or directory"), std::string::npos);
+    EXPECT_TRUE(missing.check(SONRIGO_PROBE_NO_EDITOR_PATH).messages.empty());
+}
+
+}  // namespace
+}  // namespace sonrigo
