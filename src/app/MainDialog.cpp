@@ -316,14 +316,17 @@ void MainDialog::shutdown()
     if (rack_) {
         const bool hadInstruments = rack_->pluginCount() > 0;
         rack_->stop();
+        // The MIDI output is handed back and the window lets go of the rack
+        // before any instrument is closed: a plug-in that ends the process
+        // in its close still finds the rest shut down.
+        if (systemOutput_)
+            InstallMidiOutputSystem(std::exchange(systemOutput_, nullptr));
+        rackWindow_->attach(nullptr);
         for (int slot = 0; slot < VstRack::kSlotCount; ++slot)
             rack_->suspendPlugin(slot);
         rack_->removeAllPlugins();
         if (hadInstruments)
             std::this_thread::sleep_for(kUnloadSettle);
-        if (systemOutput_)
-            InstallMidiOutputSystem(std::exchange(systemOutput_, nullptr));
-        rackWindow_->attach(nullptr);
         // A worker given up on still holds callbacks into the rack and what
         // routes to it: they stay.
         if (player.idle()) {

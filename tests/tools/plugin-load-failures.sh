@@ -2,10 +2,12 @@
 # Why a plug-in does not load, as the user reads it: the line under the load
 # failure for a missing file, a text file, a Windows library, a library for
 # another processor, one that needs a symbol nothing defines, a FIFO and a
-# folder, as vst-info says it; play --vst and render --vst must say the same.
-# Usage: plugin-load-failures.sh SONRIGO_CLI SONG PROBE UNDEFINED_SYMBOL_PROBE WORK_DIR
+# folder, and for libraries that crash or exit while they load, as vst-info
+# says it; play --vst and render --vst must say the same, and render leaves no
+# file behind.
+# Usage: plugin-load-failures.sh SONRIGO_CLI SONG PROBE UNDEFINED_SYMBOL_PROBE CRASH_PROBE EXIT_PROBE WORK_DIR
 set -uo pipefail
-cli=$1 song=$2 probe=$3 undefined=$4 dir=$5
+cli=$1 song=$2 probe=$3 undefined=$4 crash=$5 exits=$6 dir=$7
 rm -rf "$dir" && mkdir -p "$dir/folder.so"
 printf 'not a library\n' > "$dir/text.so"
 printf 'MZ\220\000\003\000\000\000\004\000\000\000\377\377\000\000' > "$dir/windows.dll"
@@ -14,6 +16,8 @@ cp "$probe" "$dir/arm64.so"
 printf '\267\000' | dd of="$dir/arm64.so" bs=1 seek=18 conv=notrunc 2>/dev/null
 cp "$undefined" "$dir/undefined.so"
 mkfifo "$dir/fifo.so"
+cp "$crash" "$dir/crash.so"
+cp "$exits" "$dir/exit.so"
 # The line after the load failure, and the exit status.
 reason() {
     local text
@@ -22,7 +26,7 @@ reason() {
     printf '%s' "$text" | grep -A1 'プラグインのロードに失敗しました。' | sed -n 2p | sed "s|$dir/||g"
     echo "exit $status"
 }
-for plugin in missing.so text.so windows.dll arm64.so undefined.so fifo.so folder.so; do
+for plugin in missing.so text.so windows.dll arm64.so undefined.so fifo.so folder.so crash.so exit.so; do
     info=$(reason "$cli" vst-info "$dir/$plugin")
     echo "$info" | tr '\n' ' '
     echo
@@ -31,3 +35,5 @@ for plugin in missing.so text.so windows.dll arm64.so undefined.so fifo.so folde
     [ "$play" = "$info" ] || echo "but play says: $play"
     [ "$render" = "$info" ] || echo "but render says: $render"
 done
+left=$(cd "$dir" && ls -A | grep -i 'wav' || true)
+[ -z "$left" ] || echo "left behind: $left"

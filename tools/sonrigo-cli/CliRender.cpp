@@ -177,6 +177,9 @@ int RunRender(const RenderOptions& options, std::FILE* err)
                 std::fputs(notWritten.c_str(), err);
                 return kRenderInterrupted;
             }
+            // The temporary file goes before the instruments already loaded
+            // are closed.
+            sink.reset();
             std::fprintf(err, "sonrigo: channel %d: %s did not load\n", channel + 1, path.c_str());
             return 1;
         }

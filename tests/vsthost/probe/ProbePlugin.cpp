@@ -59,8 +59,9 @@
 #ifndef PROBE_OUTPUT_STEP
 #define PROBE_OUTPUT_STEP 0.25f
 #endif
-// Never returns from effOpen, or from processReplacing: a plug-in stuck in a
-// call, which only the end of the process stops.
+// Never returns from effOpen, or from processReplacing (from its Nth call on,
+// the first for 1): a plug-in stuck in a call, which only the end of the
+// process stops.
 #ifndef PROBE_HANG_IN_OPEN
 #define PROBE_HANG_IN_OPEN 0
 #endif
@@ -345,10 +346,11 @@ void processReplacing(AEffect* effect, float** inputs, float** outputs, VstInt32
     }
     logLine(probe, "process %s %s %d", inputs != nullptr ? "inputs" : "null", outputs != nullptr ? "outputs" : "null",
             frames);
-    if (PROBE_HANG_IN_PROCESS)
+    const VstInt32 block = probe->blocks++;
+    if (PROBE_HANG_IN_PROCESS != 0 && block + 1 >= PROBE_HANG_IN_PROCESS)
         hang();
     faultAt(3);
-    const bool spoilt = PROBE_GARBAGE != 0 && probe->blocks++ >= PROBE_GARBAGE_FROM;
+    const bool spoilt = PROBE_GARBAGE != 0 && block >= PROBE_GARBAGE_FROM;
     for (VstInt32 channel = 0; channel < effect->numOutputs && outputs != nullptr; ++channel)
         for (VstInt32 frame = 0; frame < frames; ++frame)
             outputs[channel][frame] = spoilt ? garbage()
