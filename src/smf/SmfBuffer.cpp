@@ -1,10 +1,47 @@
 #include "smf/SmfBuffer.h"
 
 #include <algorithm>
+#include <array>
+#include <cstring>
+#include <utility>
 
 namespace sonrigo {
 
-SmfBuffer::SmfBuffer() : block_(kCapacity) {}
+namespace {
+
+// The zeroed blocks that a thread's last buffers left: two, since a format-0
+// read holds its buffer while the format-1 read it falls back on holds one.
+std::array<ZeroedBlock, 2>& SpareBlocks()
+{
+    thread_local std::array<ZeroedBlock, 2> spares;
+    return spares;
+}
+
+}  // namespace
+
+SmfBuffer::SmfBuffer()
+{
+    for (ZeroedBlock& spare : SpareBlocks())
+        if (spare.size() == static_cast<std::size_t>(kCapacity)) {
+            block_ = std::move(spare);
+            return;
+        }
+    block_ = ZeroedBlock(kCapacity);
+}
+
+SmfBuffer::~SmfBuffer()
+{
+    if (block_.size() == 0)
+        return;
+    for (ZeroedBlock& spare : SpareBlocks())
+        if (spare.size() == 0) {
+            // Anything may have been written anywhere in the block: all of
+            // it is zeroed, so the next buffer starts as a fresh one does.
+            std::memset(block_.data(), 0, block_.size());
+            spare = std::move(block_);
+            return;
+        }
+}
 
 void SmfBuffer::setSize(std::int64_t size)
 {

@@ -11,12 +11,17 @@ namespace sonrigo {
 // zero-filled block of fixed capacity, the number of valid bytes in it and a
 // read position. Reads past `size` within the block yield zeros; the checked
 // accessors never touch memory outside the block.
+//
+// A thread keeps the blocks of its last buffers, zeroed again, for its next
+// ones: a file loaded after another costs a memset, not a fresh allocation of
+// the whole capacity.
 class SmfBuffer {
 public:
     // Files of this many bytes or more are refused or cut to this size.
     static constexpr std::int32_t kCapacity = 0xF0000;  // 983,040
 
     SmfBuffer();
+    ~SmfBuffer();
     SmfBuffer(const SmfBuffer&) = delete;
     SmfBuffer& operator=(const SmfBuffer&) = delete;
 
