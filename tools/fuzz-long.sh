@@ -3,6 +3,8 @@
 #
 #   tools/fuzz-long.sh HOURS [track_chunk|loader ...]
 #
+# SONRIGO_FUZZ_JOBS (1 by default) fuzzing processes run for each target.
+#
 # Builds the fuzzers (Clang, AddressSanitizer + UBSan, as CI does) in
 # build/test-fuzz, then runs the targets side by side, one per core, for HOURS
 # hours each (a fraction such as 0.5 will do). Each target keeps its corpus in
@@ -45,7 +47,7 @@ campaign() {
     local corpus="$top/build/fuzz-corpus/$target" findings="$top/build/fuzz-findings/$target"
     mkdir -p "$corpus" "$findings"
     # -fork keeps fuzzing past a finding; each one is left in $findings.
-    "$fuzzer" -fork=1 -ignore_crashes=1 -ignore_timeouts=1 -ignore_ooms=1 -timeout=10 -rss_limit_mb=2048 \
+    "$fuzzer" -fork="${SONRIGO_FUZZ_JOBS:-1}" -ignore_crashes=1 -ignore_timeouts=1 -ignore_ooms=1 -timeout=10 -rss_limit_mb=2048 \
         -max_total_time="$seconds" -max_len="$(max_len "$target")" -print_final_stats=1 \
         -artifact_prefix="$findings/" "$corpus" "${seeds[@]}" "$regressions" \
         >"$top/build/fuzz-$target.log" 2>&1 || true
