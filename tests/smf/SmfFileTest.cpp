@@ -56,6 +56,18 @@ TEST(ReadWholeFile, ReadsUpToCapacityAndWarnsAtCapacity)
     EXPECT_TRUE(captured.take().empty());
 }
 
+TEST(SmfBuffer, ABufferAfterOthersIsZeroedThroughoutAsAFreshOne)
+{
+    for (int round = 0; round < 3; ++round) {
+        SmfBuffer first, second;  // both blocks go back to be used again
+        std::fill(first.block().begin(), first.block().end(), 0xA5);
+        second.block().back() = 0x01;
+    }
+    SmfBuffer next, another;
+    for (const SmfBuffer* buffer : {&next, &another})
+        EXPECT_TRUE(std::all_of(buffer->data(), buffer->data() + buffer->capacity(), [](std::uint8_t b) { return b == 0; }));
+}
+
 TEST(ReadWholeFile, WhatCannotBeOpenedNamesThePathAndReadsNothing)
 {
     test::TempDir dir;
