@@ -1,6 +1,7 @@
 #include "app/MainApplication.h"
 
 #include <QApplication>
+#include <QCursor>
 #include <QEvent>
 #include <QEventLoop>
 #include <QFile>
@@ -97,11 +98,17 @@ int MainApplication::run(int argc, char** argv, std::function<void(MainDialog&)>
     InstallEditorHost(std::make_shared<QtEditorHost>());
     // Each library is tried by this program in a process of its own before
     // the window loads it. The window paints meanwhile and takes no input.
-    const std::shared_ptr<PluginProbe> previousProbe = InstallPluginProbe(std::make_shared<PluginProbe>(
-        std::vector<std::string>{"/proc/self/exe", kPluginTrialOption}, [] {
-            QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-            return true;
-        }));
+    auto probe = std::make_shared<PluginProbe>(std::vector<std::string>{"/proc/self/exe", kPluginTrialOption}, [] {
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+        return true;
+    });
+    probe->onTrial([](bool trying) {
+        if (trying)
+            QApplication::setOverrideCursor(QCursor(Qt::WaitCursor));
+        else
+            QApplication::restoreOverrideCursor();
+    });
+    const std::shared_ptr<PluginProbe> previousProbe = InstallPluginProbe(std::move(probe));
 
     {
         MainDialog dialog;

@@ -40,6 +40,7 @@ struct Report {
     std::string lastStep;
     std::vector<std::string> messages;
     bool badSamples = false;
+    bool pastBlock = false;
     bool done = false;
 };
 
@@ -55,6 +56,8 @@ Report parse(const std::string& text)
             report.messages.push_back(PluginTrial::Unescape(line.substr(8)));
         else if (line == "bad-samples")
             report.badSamples = true;
+        else if (line == "past-block")
+            report.pastBlock = true;
         else if (line == "done")
             report.done = true;
     }
@@ -100,7 +103,11 @@ PluginProbe::Trial PluginProbe::runTrial(const std::string& path)
 {
     std::vector<std::string> command = trialCommand_;
     command.push_back(path);
+    if (trying_)
+        trying_(true);
     const ChildProcess::Outcome outcome = ChildProcess::run(command, limit_, keepWaiting_);
+    if (trying_)
+        trying_(false);
     const Report report = parse(outcome.report);
     Trial trial;
     std::string how;
@@ -121,7 +128,10 @@ PluginProbe::Trial PluginProbe::runTrial(const std::string& path)
         return trial;
     case ChildProcess::End::Exited:
         if (outcome.status == 0 && report.done) {
-            if (report.badSamples)
+            if (report.pastBlock)
+                how = "wrote past the end of the " + std::to_string(PluginTrial::kBlockSize) +
+                      "-frame buffers it was given";
+            else if (report.badSamples)
                 how = "played samples that are not numbers or far beyond full scale";
             else
                 return trial;

@@ -44,6 +44,10 @@ public:
     // reason, without running any of its code.
     Verdict check(const std::string& path);
 
+    // Called with true before a trial and false after it (the window shows
+    // a busy cursor meanwhile). Set before the probe is installed.
+    void onTrial(std::function<void(bool)> trying) { trying_ = std::move(trying); }
+
     // Asks the installed probe, if any, and shows what it says: true when
     // the library may be loaded.
     static bool Admits(const std::string& path);
@@ -65,6 +69,7 @@ private:
 
     std::vector<std::string> trialCommand_;
     std::function<bool()> keepWaiting_;
+    std::function<void(bool)> trying_;
     std::chrono::milliseconds limit_;
     mutable std::mutex mutex_;
     std::map<Key, Verdict> verdicts_;

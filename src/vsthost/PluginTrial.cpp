@@ -16,7 +16,7 @@ namespace sonrigo {
 namespace {
 
 // A few blocks of the player's size: the note sounds for the first half.
-constexpr std::int32_t kBlockSize = 882;
+constexpr std::int32_t kBlockSize = PluginTrial::kBlockSize;
 constexpr int kBlocks = 12;
 constexpr int kNoteOffBlock = 6;
 constexpr std::uint8_t kKey = 60;
@@ -81,6 +81,7 @@ void PluginTrial::RunAndExit(const std::string& path, int reportFd)
 
     writeLine(reportFd, "step playing");
     bool soundOk = true;
+    bool inBlocks = true;
     for (int block = 0; block < kBlocks; ++block) {
         if (block == 0)
             plugin->addEvent(vst::MakeMidiEvent(0x90, kKey, kVelocity));
@@ -92,6 +93,10 @@ void PluginTrial::RunAndExit(const std::string& path, int reportFd)
         if (soundOk && !plugin->outputsSound(kBlockSize)) {
             soundOk = false;
             writeLine(reportFd, "bad-samples");
+        }
+        if (inBlocks && !plugin->stayedInBlocks()) {
+            inBlocks = false;
+            writeLine(reportFd, "past-block");
         }
     }
 

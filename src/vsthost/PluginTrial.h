@@ -14,6 +14,7 @@ namespace sonrigo {
 //   step loading|starting|playing|stopping|closing   before each step
 //   message TEXT     a message the load showed (\n and \\ escaped)
 //   bad-samples      a block held samples that are not finite or beyond +-1000
+//   past-block       the plug-in wrote past the end of a buffer's block
 //   done             after the close
 //
 // Exit status 0 after "done"; kRefused when the load itself refused the
@@ -22,6 +23,8 @@ class PluginTrial {
 public:
     static constexpr int kReportFd = 3;
     static constexpr int kRefused = 3;
+    // The frames of each block the plug-in is asked for, as the player asks.
+    static constexpr int kBlockSize = 882;
 
     // Runs the trial and ends the process with its status, without exit
     // handlers or destructors (the plug-in's state is not to be trusted).

@@ -54,19 +54,35 @@ Function symbolAs(const DynamicLibrary& library, const char* name)
     return reinterpret_cast<Function>(library.symbol(name));
 }
 
-// Points each of count pointers at its own blockSize floats in storage.
-// Returns null for no buffers.
+// After each channel's block lie kGuardFrames frames holding kGuardValue: a
+// plug-in that writes past its block overwrites them instead of the heap,
+// and a trial sees that it did.
+constexpr float kGuardValue = -1.0e30f;
+
+// Points each of count pointers at its own blockSize floats in storage, each
+// followed by its guard. Returns null for no buffers.
 float** makeBuffers(std::vector<float>& storage, std::vector<float*>& pointers, std::int32_t count,
                     std::int32_t blockSize)
 {
     if (count <= 0)
         return nullptr;
     const auto frames = static_cast<std::size_t>(blockSize);
-    storage.assign(static_cast<std::size_t>(count) * frames, 0.0f);
+    const std::size_t stride = frames + VstPlugin::kGuardFrames;
+    storage.assign(static_cast<std::size_t>(count) * stride, 0.0f);
     pointers.resize(static_cast<std::size_t>(count));
-    for (std::size_t channel = 0; channel < pointers.size(); ++channel)
-        pointers[channel] = storage.data() + channel * frames;
+    for (std::size_t channel = 0; channel < pointers.size(); ++channel) {
+        pointers[channel] = storage.data() + channel * stride;
+        std::fill_n(pointers[channel] + frames, VstPlugin::kGuardFrames, kGuardValue);
+    }
     return pointers.data();
+}
+
+bool guardsIntact(const std::vector<float*>& pointers, std::int32_t blockSize)
+{
+    return std::all_of(pointers.begin(), pointers.end(), [blockSize](const float* channel) {
+        const float* guard = channel + blockSize;
+        return std::all_of(guard, guard + VstPlugin::kGuardFrames, [](float x) { return x == kGuardValue; });
+    });
 }
 
 }  // namespace
@@ -214,7 +230,7 @@ void VstPlugin::process(std::int32_t frames)
 {
     if (effect_ == nullptr || !canReplacing_ || muted_)
         return;
-    // The buffers hold blockSize frames; never let a plug-in write past them.
+    // The buffers hold blockSize frames; never ask a plug-in for more.
     frames = std::min(frames, blockSize_);
     if (frames <= 0)
         return;
@@ -244,9 +260,14 @@ bool VstPlugin::countBadBlock()
     if (muted_ || ++badBlocks_ < kBadBlocksBeforeMute)
         return false;
     muted_ = true;
-    if (!outputStorage_.empty())
-        std::fill(outputStorage_.begin(), outputStorage_.end(), 0.0f);
+    for (float* channel : outputPointers_)
+        std::fill_n(channel, blockSize_, 0.0f);
     return true;
+}
+
+bool VstPlugin::stayedInBlocks() const
+{
+    return guardsIntact(inputPointers_, blockSize_) && guardsIntact(outputPointers_, blockSize_);
 }
 
 std::string VstPlugin::silenceReason() const

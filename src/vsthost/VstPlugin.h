@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -39,6 +40,9 @@ public:
     static constexpr float kMostSample = 1000.0f;
     // Blocks of garbage after which the plug-in is muted.
     static constexpr std::int32_t kBadBlocksBeforeMute = 4;
+    // Spare frames after each buffer's block, which a plug-in that writes
+    // past its block fills instead of the heap.
+    static constexpr std::size_t kGuardFrames = 1024;
 
     // maxEvents: the most events one block hands the plug-in (see BlockEvents).
     VstPlugin(float sampleRate, std::int32_t blockSize, std::int32_t maxEvents);
@@ -79,6 +83,9 @@ public:
     // process again, until it is loaded again.
     bool countBadBlock();
     bool muted() const { return muted_; }
+    // False once the plug-in has written past the blocks of its buffers
+    // (into their spare frames).
+    bool stayedInBlocks() const;
     // Why this plug-in can never be heard (no outputs, an absurd channel
     // count, no processReplacing), or "" when it can; after load.
     std::string silenceReason() const;
