@@ -1,6 +1,7 @@
 #include "vsthost/VstRack.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -28,6 +29,14 @@ constexpr std::uint32_t kRemoveWaitMs = 2000;
 
 // Below the sequencer's timer thread, which must never wait for a render pass.
 constexpr int kRenderPriority = 60;
+// How often the watch looks at the render thread's call into a plug-in.
+constexpr std::chrono::milliseconds kWatchEvery{250};
+
+std::int64_t steadyNs()
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
 
 WaveFormat RackFormat()
 {
@@ -49,6 +58,25 @@ struct VstRack::Slot {
     std::unique_ptr<VstPlugin> plugin;
     std::string name;  // the library's file name, for messages
     std::atomic<std::int32_t> callers{0};
+    // Set by the watch: the plug-in did not come back from a render call.
+    std::atomic<bool> givenUp{false};
+};
+
+// One render thread's call into a plug-in. `call` is 0 between calls, else
+// the call's serial number and slot, so that the thread coming out of a call
+// and the watch giving it up settle it with one compare-and-swap each: only
+// one of them wins.
+struct VstRack::RenderWatch {
+    static constexpr std::uint64_t kGivenUp = ~std::uint64_t{0};
+    static std::uint64_t Encode(std::uint64_t serial, std::int32_t slot)
+    {
+        return serial << 5 | static_cast<std::uint64_t>(slot + 1);
+    }
+    static std::int32_t SlotOf(std::uint64_t call) { return static_cast<std::int32_t>(call & 31) - 1; }
+
+    std::atomic<std::uint64_t> call{0};
+    std::atomic<std::int64_t> sinceNs{0};  // steady clock, when the call began
+    std::uint64_t serial = 0;              // render thread only
 };
 
 VstRack::VstRack(RackWindow* window, const RackSetup& setup) : VstRack(CurrentWaveOutService(), window, setup) {}
@@ -64,6 +92,7 @@ VstRack::VstRack(std::shared_ptr<WaveOutService> service, RackWindow* window, co
       bufferCount_(setup.bufferCount),
       periodMs_(setup.periodMs),
       latencyFrames_(static_cast<std::int32_t>((setup.leadMs + setup.periodMs) * 0.001 * 44100)),
+      stuckCallLimit_(setup.stuckCallLimit),
       window_(window),
       deviceId_(setup.deviceId),
       synthLane_(static_cast<std::size_t>(std::max(blockSize_, 0)))
@@ -83,6 +112,8 @@ VstRack::~VstRack()
     // A device left open by a failed start is closed here too.
     if (running() || waveOut_.isOpen())
         stop();
+    for (std::int32_t slot = 0; slot < kSlotCount; ++slot)
+        takeSlot(slot).reset();
 }
 
 VstRack::Call::~Call()
@@ -101,17 +132,32 @@ VstPlugin* VstRack::occupied(std::int32_t slot) const
     if (!ValidSlot(slot))
         return nullptr;
     const std::unique_ptr<Slot>& entry = slots_[static_cast<std::size_t>(slot)];
-    return entry ? entry->plugin.get() : nullptr;
+    return entry && !entry->givenUp.load(std::memory_order_acquire) ? entry->plugin.get() : nullptr;
 }
 
 VstRack::Call VstRack::call(std::int32_t slot) const
 {
     const std::lock_guard<std::mutex> lock(mutex_);
-    if (!ValidSlot(slot) || !slots_[static_cast<std::size_t>(slot)])
+    if (occupied(slot) == nullptr)
         return Call(nullptr);
     Slot* entry = slots_[static_cast<std::size_t>(slot)].get();
     entry->callers.fetch_add(1, std::memory_order_acq_rel);
     return Call(entry);
+}
+
+std::unique_ptr<VstRack::Slot> VstRack::takeSlot(std::int32_t slot)
+{
+    std::unique_ptr<Slot> entry;
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        entry = std::move(slots_[static_cast<std::size_t>(slot)]);
+        if (entry)
+            --pluginCount_;
+    }
+    // A thread is still inside it: its code stays loaded for good.
+    if (entry && entry->givenUp.load(std::memory_order_acquire))
+        entry.release();
+    return entry;
 }
 
 bool VstRack::stoppedForChange() const
@@ -140,8 +186,7 @@ void VstRack::loadPlugin(std::int32_t slot, const std::string& path)
 
 void VstRack::loadAdmitted(std::int32_t slot, const std::string& path)
 {
-    if (occupied(slot) != nullptr)
-        removePlugin(slot);
+    removePlugin(slot);
     auto plugin = std::make_unique<VstPlugin>(static_cast<float>(kSampleRate), blockSize_, kEventsPerBlock);
     if (!plugin->load(path))
         return;
@@ -153,14 +198,11 @@ void VstRack::loadAdmitted(std::int32_t slot, const std::string& path)
 
 void VstRack::removePlugin(std::int32_t slot)
 {
-    if (occupied(slot) == nullptr || !stoppedForChange())
+    if (!ValidSlot(slot) || !slots_[static_cast<std::size_t>(slot)] || !stoppedForChange())
         return;
-    std::unique_ptr<Slot> entry;
-    {
-        const std::lock_guard<std::mutex> lock(mutex_);
-        entry = std::move(slots_[static_cast<std::size_t>(slot)]);
-        --pluginCount_;
-    }
+    std::unique_ptr<Slot> entry = takeSlot(slot);
+    if (!entry)
+        return;
     // A program change from the timer thread may still be inside the plug-in.
     for (std::uint32_t waited = 0; entry->callers.load(std::memory_order_acquire) != 0; ++waited) {
         if (waited >= kRemoveWaitMs) {
@@ -260,9 +302,9 @@ void VstRack::setProgram(std::int32_t slot, std::int32_t program)
 
 void VstRack::openEditor(std::int32_t slot)
 {
-    for (auto& entry : slots_) {
-        if (entry)
-            entry->plugin->closeEditor();
+    for (std::int32_t other = 0; other < kSlotCount; ++other) {
+        if (VstPlugin* p = occupied(other))
+            p->closeEditor();
     }
     if (VstPlugin* p = occupied(slot))
         p->openEditor();
@@ -370,24 +412,40 @@ bool VstRack::start()
         renderPosition_.set(0);
     }
     running_.store(true, std::memory_order_release);
+    const std::lock_guard<std::mutex> lock(threadMutex_);
+    startRenderThread();
+    watchEnding_ = false;
+    watchThread_ = std::thread([this] { watchRenderThread(); });
+    return true;
+}
+
+void VstRack::startRenderThread()
+{
     renderEnded_.store(false, std::memory_order_release);
     clock_->threadStarting();
-    renderThread_ = std::thread([this] { renderThread(); });
+    renderWatch_ = std::make_shared<RenderWatch>();
+    renderThread_ = std::thread([this, watch = renderWatch_] { renderThread(watch); });
     if (clock_->realTime())
         RaiseToRealTime(renderThread_.native_handle(), kRenderPriority);
-    return true;
 }
 
 void VstRack::stop()
 {
     running_.store(false, std::memory_order_release);
-    if (renderThread_.joinable()) {
-        // Waits by sleeping on the clock, so that a virtual clock can move on
-        // to the render thread's wake-up.
-        while (!renderEnded_.load(std::memory_order_acquire))
-            clock_->sleepFor(1);
-        renderThread_.join();
+    // Waits by sleeping on the clock, so that a virtual clock can move on to
+    // the render thread's wake-up. A thread stuck in a plug-in is given up
+    // by the watch meanwhile.
+    while (!renderEnded_.load(std::memory_order_acquire))
+        clock_->sleepFor(1);
+    {
+        const std::lock_guard<std::mutex> lock(threadMutex_);
+        if (renderThread_.joinable())
+            renderThread_.join();
+        watchEnding_ = true;
     }
+    watchWake_.notify_all();
+    if (watchThread_.joinable())
+        watchThread_.join();
     {
         // queueMidi reads the device's position: from here on it sees none,
         // and the device closes (perhaps with a message) with no lock held.
@@ -404,10 +462,11 @@ void VstRack::onBufferDone(WaveHeader* header)
         waveOut_.requeue(header);
 }
 
-void VstRack::renderThread()
+void VstRack::renderThread(const std::shared_ptr<RenderWatch>& watch)
 {
     while (running_.load(std::memory_order_acquire)) {
-        renderPass();
+        if (!renderPass(*watch))
+            return;
         clock_->sleepFor(static_cast<std::uint32_t>(std::max(periodMs_, 1)));
     }
     // Said before leaving the clock: stop() sleeps on it until it reads this,
@@ -417,23 +476,75 @@ void VstRack::renderThread()
     clock_->threadEnded();
 }
 
+void VstRack::watchRenderThread()
+{
+    std::unique_lock<std::mutex> lock(threadMutex_);
+    while (!watchEnding_) {
+        watchWake_.wait_for(lock, kWatchEvery);
+        if (watchEnding_ || !renderWatch_)
+            continue;
+        std::uint64_t call = renderWatch_->call.load(std::memory_order_acquire);
+        if (call == 0 || call == RenderWatch::kGivenUp ||
+            steadyNs() - renderWatch_->sinceNs.load(std::memory_order_relaxed) <
+                std::chrono::duration_cast<std::chrono::nanoseconds>(stuckCallLimit_).count())
+            continue;
+        // Lost when the call has just come back, or another has begun.
+        if (renderWatch_->call.compare_exchange_strong(call, RenderWatch::kGivenUp, std::memory_order_acq_rel))
+            giveUpRenderThread(RenderWatch::SlotOf(call));
+    }
+}
+
+void VstRack::giveUpRenderThread(std::int32_t slot)
+{
+    Slot* entry = nullptr;
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        entry = slots_[static_cast<std::size_t>(slot)].get();
+    }
+    entry->givenUp.store(true, std::memory_order_release);
+    renderThread_.detach();
+    // On a virtual clock the thread left behind still counts as awake: the
+    // new one comes in before it is let go, so that time does not run on.
+    const bool rendersOn = running();
+    if (rendersOn)
+        startRenderThread();
+    clock_->threadEnded();
+    if (!rendersOn)
+        renderEnded_.store(true, std::memory_order_release);
+    if (window_ != nullptr) {
+        char text[512];
+        std::snprintf(text, sizeof text,
+                      "%s on channel %d did not come back from its audio processing for %lld s. It is left "
+                      "behind, and the channel is silent until an instrument is loaded into it again.",
+                      entry->name.c_str(), slot + 1,
+                      static_cast<long long>((stuckCallLimit_.count() + 500) / 1000));
+        window_->rackMessage(text);
+    }
+}
+
 void VstRack::renderPass()
+{
+    RenderWatch unwatched;
+    renderPass(unwatched);
+}
+
+bool VstRack::renderPass(RenderWatch& watch)
 {
     if (const char* report = waveOut_.takeLossReport(); report != nullptr && window_ != nullptr)
         window_->rackMessage(report);
     targetPosition_.set(waveOut_.position() + static_cast<std::uint32_t>(latencyFrames_));
     const std::int32_t n = std::min(renderPosition_.distanceTo(targetPosition_), blockSize_);
     if (n <= 0)
-        return;
+        return true;
     const std::uint32_t startBuffer = renderPosition_.bufferIndex();
     const std::uint32_t startFrame = renderPosition_.frameOffset();
     {
         // The hand-over: what is queued from here on belongs to the next pass,
         // which starts where this one's target is.
         const std::lock_guard<std::mutex> lock(mutex_);
-        for (auto& entry : slots_) {
-            if (entry)
-                entry->plugin->handOverEvents(n);
+        for (std::int32_t slot = 0; slot < kSlotCount; ++slot) {
+            if (VstPlugin* p = occupied(slot))
+                p->handOverEvents(n);
         }
         synthLane_.handOver(n);
         renderPosition_.copyFrom(targetPosition_);
@@ -444,10 +555,16 @@ void VstRack::renderPass()
     std::size_t mutedNow = 0;
     for (std::size_t slot = 0; slot < slots_.size(); ++slot) {
         Slot* entry = slots_[slot].get();
-        if (entry == nullptr)
+        if (entry == nullptr || entry->givenUp.load(std::memory_order_relaxed))
             continue;
+        watch.sinceNs.store(steadyNs(), std::memory_order_relaxed);
+        std::uint64_t call = RenderWatch::Encode(++watch.serial, static_cast<std::int32_t>(slot));
+        watch.call.store(call, std::memory_order_release);
         entry->plugin->flushEvents();
         entry->plugin->process(n);
+        // Given up meanwhile: another thread renders now.
+        if (!watch.call.compare_exchange_strong(call, 0, std::memory_order_acq_rel))
+            return false;
         if (!MonoMix::addPlugin(*entry->plugin, mixTotals_.data(), frames) && entry->plugin->countBadBlock())
             noteMuted(mutedNow++, *entry, static_cast<std::int32_t>(slot));
     }
@@ -458,6 +575,7 @@ void VstRack::renderPass()
     level_.store(peak > 0.0 ? 20.0 * std::log10(peak) : kSilenceLevel, std::memory_order_release);
     if (window_ != nullptr)
         window_->rackLevel(&level_);
+    return true;
 }
 
 void VstRack::noteMuted(std::size_t before, const Slot& entry, std::int32_t slot)

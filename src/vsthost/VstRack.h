@@ -2,6 +2,8 @@
 
 #include <array>
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -30,6 +32,9 @@ struct RackSetup {
     std::int32_t bufferCount = 4;
     std::int32_t leadMs = 50;    // rendering runs lead + period ahead of the play position
     std::int32_t periodMs = 10;  // the render thread's pause between passes
+    // How long the render thread may be inside one call into a plug-in
+    // before the plug-in is given up (see VstRack).
+    std::chrono::milliseconds stuckCallLimit{10000};
 };
 
 // Sixteen instrument slots, one per MIDI channel, and the audio engine that
@@ -49,6 +54,12 @@ struct RackSetup {
 // the loading and removing of plug-ins from interleaving; it is never held
 // while a plug-in is called. Plug-ins and the synth are set and removed only
 // while the audio is stopped: the rack refuses it, with a message, otherwise.
+//
+// A plug-in that does not come back from a call of the render thread within
+// the setup's stuckCallLimit is given up, with a message: the thread is left
+// inside it and a new one renders on, without that plug-in; the plug-in is
+// never called, closed or unloaded again, and its slot is silent until it is
+// loaded anew. A watch thread, beside the render thread, looks for that.
 class VstRack {
 public:
     static constexpr std::int32_t kSlotCount = 16;
@@ -129,7 +140,8 @@ public:
     // started rack's ring circulates on the device's own thread, so there
     // this finds the buffer queued already and does nothing.
     void onBufferDone(WaveHeader* header);
-    // One pass: renders what the play position has advanced since the last.
+    // One pass: renders what the play position has advanced since the last
+    // (while stopped: the render thread's passes are its own).
     void renderPass();
 
     bool running() const { return running_.load(std::memory_order_acquire); }
@@ -177,7 +189,22 @@ private:
     void loadAdmitted(std::int32_t slot, const std::string& path);
     // Adds the slot's plug-in, muted in this pass, to the pass's message.
     void noteMuted(std::size_t before, const Slot& entry, std::int32_t slot);
-    void renderThread();
+    // Takes the slot's entry out under the lock; a plug-in given up stays
+    // where it is, in memory, for the rest of the process (null then).
+    std::unique_ptr<Slot> takeSlot(std::int32_t slot);
+
+    // The render thread's call into a plug-in, as the watch sees it.
+    struct RenderWatch;
+    // With threadMutex_ held: starts a render thread and its watch record.
+    void startRenderThread();
+    // False when the thread was given up inside a plug-in: it must then
+    // return at once, touching nothing of the rack's, which may be gone.
+    bool renderPass(RenderWatch& watch);
+    void renderThread(const std::shared_ptr<RenderWatch>& watch);
+    void watchRenderThread();
+    // With threadMutex_ held: leaves the render thread inside the plug-in
+    // of `slot` and renders on with a new one if the audio still runs.
+    void giveUpRenderThread(std::int32_t slot);
 
     std::shared_ptr<TimerService> clock_;
     WaveFormat format_;
@@ -195,6 +222,7 @@ private:
     std::int32_t bufferCount_;
     std::int32_t periodMs_;
     std::int32_t latencyFrames_;
+    std::chrono::milliseconds stuckCallLimit_;
     RackWindow* window_;
     std::int32_t deviceId_;
     std::atomic<double> gain_{1.0};
@@ -206,7 +234,14 @@ private:
     // queueMidi, the render pass's hand-over, loading and removing, and the
     // device's opening and closing (queueMidi reads its position).
     mutable std::mutex mutex_;
+    // The render thread, its watch record and the watch thread: the owner's
+    // start and stop and the watch's give-up. Taken before mutex_, never after.
+    std::mutex threadMutex_;
     std::thread renderThread_;
+    std::shared_ptr<RenderWatch> renderWatch_;
+    std::thread watchThread_;
+    std::condition_variable watchWake_;
+    bool watchEnding_ = false;
     std::atomic<bool> renderEnded_{true};
 };
 
