@@ -1,16 +1,21 @@
 // The audio engine's two hot paths: one render pass of the rack, and
-// queueMidi as the sequencer's timer callback calls it.
+// queueMidi as the sequencer's timer callback calls it; and what trying a
+// plug-in in a process of its own adds to loading it into every slot.
 
 #include <benchmark/benchmark.h>
 
+#include <array>
 #include <atomic>
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
+#include <numeric>
 #include <string>
 
 #include "common/ScopedMessageCapture.h"
 #include "platform/WaveOut.h"
 #include "platform/WavePlayQueue.h"
+#include "vsthost/PluginProbe.h"
 #include "vsthost/VstRack.h"
 
 namespace sonrigo {
@@ -116,6 +121,40 @@ void BM_QueueMidi(benchmark::State& state)
         benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 BENCHMARK(BM_QueueMidi);
+
+#ifdef SONRIGO_CLI_DEVICES_PATH
+// "All": one library into the sixteen slots as the window loads it, without
+// a trial (0) and with one, in a process of its own (1: a new probe each
+// time, so no verdict is kept); the probe instrument, then amsynth.
+void BM_LoadAllSixteen(benchmark::State& state)
+{
+    const char* path = state.range(1) == 0 ? SONRIGO_PROBE_PATH : "/usr/lib/vst/amsynth_vst.so";
+    if (!std::filesystem::exists(path)) {
+        state.SkipWithError("amsynth is not installed");
+        return;
+    }
+    ::unsetenv("SONRIGO_PROBE_LOG");
+    ScopedMessageCapture quiet;
+    VstRack rack(std::make_shared<SteppedWaveOutService>(), nullptr);
+    std::array<std::int32_t, VstRack::kSlotCount> slots{};
+    std::iota(slots.begin(), slots.end(), 0);
+    for (auto _ : state) {
+        std::shared_ptr<PluginProbe> previous;
+        if (state.range(0) != 0)
+            previous = InstallPluginProbe(
+                std::make_shared<PluginProbe>(std::vector<std::string>{SONRIGO_CLI_DEVICES_PATH, "plugin-trial"}));
+        const std::int32_t loaded = rack.loadInstruments(slots, path);
+        state.PauseTiming();
+        if (loaded != VstRack::kSlotCount)
+            state.SkipWithError("the library did not load");
+        rack.removeAllPlugins();
+        if (state.range(0) != 0)
+            InstallPluginProbe(previous);
+        state.ResumeTiming();
+    }
+}
+BENCHMARK(BM_LoadAllSixteen)->ArgsProduct({{0, 1}, {0, 1}})->Unit(benchmark::kMillisecond)->UseRealTime();
+#endif
 
 }  // namespace
 }  // namespace sonrigo
