@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <memory>
 #include <sstream>
 
 #include "CliPorts.h"
@@ -9,21 +8,18 @@
 namespace sonrigo {
 namespace {
 
-RecordingMidiOutputOptions WithPorts(int count)
+// The built-in synth is the default only where there is no port.
+TEST(CliPorts, ListsEveryPortWithItsDeviceNumberAndMarksTheDefault)
 {
     RecordingMidiOutputOptions options;
-    options.portCount = count;
-    return options;
-}
-
-TEST(CliPorts, ListsEveryPortWithItsDeviceNumber)
-{
-    RecordingMidiOutput none(WithPorts(0));
+    options.portCount = 0;
+    RecordingMidiOutput none(options);
     std::ostringstream empty;
     EXPECT_EQ(RunPorts(none, empty, "/sf/GM.sf2"), 0);
     EXPECT_EQ(empty.str(), "no MIDI output ports\nbuilt-in: Built-in GM synth (FluidSynth) with /sf/GM.sf2 (default)\n");
 
-    RecordingMidiOutput two(WithPorts(2));
+    options.portCount = 2;
+    RecordingMidiOutput two(options);
     std::ostringstream listed;
     EXPECT_EQ(RunPorts(two, listed, ""), 0);
     EXPECT_EQ(listed.str(), "0: Recording port 0 (default)\n1: Recording port 1\n"
