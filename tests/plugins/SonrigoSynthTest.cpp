@@ -161,10 +161,8 @@ TEST(SynthPlugin, InstancesProgramsAndParametersAsAHostUsesThem)
     Synth synth;
     Synth viaMain(0, "main");  // older hosts look for "main"
     synth.send({NoteOn(60)});
-    for (int block = 0; block < 10; ++block) {
-        EXPECT_GT(Rms(synth.render(kBlock)), 0.0);
-        EXPECT_EQ(Peak(viaMain.render(kBlock)), 0.0f);
-    }
+    EXPECT_GT(Rms(synth.renderSeconds(0.1)), 0.0);
+    EXPECT_EQ(Peak(viaMain.renderSeconds(0.1)), 0.0f);
 
     AEffect* e = synth.effect();
     EXPECT_EQ(synth.dispatch(effGetProgramNameIndexed, e->numPrograms, 0, nullptr), 0);
@@ -189,36 +187,28 @@ TEST(SynthPlugin, InstancesProgramsAndParametersAsAHostUsesThem)
 
 // ---------------------------------------------------------------------------
 
+// Each program sounds its own way, chosen by the host or by a program change.
 TEST(SynthSound, EveryProgramSoundsCleanlyAndFallsSilentAfterItsRelease)
 {
+    std::set<std::vector<float>> sounds;
     for (int program = 0; program < 8; ++program) {
         SCOPED_TRACE("program " + std::to_string(program));
-        Synth synth(program);
+        Synth synth(program), byMidi;
         const double releaseMs = std::atof(synth.text(effGetParamDisplay, 2).c_str());
         synth.send({NoteOn(60)});
+        byMidi.send({MakeMidiEvent(0xC0, static_cast<std::uint8_t>(program), 0), NoteOn(60)});
         const std::vector<float> held = synth.renderSeconds(1.0);
         EXPECT_GT(Rms(held), 0.01);
         EXPECT_LT(Peak(held), 0.5f) << "one note leaves headroom";
+        EXPECT_EQ(byMidi.renderSeconds(1.0), held);
+        sounds.insert(held);
 
         synth.send({MakeMidiEvent(0x80, 60, 0)});
         // The release is the time to fall 60 dB; the voice ends at -80 dB.
         EXPECT_LT(Peak(synth.renderSeconds(releaseMs * 1.5 / 1000 + 0.05)), 0.5f);
         EXPECT_EQ(Peak(synth.render(kBlock)), 0.0f);
     }
-}
-
-TEST(SynthSound, NotesSoundAtTheirPitchAndPitchBendMovesThemTwoSemitones)
-{
-    Synth synth(kOrgan);
-    synth.send({NoteOn(69)});
-    // A4, then B4 under a full bend up: far louder than a semitone either side.
-    for (const double hz : {440.0, 493.9}) {
-        synth.renderSeconds(0.1);
-        const std::vector<float> s = synth.renderSeconds(0.4);
-        EXPECT_GT(ToneLevel(s, hz), 10 * ToneLevel(s, hz / 1.0595)) << hz;
-        EXPECT_GT(ToneLevel(s, hz), 10 * ToneLevel(s, hz * 1.0595)) << hz;
-        synth.send({MakeMidiEvent(0xE0, 0x7F, 0x7F)});
-    }
+    EXPECT_EQ(sounds.size(), 8u);
 }
 
 TEST(SynthSound, HighNotesStayBandLimited)
@@ -274,21 +264,6 @@ TEST(SynthSound, ThirtyTwoLoudNotesAndMoreNeverClip)
     EXPECT_EQ(Peak(synth.render(kBlock)), 0.0f);
 }
 
-TEST(SynthSound, ProgramChangesChangeTheSoundWhicheverWayTheyArrive)
-{
-    auto render = [](const std::vector<VstMidiEvent>& events, int program = 0) {
-        Synth synth(program);
-        synth.send(events);
-        return synth.renderSeconds(0.5);
-    };
-    const auto piano = render({NoteOn(60)});
-    const auto organ = render({NoteOn(60)}, kOrgan);
-    EXPECT_EQ(render({MakeMidiEvent(0xC0, kOrgan, 0), NoteOn(60)}), organ);
-    std::vector<float> difference(piano.size());
-    std::transform(piano.begin(), piano.end(), organ.begin(), difference.begin(), std::minus<>());
-    EXPECT_GT(Rms(difference), 0.3 * Rms(organ));
-}
-
 TEST(SynthSound, TheOldAccumulatingProcessAddsTheSameSignal)
 {
     Synth replacing, accumulating;
@@ -333,19 +308,27 @@ TEST(SynthControllers, PedalAllNotesOffAndAllSoundOff)
     EXPECT_EQ(Peak(synth.render(kBlock)), 0.0f);
 }
 
-TEST(SynthControllers, VolumeAndExpressionScaleTheOutput)
+// A4 on the organ, the easiest program to measure: pitch bend moves it up to
+// two semitones; volume and expression follow the General MIDI curve,
+// 40 log10(v/127) dB.
+TEST(SynthControllers, PitchBendVolumeAndExpression)
 {
-    auto level = [](std::vector<VstMidiEvent> controllers) {
+    auto render = [](const std::vector<VstMidiEvent>& controllers) {
         Synth synth(kOrgan);
-        controllers.push_back(NoteOn(60));
+        synth.send({NoteOn(69)});
         synth.send(controllers);
-        synth.renderSeconds(0.2);
-        return Rms(synth.renderSeconds(0.3));
+        synth.renderSeconds(0.1);
+        return synth.renderSeconds(0.4);
     };
-    const double full = level({Controller(7, 127)});
-    EXPECT_NEAR(level({Controller(7, 64)}) / full, 0.254, 0.02);  // 40 log10(64/127): -11.9 dB
-    EXPECT_NEAR(level({Controller(7, 127), Controller(11, 64)}) / full, 0.254, 0.02);
-    EXPECT_LT(level({Controller(7, 0)}), full * 1e-4);
+    // Far louder than a semitone either side.
+    for (const auto& [hz, s] : {std::pair{440.0, render({})}, {493.9, render({MakeMidiEvent(0xE0, 0x7F, 0x7F)})}}) {
+        EXPECT_GT(ToneLevel(s, hz), 10 * ToneLevel(s, hz / 1.0595)) << hz;
+        EXPECT_GT(ToneLevel(s, hz), 10 * ToneLevel(s, hz * 1.0595)) << hz;
+    }
+    const double full = Rms(render({Controller(7, 127)}));
+    EXPECT_NEAR(Rms(render({Controller(7, 64)})) / full, 0.254, 0.02);  // -11.9 dB
+    EXPECT_NEAR(Rms(render({Controller(7, 127), Controller(11, 64)})) / full, 0.254, 0.02);
+    EXPECT_LT(Rms(render({Controller(7, 0)})), full * 1e-4);
 }
 
 TEST(SynthThreads, ProgramAndParameterCallsWhileRendering)
@@ -354,13 +337,11 @@ TEST(SynthThreads, ProgramAndParameterCallsWhileRendering)
     std::atomic<bool> done{false};
     std::thread sequencer([&] {
         AEffect* e = synth.effect();
-        char name[kVstMaxProgNameLen + 1];
+        char display[kVstMaxParamStrLen + 1];
         for (int i = 0; !done.load(); ++i) {
             e->dispatcher(e, effSetProgram, 0, i % 8, nullptr, 0);
-            e->dispatcher(e, effGetProgramName, 0, 0, name, 0);
             e->setParameter(e, i % 4, float(i % 10) / 10.0f);
-            e->dispatcher(e, effGetParamDisplay, i % 4, 0, name, 0);
-            e->dispatcher(e, effSetProgramName, 0, 0, name, 0);
+            e->dispatcher(e, effGetParamDisplay, i % 4, 0, display, 0);
         }
     });
     float peak = 0;
