@@ -293,7 +293,7 @@ TEST(SynthControllers, PedalAllNotesOffAndAllSoundOff)
     synth.renderSeconds(2.0);
     EXPECT_EQ(Peak(synth.render(kBlock)), 0.0f);
 
-    synth.send({Controller(64, 127), NoteOn(60), NoteOn(64)});
+    synth.send({Controller(64, 127), NoteOn(60), NoteOn(64), MakeMidiEvent(0x80, 64, 0, 100)});
     synth.renderSeconds(1.0);
     synth.send({Controller(123, 0)});
     synth.renderSeconds(0.2);
@@ -378,11 +378,9 @@ TEST(SynthEditor, DrawsInAChildOfTheHostsWindowAndSurvivesItVanishing)
     auto children = [&] {
         Window root = 0, up = 0, *list = nullptr;
         unsigned count = 0;
-        std::vector<Window> result;
-        if (XQueryTree(display.get(), parent, &root, &up, &list, &count) != 0) {
-            result.assign(list, list + count);
-            XFree(list);
-        }
+        XQueryTree(display.get(), parent, &root, &up, &list, &count);
+        std::vector<Window> result(list, list + count);
+        XFree(list);
         return result;
     };
 
