@@ -9,7 +9,6 @@
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
-#include <functional>
 #include <memory>
 #include <numbers>
 #include <set>
@@ -43,9 +42,9 @@ VstMidiEvent NoteOn(int note, int frame = 0)
 {
     return MakeMidiEvent(0x90, static_cast<std::uint8_t>(note), 100, frame);
 }
-VstMidiEvent Controller(int number, int value, int frame = 0)
+VstMidiEvent Controller(int number, int value)
 {
-    return MakeMidiEvent(0xB0, static_cast<std::uint8_t>(number), static_cast<std::uint8_t>(value), frame);
+    return MakeMidiEvent(0xB0, static_cast<std::uint8_t>(number), static_cast<std::uint8_t>(value));
 }
 
 // One opened and resumed instance on a program, made through the entry point
