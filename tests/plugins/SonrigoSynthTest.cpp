@@ -9,11 +9,10 @@
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
-#include <cstring>
 #include <memory>
-#include <stdexcept>
 #include <numbers>
 #include <set>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -30,44 +29,41 @@ using namespace sonrigo::vst;
 
 constexpr float kRate = 44100.0f;
 constexpr int kBlock = 882;
+constexpr int kPad = 1;  // sustained, and its release is over a second long
+constexpr int kPluck = 2;
+constexpr int kOrgan = 3;  // steady partials that do not decay while held
 
 VstIntPtr HostCallback(AEffect*, VstInt32 opcode, VstInt32, VstIntPtr, void*, float)
 {
     return opcode == audioMasterVersion ? 2400 : 0;
 }
 
-struct MidiMessage {
-    int frame;
-    std::uint8_t status, data1, data2;
-};
-
-// The library, opened once for the whole run as a host keeps it.
-void* Library()
+VstMidiEvent NoteOn(int note, int frame = 0)
 {
-    static void* handle = dlopen(SONRIGO_SYNTH_PATH, RTLD_NOW | RTLD_LOCAL);
-    return handle;
+    return MakeMidiEvent(0x90, static_cast<std::uint8_t>(note), 100, frame);
+}
+VstMidiEvent Controller(int number, int value)
+{
+    return MakeMidiEvent(0xB0, static_cast<std::uint8_t>(number), static_cast<std::uint8_t>(value));
 }
 
-// One opened and resumed instance on a program, closed as a host closes it.
+// One opened and resumed instance on a program, made through the entry point
+// named and closed as a host closes it. The library stays open for the whole
+// run, as a host keeps it.
 class Synth {
 public:
-    explicit Synth(int program = 0)
+    explicit Synth(int program = 0, const char* entryPoint = "VSTPluginMain")
     {
-        void* library = Library();
-        if (library == nullptr)
-            throw std::runtime_error(dlerror());
-        auto entry = reinterpret_cast<PluginEntryProc>(dlsym(library, "VSTPluginMain"));
-        if (entry == nullptr)
-            throw std::runtime_error("no VSTPluginMain");
-        effect_ = entry(&HostCallback);
+        static void* library = dlopen(SONRIGO_SYNTH_PATH, RTLD_NOW | RTLD_LOCAL);
+        auto entry = reinterpret_cast<PluginEntryProc>(library ? dlsym(library, entryPoint) : nullptr);
+        effect_ = entry ? entry(&HostCallback) : nullptr;
         if (effect_ == nullptr || effect_->magic != kEffectMagic)
-            throw std::runtime_error("no instance");
+            throw std::runtime_error(std::string("no instance from " SONRIGO_SYNTH_PATH " through ") + entryPoint);
         dispatch(effOpen);
         dispatch(effSetSampleRate, 0, 0, nullptr, kRate);
         dispatch(effSetBlockSize, 0, kBlock);
         dispatch(effMainsChanged, 0, 1);
-        if (program != 0)
-            dispatch(effSetProgram, 0, program);
+        dispatch(effSetProgram, 0, program);
     }
     ~Synth()
     {
@@ -89,22 +85,19 @@ public:
         return buffer;
     }
 
-    void send(const std::vector<MidiMessage>& messages)
+    void send(std::vector<VstMidiEvent> events)
     {
-        std::vector<VstMidiEvent> events;
         // VstEvents followed by room for every pointer, as hosts lay it out.
-        std::vector<VstIntPtr> storage(2 + messages.size() + 2);
+        std::vector<VstIntPtr> storage(2 + events.size() + 2);
         auto* list = reinterpret_cast<VstEvents*>(storage.data());
-        list->numEvents = static_cast<VstInt32>(messages.size());
-        for (const MidiMessage& m : messages)
-            events.push_back(MakeMidiEvent(m.status, m.data1, m.data2, m.frame));
+        list->numEvents = static_cast<VstInt32>(events.size());
         for (std::size_t i = 0; i < events.size(); ++i)
             list->events[i] = reinterpret_cast<VstEvent*>(&events[i]);
         dispatch(effProcessEvents, 0, 0, list);
     }
 
-    // Renders whole blocks and returns the left channel, checking that the
-    // right one carries the same signal.
+    // Renders whole blocks and returns the left channel, checking that every
+    // frame is written and that the right channel carries the same signal.
     std::vector<float> render(int frames)
     {
         std::vector<float> all;
@@ -125,44 +118,21 @@ private:
     AEffect* effect_ = nullptr;
 };
 
-MidiMessage NoteOn(int note, int velocity = 100, int frame = 0)
+double Rms(const std::vector<float>& s)
 {
-    return {frame, 0x90, static_cast<std::uint8_t>(note), static_cast<std::uint8_t>(velocity)};
-}
-MidiMessage NoteOff(int note, int frame = 0)
-{
-    return {frame, 0x80, static_cast<std::uint8_t>(note), 0};
-}
-MidiMessage Controller(int number, int value, int frame = 0)
-{
-    return {frame, 0xB0, static_cast<std::uint8_t>(number), static_cast<std::uint8_t>(value)};
-}
-
-double Rms(const std::vector<float>& s, std::size_t from = 0, std::size_t to = SIZE_MAX)
-{
-    to = std::min(to, s.size());
     double sum = 0;
-    for (std::size_t i = from; i < to; ++i)
-        sum += double(s[i]) * s[i];
-    return to > from ? std::sqrt(sum / double(to - from)) : 0.0;
+    for (float x : s)
+        sum += double(x) * x;
+    return std::sqrt(sum / double(s.size()));
 }
 
+// The largest magnitude, infinite once a sample is not a number.
 float Peak(const std::vector<float>& s)
 {
     float peak = 0;
     for (float x : s)
-        peak = std::max(peak, std::fabs(x));
+        peak = std::isnan(x) ? INFINITY : std::max(peak, std::fabs(x));
     return peak;
-}
-
-bool AllFinite(const std::vector<float>& s)
-{
-    return std::all_of(s.begin(), s.end(), [](float x) { return std::isfinite(x); });
-}
-
-std::size_t FirstNonZero(const std::vector<float>& s)
-{
-    return static_cast<std::size_t>(std::find_if(s.begin(), s.end(), [](float x) { return x != 0.0f; }) - s.begin());
 }
 
 // Amplitude of the component at hz (Hann-windowed single-bin DFT).
@@ -180,65 +150,34 @@ double ToneLevel(const std::vector<float>& s, double hz)
     return 2 * std::hypot(re, im) / windowSum;
 }
 
-std::vector<float> Slice(const std::vector<float>& s, double fromSeconds, double toSeconds)
-{
-    return {s.begin() + static_cast<long>(fromSeconds * kRate), s.begin() + static_cast<long>(toSeconds * kRate)};
-}
-
-constexpr int kPluck = 2;
-constexpr int kOrgan = 3;  // steady partials: the easiest program to measure pitch on
-
 // ---------------------------------------------------------------------------
 
-// What a host relies on: the flags, a second entry point, programs kept in
-// range, names and values cut to their limits, parameters kept per program.
-TEST(SynthPlugin, ProgramsAndParametersAsAHostUsesThem)
+// What a host relies on: a second entry point making instances of their own,
+// programs kept in range, names cut to their limit, parameters clamped and
+// kept per program.
+TEST(SynthPlugin, InstancesProgramsAndParametersAsAHostUsesThem)
 {
     Synth synth;
-    AEffect* e = synth.effect();
-    EXPECT_EQ(e->flags & (effFlagsIsSynth | effFlagsCanReplacing | effFlagsHasEditor),
-              effFlagsIsSynth | effFlagsCanReplacing | effFlagsHasEditor);
-    EXPECT_EQ(synth.dispatch(effCanDo, 0, 0, const_cast<char*>("receiveVstMidiEvent")), 1);
-    // Older hosts look for "main"; it makes instances too.
-    auto mainEntry = reinterpret_cast<PluginEntryProc>(dlsym(Library(), "main"));
-    ASSERT_NE(mainEntry, nullptr);
-    AEffect* other = mainEntry(&HostCallback);
-    ASSERT_NE(other, nullptr);
-    EXPECT_NE(other, e);
-    other->dispatcher(other, effClose, 0, 0, nullptr, 0);
+    Synth viaMain(0, "main");  // older hosts look for "main"
+    synth.send({NoteOn(60)});
+    EXPECT_GT(Rms(synth.renderSeconds(0.1)), 0.0);
+    EXPECT_EQ(Peak(viaMain.renderSeconds(0.1)), 0.0f);
 
-    std::set<std::string> names;
-    for (int i = 0; i < e->numPrograms; ++i) {
-        char buffer[kVstMaxProgNameLen + 1 + 16];
-        std::memset(buffer, 'x', sizeof buffer);
-        EXPECT_EQ(synth.dispatch(effGetProgramNameIndexed, i, 0, buffer), 1);
-        names.insert(std::string(buffer, strnlen(buffer, sizeof buffer)));
-        EXPECT_LE(names.rbegin()->size(), kVstMaxProgNameLen);
-    }
-    EXPECT_EQ(names.size(), std::size_t(e->numPrograms));
+    AEffect* e = synth.effect();
     EXPECT_EQ(synth.dispatch(effGetProgramNameIndexed, e->numPrograms, 0, nullptr), 0);
     synth.dispatch(effSetProgram, 0, 4);
     synth.dispatch(effSetProgram, 0, 99);  // a program the synth does not have
     EXPECT_EQ(synth.dispatch(effGetProgram), 4);
+    EXPECT_EQ(viaMain.dispatch(effGetProgram), 0);
     const std::string program5 = synth.text(effGetProgramNameIndexed, 5);
     synth.dispatch(effSetProgramName, 0, 0, const_cast<char*>("A name far longer than twenty-four characters"));
     EXPECT_EQ(synth.text(effGetProgramName), std::string("A name far longer than twenty-four characters", 24));
     EXPECT_EQ(synth.text(effGetProgramNameIndexed, 5), program5);
 
-    for (int i = 0; i < e->numParams; ++i) {
-        EXPECT_LE(synth.text(effGetParamName, i).size(), kVstMaxParamStrLen);
-        EXPECT_LE(synth.text(effGetParamDisplay, i).size(), kVstMaxParamStrLen);
-    }
     synth.dispatch(effSetProgram, 0, 0);
     e->setParameter(e, 0, 7.0f);
     EXPECT_FLOAT_EQ(e->getParameter(e, 0), 1.0f);
     e->setParameter(e, 0, 0.0f);
-    EXPECT_EQ(synth.text(effGetParamDisplay, 0), "-inf");
-    // Longer attack values display longer times.
-    e->setParameter(e, 1, 0.2f);
-    const double shortAttack = std::atof(synth.text(effGetParamDisplay, 1).c_str());
-    e->setParameter(e, 1, 0.8f);
-    EXPECT_GT(std::atof(synth.text(effGetParamDisplay, 1).c_str()), shortAttack * 10);
     synth.dispatch(effSetProgram, 0, 1);
     EXPECT_NE(e->getParameter(e, 0), 0.0f);
     synth.dispatch(effSetProgram, 0, 0);
@@ -247,39 +186,28 @@ TEST(SynthPlugin, ProgramsAndParametersAsAHostUsesThem)
 
 // ---------------------------------------------------------------------------
 
+// Each program sounds its own way, chosen by the host or by a program change.
 TEST(SynthSound, EveryProgramSoundsCleanlyAndFallsSilentAfterItsRelease)
 {
+    std::set<std::vector<float>> sounds;
     for (int program = 0; program < 8; ++program) {
         SCOPED_TRACE("program " + std::to_string(program));
-        Synth synth(program);
+        Synth synth(program), byMidi;
         const double releaseMs = std::atof(synth.text(effGetParamDisplay, 2).c_str());
-        synth.send({NoteOn(60, 100)});
+        synth.send({NoteOn(60)});
+        byMidi.send({MakeMidiEvent(0xC0, static_cast<std::uint8_t>(program), 0), NoteOn(60)});
         const std::vector<float> held = synth.renderSeconds(1.0);
-        EXPECT_TRUE(AllFinite(held));
         EXPECT_GT(Rms(held), 0.01);
         EXPECT_LT(Peak(held), 0.5f) << "one note leaves headroom";
+        EXPECT_EQ(byMidi.renderSeconds(1.0), held);
+        sounds.insert(held);
 
-        synth.send({NoteOff(60)});
+        synth.send({MakeMidiEvent(0x80, 60, 0)});
         // The release is the time to fall 60 dB; the voice ends at -80 dB.
-        const std::vector<float> tail = synth.renderSeconds(releaseMs * 1.5 / 1000 + 0.05);
-        EXPECT_TRUE(AllFinite(tail));
-        const std::vector<float> after = synth.render(kBlock);
-        EXPECT_EQ(Peak(after), 0.0f);
+        EXPECT_LT(Peak(synth.renderSeconds(releaseMs * 1.5 / 1000 + 0.05)), 0.5f);
+        EXPECT_EQ(Peak(synth.render(kBlock)), 0.0f);
     }
-}
-
-TEST(SynthSound, NotesSoundAtTheirPitchAndPitchBendMovesThemTwoSemitones)
-{
-    Synth synth(kOrgan);
-    synth.send({NoteOn(69, 100)});
-    const std::vector<float> a = Slice(synth.renderSeconds(0.5), 0.1, 0.5);
-    EXPECT_GT(ToneLevel(a, 440.0), 10 * ToneLevel(a, 415.3));
-    EXPECT_GT(ToneLevel(a, 440.0), 10 * ToneLevel(a, 466.2));
-
-    synth.send({{0, 0xE0, 0x7F, 0x7F}});  // full bend up
-    const std::vector<float> up = Slice(synth.renderSeconds(0.5), 0.1, 0.5);
-    EXPECT_GT(ToneLevel(up, 493.9), 10 * ToneLevel(up, 440.0));
-    EXPECT_GT(ToneLevel(up, 493.9), 10 * ToneLevel(up, 523.3));
+    EXPECT_EQ(sounds.size(), 8u);
 }
 
 TEST(SynthSound, HighNotesStayBandLimited)
@@ -290,8 +218,9 @@ TEST(SynthSound, HighNotesStayBandLimited)
     // it about 30 dB down, naive ones only 20 dB.
     Synth synth(kPluck);
     synth.effect()->setParameter(synth.effect(), 3, 1.0f);
-    synth.send({NoteOn(96, 127)});
-    const std::vector<float> s = Slice(synth.renderSeconds(0.3), 0.02, 0.3);
+    synth.send({MakeMidiEvent(0x90, 96, 127)});
+    synth.renderSeconds(0.02);
+    const std::vector<float> s = synth.renderSeconds(0.28);
     const double fundamental = ToneLevel(s, 2093.0);
     ASSERT_GT(fundamental, 0.01);
     double folded = 0;
@@ -300,44 +229,32 @@ TEST(SynthSound, HighNotesStayBandLimited)
     EXPECT_LT(folded, 0.15 * fundamental);
 }
 
+// Out of order in the list, and a frame beyond the block: each event still
+// lands at its frame, in frame order, the late one at the block's end.
 TEST(SynthSound, EventsTakeEffectAtTheirFrameWithinTheBlock)
 {
-    Synth synth;
-    synth.send({NoteOn(60, 100, 300)});
-    const std::vector<float> block = synth.render(kBlock);
-    const std::size_t onset = FirstNonZero(block);
-    EXPECT_GE(onset, 300u);
-    EXPECT_LE(onset, 302u);  // the oscillators start at phase zero
-
-    // Out of order in the list, and a frame beyond the block: each still
-    // lands, in frame order, the late one at the block's end.
-    Synth other;
-    other.send({NoteOn(64, 100, 600), NoteOn(67, 100, 100), NoteOn(72, 100, 5000)});
-    const std::vector<float> b = other.render(kBlock);
-    EXPECT_LE(FirstNonZero(b), 102u);
-    EXPECT_GE(FirstNonZero(b), 100u);
-    Synth reference;
-    reference.send({NoteOn(67, 100, 100), NoteOn(64, 100, 600), NoteOn(72, 100, kBlock - 1)});
-    const std::vector<float> r = reference.render(2 * kBlock);
-    const std::vector<float> b2 = other.render(kBlock);
-    std::vector<float> both = b;
-    both.insert(both.end(), b2.begin(), b2.end());
-    ASSERT_EQ(both.size(), r.size());
-    for (std::size_t i = 0; i < r.size(); ++i)
-        ASSERT_FLOAT_EQ(both[i], r[i]) << "frame " << i;
+    Synth synth, reference;
+    synth.send({NoteOn(64, 600), NoteOn(67, 100), NoteOn(72, 5000)});
+    reference.send({NoteOn(67, 100), NoteOn(64, 600), NoteOn(72, kBlock - 1)});
+    std::vector<float> both = synth.render(kBlock);
+    const auto onset = std::find_if(both.begin(), both.end(), [](float x) { return x != 0.0f; }) - both.begin();
+    EXPECT_GE(onset, 100);
+    EXPECT_LE(onset, 102);  // the oscillators start at phase zero
+    const std::vector<float> next = synth.render(kBlock);
+    both.insert(both.end(), next.begin(), next.end());
+    EXPECT_EQ(both, reference.render(2 * kBlock));
 }
 
 TEST(SynthSound, ThirtyTwoLoudNotesAndMoreNeverClip)
 {
-    Synth synth(1);
+    Synth synth(kPad);
     synth.effect()->setParameter(synth.effect(), 0, 1.0f);  // +6 dB
     synth.send({Controller(7, 127), Controller(11, 127)});
-    std::vector<MidiMessage> chord;
+    std::vector<VstMidiEvent> chord;
     for (int i = 0; i < 40; ++i)  // more notes than voices: the oldest are stolen
-        chord.push_back(NoteOn(30 + 2 * i, 127, i * 20));
+        chord.push_back(MakeMidiEvent(0x90, static_cast<std::uint8_t>(30 + 2 * i), 127, i * 20));
     synth.send(chord);
     const std::vector<float> s = synth.renderSeconds(2.0);
-    EXPECT_TRUE(AllFinite(s));
     EXPECT_LT(Peak(s), 1.0f);
     EXPECT_GT(Rms(s), 0.1);
 
@@ -346,96 +263,71 @@ TEST(SynthSound, ThirtyTwoLoudNotesAndMoreNeverClip)
     EXPECT_EQ(Peak(synth.render(kBlock)), 0.0f);
 }
 
-TEST(SynthSound, ProgramChangesChangeTheSoundWhicheverWayTheyArrive)
-{
-    auto render = [](auto select) {
-        Synth synth;
-        select(synth);
-        synth.send({NoteOn(60, 100)});
-        return synth.renderSeconds(0.5);
-    };
-    const auto piano = render([](Synth&) {});
-    const auto organ = render([](Synth& s) { s.dispatch(effSetProgram, 0, kOrgan); });
-    const auto organByMidi = render([](Synth& s) { s.send({{0, 0xC0, kOrgan, 0}}); });
-    double difference = 0;
-    for (std::size_t i = 0; i < piano.size(); ++i)
-        difference += double(piano[i] - organ[i]) * (piano[i] - organ[i]);
-    EXPECT_GT(std::sqrt(difference / double(piano.size())), 0.3 * Rms(organ));
-    EXPECT_EQ(organ, organByMidi);
-}
-
-TEST(SynthSound, TwoInstancesRenderIndependently)
-{
-    Synth a, b;
-    a.send({NoteOn(60)});
-    for (int block = 0; block < 10; ++block) {
-        EXPECT_GT(Rms(a.render(kBlock)), 0.0);
-        EXPECT_EQ(Peak(b.render(kBlock)), 0.0f);
-    }
-    a.dispatch(effSetProgram, 0, 5);
-    EXPECT_EQ(b.dispatch(effGetProgram), 0);
-}
-
 TEST(SynthSound, TheOldAccumulatingProcessAddsTheSameSignal)
 {
     Synth replacing, accumulating;
-    replacing.send({NoteOn(60, 100, 10)});
-    accumulating.send({NoteOn(60, 100, 10)});
-    const std::vector<float> expected = replacing.render(kBlock);
+    replacing.send({NoteOn(60, 10)});
+    accumulating.send({NoteOn(60, 10)});
+    std::vector<float> expected = replacing.render(kBlock);
+    for (float& x : expected)
+        x += 0.5f;
     std::vector<float> left(kBlock, 0.5f), right(kBlock, 0.5f);
     float* outputs[2] = {left.data(), right.data()};
-    AEffect* e = accumulating.effect();
-    e->process(e, nullptr, outputs, kBlock);
-    for (int i = 0; i < kBlock; ++i) {
-        ASSERT_FLOAT_EQ(left[i], 0.5f + expected[i]) << "frame " << i;
-        ASSERT_FLOAT_EQ(right[i], 0.5f + expected[i]) << "frame " << i;
-    }
+    accumulating.effect()->process(accumulating.effect(), nullptr, outputs, kBlock);
+    EXPECT_EQ(left, expected);
+    EXPECT_EQ(right, expected);
 }
 
 // ---------------------------------------------------------------------------
 
-TEST(SynthControllers, SustainPedalHoldsReleasedNotesUntilLifted)
+// The pedal holds released notes until it is lifted; all notes off releases
+// them even while it is down; all sound off cuts at once.
+TEST(SynthControllers, PedalAllNotesOffAndAllSoundOff)
 {
-    Synth synth(kOrgan);  // organ notes do not decay while held
-    synth.send({Controller(64, 127), NoteOn(60), NoteOff(60, 100)});
-    synth.renderSeconds(1.0);
+    Synth synth(kPad);
+    synth.send({Controller(64, 127), NoteOn(60), MakeMidiEvent(0x80, 60, 0, 100)});
+    synth.renderSeconds(1.5);
     EXPECT_GT(Rms(synth.render(kBlock)), 0.01);
     synth.send({Controller(64, 0)});
-    synth.renderSeconds(0.5);
+    synth.renderSeconds(2.0);
     EXPECT_EQ(Peak(synth.render(kBlock)), 0.0f);
-}
 
-TEST(SynthControllers, AllNotesOffReleasesAndAllSoundOffCutsAtOnce)
-{
-    Synth synth(1);  // the pad's release is over a second long
-    synth.send({Controller(64, 127), NoteOn(60), NoteOn(64)});
+    synth.send({Controller(64, 127), NoteOn(60), NoteOn(64), MakeMidiEvent(0x80, 64, 0, 100)});
     synth.renderSeconds(1.0);
     synth.send({Controller(123, 0)});
-    const std::vector<float> releasing = synth.renderSeconds(0.2);
-    EXPECT_GT(Rms(releasing, releasing.size() - 100), 0.001) << "a release, not a cut";
+    synth.renderSeconds(0.2);
+    EXPECT_GT(Rms(synth.render(100)), 0.001) << "a release, not a cut";
     synth.renderSeconds(3.0);
     EXPECT_EQ(Peak(synth.render(kBlock)), 0.0f);
 
     synth.send({NoteOn(60)});
     synth.renderSeconds(1.0);
-    synth.send({Controller(120, 0, 400)});
-    const std::vector<float> cut = synth.render(kBlock);
-    EXPECT_GT(Rms(cut, 0, 400), 0.01);
-    EXPECT_EQ(Peak(std::vector<float>(cut.begin() + 400, cut.end())), 0.0f);
+    EXPECT_GT(Rms(synth.render(kBlock)), 0.01);
+    synth.send({Controller(120, 0)});
+    EXPECT_EQ(Peak(synth.render(kBlock)), 0.0f);
 }
 
-TEST(SynthControllers, VolumeAndExpressionScaleTheOutput)
+// A4 on the organ, the easiest program to measure: pitch bend moves it up to
+// two semitones; volume and expression follow the General MIDI curve,
+// 40 log10(v/127) dB.
+TEST(SynthControllers, PitchBendVolumeAndExpression)
 {
-    auto level = [](std::vector<MidiMessage> controllers) {
+    auto render = [](const std::vector<VstMidiEvent>& controllers) {
         Synth synth(kOrgan);
-        controllers.push_back(NoteOn(60));
+        synth.send({NoteOn(69)});
         synth.send(controllers);
-        return Rms(Slice(synth.renderSeconds(0.5), 0.2, 0.5));
+        synth.renderSeconds(0.1);
+        return synth.renderSeconds(0.4);
     };
-    const double full = level({Controller(7, 127)});
-    EXPECT_NEAR(level({Controller(7, 64)}) / full, 0.254, 0.02);  // 40 log10(64/127): -11.9 dB
-    EXPECT_NEAR(level({Controller(7, 127), Controller(11, 64)}) / full, 0.254, 0.02);
-    EXPECT_LT(level({Controller(7, 0)}), full * 1e-4);
+    // Far louder than a semitone either side.
+    for (const auto& [hz, s] : {std::pair{440.0, render({})}, {493.9, render({MakeMidiEvent(0xE0, 0x7F, 0x7F)})}}) {
+        EXPECT_GT(ToneLevel(s, hz), 10 * ToneLevel(s, hz / 1.0595)) << hz;
+        EXPECT_GT(ToneLevel(s, hz), 10 * ToneLevel(s, hz * 1.0595)) << hz;
+    }
+    const double full = Rms(render({Controller(7, 127)}));
+    EXPECT_NEAR(Rms(render({Controller(7, 64)})) / full, 0.254, 0.02);  // -11.9 dB
+    EXPECT_NEAR(Rms(render({Controller(7, 127), Controller(11, 64)})) / full, 0.254, 0.02);
+    EXPECT_LT(Rms(render({Controller(7, 0)})), full * 1e-4);
 }
 
 TEST(SynthThreads, ProgramAndParameterCallsWhileRendering)
@@ -444,92 +336,78 @@ TEST(SynthThreads, ProgramAndParameterCallsWhileRendering)
     std::atomic<bool> done{false};
     std::thread sequencer([&] {
         AEffect* e = synth.effect();
-        char name[kVstMaxProgNameLen + 1];
+        char display[kVstMaxParamStrLen + 1];
         for (int i = 0; !done.load(); ++i) {
             e->dispatcher(e, effSetProgram, 0, i % 8, nullptr, 0);
-            e->dispatcher(e, effGetProgramName, 0, 0, name, 0);
             e->setParameter(e, i % 4, float(i % 10) / 10.0f);
-            e->dispatcher(e, effGetParamDisplay, i % 4, 0, name, 0);
-            e->dispatcher(e, effSetProgramName, 0, 0, name, 0);
+            e->dispatcher(e, effGetParamDisplay, i % 4, 0, display, 0);
         }
     });
-    std::vector<float> all;
+    float peak = 0;
     for (int block = 0; block < 100; ++block) {
-        synth.send({NoteOn(40 + block % 40, 100), NoteOff(40 + (block + 20) % 40, 400), {500, 0xC0, 2, 0}});
-        const auto s = synth.render(kBlock);
-        all.insert(all.end(), s.begin(), s.end());
+        const auto released = static_cast<std::uint8_t>(40 + (block + 20) % 40);
+        synth.send({NoteOn(40 + block % 40), MakeMidiEvent(0x80, released, 0, 400), MakeMidiEvent(0xC0, 2, 0, 500)});
+        peak = std::max(peak, Peak(synth.render(kBlock)));
     }
     done = true;
     sequencer.join();
-    EXPECT_TRUE(AllFinite(all));
-    EXPECT_LT(Peak(all), 1.0f);
+    EXPECT_LT(peak, 1.0f);
 }
 
 // ---------------------------------------------------------------------------
-// The editor needs an X server: CTest runs these under xvfb-run as well.
+// The editor needs an X server: CTest runs this under xvfb-run as well.
 
-class SynthEditor : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        display_ = XOpenDisplay(nullptr);
-        if (display_ == nullptr)
-            GTEST_SKIP() << "no X display";
-        parent_ = XCreateSimpleWindow(display_, DefaultRootWindow(display_), 0, 0, 400, 300, 0, 0, 0);
-        XMapWindow(display_, parent_);
-        XSync(display_, False);
-    }
-    void TearDown() override
-    {
-        if (display_ != nullptr)
-            XCloseDisplay(display_);
-    }
-
-    std::vector<Window> children()
-    {
-        Window root = 0, parent = 0, *list = nullptr;
-        unsigned count = 0;
-        std::vector<Window> result;
-        if (XQueryTree(display_, parent_, &root, &parent, &list, &count) != 0) {
-            result.assign(list, list + count);
-            XFree(list);
-        }
-        return result;
-    }
-    void* parentHandle() const { return reinterpret_cast<void*>(static_cast<std::uintptr_t>(parent_)); }
-
-    Display* display_ = nullptr;
-    Window parent_ = 0;
-};
-
-TEST_F(SynthEditor, DrawsInAChildWindowOfTheHostsWindowAndRemovesIt)
+TEST(SynthEditor, DrawsInAChildOfTheHostsWindowAndSurvivesItVanishing)
 {
-    Synth synth;
-    ERect* rect = nullptr;
-    ASSERT_EQ(synth.dispatch(effEditGetRect, 0, 0, &rect), 1);
-    ASSERT_NE(rect, nullptr);
-    EXPECT_EQ(rect->right - rect->left, 360);
-    EXPECT_EQ(rect->bottom - rect->top, 200);
+    const std::unique_ptr<Display, int (*)(Display*)> display(XOpenDisplay(nullptr), &XCloseDisplay);
+    if (!display)
+        GTEST_SKIP() << "no X display";
+    Window parent = 0;
+    auto makeParent = [&] {
+        parent = XCreateSimpleWindow(display.get(), DefaultRootWindow(display.get()), 0, 0, 400, 300, 0, 0, 0);
+        XMapWindow(display.get(), parent);
+        XSync(display.get(), False);
+        return parent;
+    };
+    // Opens the editor in a window, with the host's Display or without it.
+    auto open = [&](Synth& synth, Window window, bool withDisplay = true) {
+        return synth.dispatch(effEditOpen, 0, withDisplay ? reinterpret_cast<VstIntPtr>(display.get()) : 0,
+                              reinterpret_cast<void*>(static_cast<std::uintptr_t>(window)));
+    };
+    auto children = [&] {
+        Window root = 0, up = 0, *list = nullptr;
+        unsigned count = 0;
+        XQueryTree(display.get(), parent, &root, &up, &list, &count);
+        std::vector<Window> result(list, list + count);
+        XFree(list);
+        return result;
+    };
 
-    ASSERT_EQ(synth.dispatch(effEditOpen, 0, reinterpret_cast<VstIntPtr>(display_), parentHandle()), 1);
+    auto synth = std::make_unique<Synth>();
+    ERect* rect = nullptr;
+    ASSERT_EQ(synth->dispatch(effEditGetRect, 0, 0, &rect), 1);
+    ASSERT_NE(rect, nullptr);
+    const int width = rect->right - rect->left, height = rect->bottom - rect->top;
+    EXPECT_EQ(open(*synth, 0x7FFFFFF), 0);  // no such window
+    ASSERT_EQ(open(*synth, makeParent()), 1);
     const std::vector<Window> opened = children();
     ASSERT_EQ(opened.size(), 1u);
     XWindowAttributes attributes{};
-    ASSERT_NE(XGetWindowAttributes(display_, opened[0], &attributes), 0);
-    EXPECT_EQ(attributes.width, 360);
-    EXPECT_EQ(attributes.height, 200);
+    ASSERT_NE(XGetWindowAttributes(display.get(), opened[0], &attributes), 0);
+    EXPECT_EQ(attributes.width, width);
+    EXPECT_EQ(attributes.height, height);
 
     // Something is drawn: the picture is not one flat colour.
     bool drawn = false;
-    synth.send({NoteOn(60)});
+    synth->send({NoteOn(60)});
     for (int attempt = 0; attempt < 50 && !drawn; ++attempt) {
-        synth.render(kBlock);
-        synth.dispatch(effEditIdle);
-        XImage* image = XGetImage(display_, opened[0], 0, 0, 360, 200, AllPlanes, ZPixmap);
+        synth->render(kBlock);
+        synth->dispatch(effEditIdle);
+        XImage* image = XGetImage(display.get(), opened[0], 0, 0, width, height, AllPlanes, ZPixmap);
         ASSERT_NE(image, nullptr);
         std::set<unsigned long> pixels;
-        for (int y = 0; y < 200; y += 4)
-            for (int x = 0; x < 360; x += 2)
+        for (int y = 0; y < height; y += 4)
+            for (int x = 0; x < width; x += 2)
                 pixels.insert(XGetPixel(image, x, y));
         XDestroyImage(image);
         drawn = pixels.size() >= 3;
@@ -537,34 +415,20 @@ TEST_F(SynthEditor, DrawsInAChildWindowOfTheHostsWindowAndRemovesIt)
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     EXPECT_TRUE(drawn);
-
-    synth.dispatch(effEditClose);
+    synth->dispatch(effEditClose);
     EXPECT_TRUE(children().empty());
 
-    // Without the host's Display the editor connects through $DISPLAY.
-    ASSERT_EQ(synth.dispatch(effEditOpen, 0, 0, parentHandle()), 1);
+    // Without the host's Display the editor connects through $DISPLAY; the
+    // host's window may vanish under it.
+    ASSERT_EQ(open(*synth, parent, false), 1);
     EXPECT_EQ(children().size(), 1u);
-    synth.dispatch(effEditClose);
-    EXPECT_TRUE(children().empty());
-}
-
-TEST_F(SynthEditor, SurvivesTheHostsWindowVanishing)
-{
-    auto synth = std::make_unique<Synth>();
-    const auto bogus = reinterpret_cast<void*>(std::uintptr_t{0x7FFFFFF});
-    EXPECT_EQ(synth->dispatch(effEditOpen, 0, reinterpret_cast<VstIntPtr>(display_), bogus), 0);
-
-    ASSERT_EQ(synth->dispatch(effEditOpen, 0, reinterpret_cast<VstIntPtr>(display_), parentHandle()), 1);
-    XDestroyWindow(display_, parent_);
-    XSync(display_, False);
+    XDestroyWindow(display.get(), parent);
+    XSync(display.get(), False);
     synth->dispatch(effEditIdle);
     synth->dispatch(effEditIdle);
     synth->dispatch(effEditClose);
 
-    parent_ = XCreateSimpleWindow(display_, DefaultRootWindow(display_), 0, 0, 400, 300, 0, 0, 0);
-    XMapWindow(display_, parent_);
-    XSync(display_, False);
-    ASSERT_EQ(synth->dispatch(effEditOpen, 0, reinterpret_cast<VstIntPtr>(display_), parentHandle()), 1);
+    ASSERT_EQ(open(*synth, makeParent()), 1);
     synth->dispatch(effEditIdle);
     EXPECT_EQ(children().size(), 1u);
     // Closing the instance with the editor still open takes the window away too.

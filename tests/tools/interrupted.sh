@@ -11,18 +11,14 @@ shift 2
 rm -rf "$dir" && mkdir -p "$dir"
 "$@" 2>"$dir/stderr" &
 pid=$!
-begun() { [ -n "$(ls -A "$dir" | grep -v '^stderr$')" ] || grep -q '^audio: ' "$dir/stderr"; }
+left() { ls -A "$dir" | grep -v '^stderr$'; }
 for _ in $(seq 1 600); do
-    begun && break
+    [ -n "$(left)" ] || grep -q '^audio: ' "$dir/stderr" && break
     sleep 0.1
 done
 sleep 0.5
 kill -"$signal" "$pid"
-for _ in $(seq 1 200); do
-    kill -0 "$pid" 2>/dev/null || break
-    sleep 0.1
-done
-if kill -0 "$pid" 2>/dev/null; then
+if ! timeout 20 tail -s 0.1 --pid="$pid" -f /dev/null; then
     echo "still running 20 s after SIG$signal"
     kill -KILL "$pid"
 fi
@@ -30,5 +26,4 @@ wait "$pid"
 status=$?
 grep -v 'master volume' "$dir/stderr"
 echo "exit status $status"
-left=$(ls -A "$dir" | grep -v '^stderr$' || true)
-[ -z "$left" ] && echo "nothing left behind" || echo "left behind: $left"
+[ -z "$(left)" ] && echo "nothing left behind" || echo "left behind: $(left)"

@@ -20,20 +20,15 @@ cp "$crash" "$dir/crash.so"
 cp "$exits" "$dir/exit.so"
 # The line after the load failure, and the exit status.
 reason() {
-    local text
-    text=$(timeout 10 "$@" 2>&1 >/dev/null)
-    local status=$?
-    printf '%s' "$text" | grep -A1 'プラグインのロードに失敗しました。' | sed -n 2p | sed "s|$dir/||g"
-    echo "exit $status"
+    timeout 10 "$@" 2>&1 >/dev/null | grep -A1 'プラグインのロードに失敗しました。' | sed -n 2p | sed "s|$dir/||g"
+    echo "exit ${PIPESTATUS[0]}"
 }
 for plugin in missing.so text.so windows.dll arm64.so undefined.so fifo.so folder.so crash.so exit.so; do
     info=$(reason "$cli" vst-info "$dir/$plugin")
-    echo "$info" | tr '\n' ' '
-    echo
+    echo "${info//$'\n'/ } "
     play=$(reason "$cli" play "$song" --vst 1="$dir/$plugin")
     render=$(reason "$cli" render "$song" -o "$dir/out.wav" --vst 1="$dir/$plugin")
     [ "$play" = "$info" ] || echo "but play says: $play"
     [ "$render" = "$info" ] || echo "but render says: $render"
 done
-left=$(cd "$dir" && ls -A | grep -i 'wav' || true)
-[ -z "$left" ] || echo "left behind: $left"
+ls -A "$dir" | grep -i 'wav' | sed 's/^/left behind: /'
