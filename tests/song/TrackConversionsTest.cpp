@@ -527,8 +527,7 @@ TEST(TrackConversionCases, MasterVolume)
     EXPECT_EQ(Described(*track, 0, captured.take()), Described(*Made({TrackState::Duration, {volume, Cc(5)}}), 0, {}));
     // The last one in the list counts; a second one is noticed once.
     track->insertMasterVolume(90);
-    EXPECT_EQ(track->findMasterVolume(), 100);
-    EXPECT_EQ(track->findMasterVolume(), 100);
+    EXPECT_EQ(std::tuple(track->findMasterVolume(), track->findMasterVolume()), std::tuple(100, 100));
     EXPECT_EQ(captured.take(), Strings{"複数のマスターボリュームが設定されています。"});
     // A volume above 127 is reported and stored all the same.
     track->insertMasterVolume(200);
