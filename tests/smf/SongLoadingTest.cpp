@@ -280,7 +280,10 @@ TEST_F(LoaderTest, AsksTheFileDialogAndACancelLoadsNothing)
     MidiFileLoader cancelled;
     EXPECT_EQ(std::make_tuple(cancelled.size(), cancelled.path(), cancelled.song()), std::make_tuple(0u, "", nullptr));
     EXPECT_EQ(shown.take(), Strings{});
-    EXPECT_EQ(dialog->requests().size(), 2u);
+    const auto requests = dialog->requests();
+    ASSERT_EQ(requests.size(), 2u);
+    for (const auto& r : requests)
+        EXPECT_EQ(std::tie(r.defaultExtension, r.filter, r.initialName), std::make_tuple("mid", "SMF files|*.mid|", ""));
 }
 
 // Every file loads to a song whose records are sound, or shows a message.
