@@ -27,43 +27,33 @@ TEST(ZeroedBlock, BlocksAreZeroFilledAndFailureIsReportedAsNull)
     for (std::uint8_t byte : block.span())
         ASSERT_EQ(byte, 0);
 
-    ZeroedBlock moved = std::move(block);
-    EXPECT_EQ(block.data(), nullptr);
-    EXPECT_EQ(block.size(), 0u);
-    EXPECT_EQ(moved.size(), 4096u);
+    const ZeroedBlock moved = std::move(block);
+    EXPECT_EQ(std::tuple(block.data(), block.size(), moved.size()), std::tuple(nullptr, 0u, 4096u));
     EXPECT_TRUE(captured.take().empty());
 
     ZeroedBlock impossible(std::numeric_limits<std::size_t>::max() / 2);
-    EXPECT_EQ(impossible.data(), nullptr);
-    EXPECT_EQ(impossible.size(), 0u);
+    EXPECT_EQ(std::tuple(impossible.data(), impossible.size()), std::tuple(nullptr, 0u));
     EXPECT_EQ(captured.take(), Strings{"Needs more memory!"});
 }
 
-TEST(FileNameFromPath, TakesTheLastElement)
+// The last element of a Windows or POSIX path. In code page 932 text a 0x5C
+// trail byte is not a separator; in UTF-8 text a 0x5C byte always is.
+TEST(FileNameFromPath, TakesTheLastElementKeepingDoubleByteCharacters)
 {
-    EXPECT_EQ(FileNameFromPath("C:\\music\\song.mid"), "song.mid");
-    EXPECT_EQ(FileNameFromPath("song.mid"), "song.mid");
-    EXPECT_EQ(FileNameFromPath("/home/me/midi/song.mid"), "song.mid");
-    EXPECT_EQ(FileNameFromPath("/song.mid"), "song.mid");
-    EXPECT_EQ(FileNameFromPath("dir/"), "");
-    EXPECT_EQ(FileNameFromPath(""), "");
-    // A backslash at index 0 is never a separator.
-    EXPECT_EQ(FileNameFromPath("\\song.mid"), "\\song.mid");
-    EXPECT_EQ(FileNameFromPath("a\\b/c\\d.mid"), "d.mid");
-}
-
-TEST(FileNameFromPath, KeepsDoubleByteCharactersWhoseTrailByteIsABackslash)
-{
-    // Code page 932 "表" is 95 5C: its trail byte is not a separator.
-    EXPECT_EQ(FileNameFromPath("C:\\music\\\x95\\.mid"), "\x95\\.mid");
-    // "ソ" (83 5C) right after a separator.
-    EXPECT_EQ(FileNameFromPath("C:\\\x83\\" "\\" "\x83\\" ".mid"), "\x83\\.mid");
-    // The i-2 rule: a backslash after two lead-byte values counts.
-    EXPECT_EQ(FileNameFromPath("C:\\\x82\xa0\x81\x81\\x.mid"), "x.mid");
-    // In UTF-8 text a 0x5C byte is always a backslash: "実" is E5 AE 9F, whose
-    // last byte is a code page 932 lead byte.
-    EXPECT_EQ(FileNameFromPath("C:\\music\\実\\song.mid"), "song.mid");
-    EXPECT_EQ(FileNameFromPath("/home/me/音楽/曲.mid"), "曲.mid");
+    const std::pair<const char*, const char*> cases[] = {
+        {"C:\\music\\song.mid", "song.mid"}, {"song.mid", "song.mid"}, {"/home/me/midi/song.mid", "song.mid"},
+        {"/song.mid", "song.mid"}, {"dir/", ""}, {"", ""},
+        {"\\song.mid", "\\song.mid"},  // a backslash at index 0 is never a separator
+        {"a\\b/c\\d.mid", "d.mid"},
+        // "表" (95 5C); "ソ" (83 5C) right after a separator; a backslash after
+        // two lead-byte values counts (the i-2 rule).
+        {"C:\\music\\\x95\\.mid", "\x95\\.mid"}, {"C:\\\x83\\" "\\" "\x83\\" ".mid", "\x83\\.mid"},
+        {"C:\\\x82\xa0\x81\x81\\x.mid", "x.mid"},
+        // "実" is E5 AE 9F, whose last byte is a code page 932 lead byte.
+        {"C:\\music\\実\\song.mid", "song.mid"}, {"/home/me/音楽/曲.mid", "曲.mid"},
+    };
+    for (const auto& [path, name] : cases)
+        EXPECT_EQ(FileNameFromPath(path), name) << path;
 }
 
 TEST(MusicUnits, TempoToBpmTruncatesAndNeverDividesByZero)

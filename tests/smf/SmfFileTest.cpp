@@ -28,32 +28,38 @@ Bytes SmallSong(int format)
     return Smf(format, 1, 96, {{{0, 0x90, 0x3C, 0x40}, {0x60, 0x3C, 0x00}, {0x00}}});
 }
 
-TEST(ReadWholeFile, ReadsUpToCapacityAndWarnsAtCapacity)
-{
+class SmfFileRead : public ::testing::Test {
+protected:
     test::TempDir dir;
     test::CaptureMessages captured;
-    SmfBuffer buffer;
-    ASSERT_EQ(buffer.capacity(), 983040);
+};
 
+// Up to the buffer's capacity, the block past the file zero; a file of the
+// capacity or more is cut to it with a warning. What cannot be opened (missing,
+// a directory, a pipe) names the path and reads nothing.
+TEST_F(SmfFileRead, ReadWholeFileUpToCapacity)
+{
+    SmfBuffer buffer;
     Bytes justUnder(983039, 0x5A);
     justUnder.back() = 0x7E;
     EXPECT_EQ(ReadWholeFile(dir.write("under.mid", justUnder), buffer), 1);
-    EXPECT_EQ(buffer.size(), 983039);
-    EXPECT_EQ(buffer.byteAt(983038), 0x7E);
-    EXPECT_EQ(buffer.byteAt(983039), 0) << "the block past the file is zero-filled";
+    EXPECT_EQ(std::tuple(buffer.size(), buffer.byteAt(983038), buffer.byteAt(983039)), std::tuple(983039, 0x7E, 0));
     EXPECT_TRUE(captured.take().empty());
-
-    for (std::size_t length : {std::size_t{983040}, std::size_t{1200000}}) {
-        SmfBuffer big;
-        EXPECT_EQ(ReadWholeFile(dir.write("big.mid", Bytes(length, 0x33)), big), 1);
-        EXPECT_EQ(big.size(), 983040);
-        EXPECT_EQ(captured.take(), Strings{"data size is too large!"}) << length;
+    for (std::size_t length : {std::size_t{983040}, std::size_t{1200000}, std::size_t{0}}) {
+        SmfBuffer other;
+        EXPECT_EQ(ReadWholeFile(dir.write("other.mid", Bytes(length, 0x33)), other), 1);
+        EXPECT_EQ(other.size(), static_cast<std::int32_t>(std::min<std::size_t>(length, 983040)));
+        EXPECT_EQ(captured.take(), length ? Strings{"data size is too large!"} : Strings{}) << length;
     }
 
-    SmfBuffer empty;
-    EXPECT_EQ(ReadWholeFile(dir.write("empty.mid", {}), empty), 1);
-    EXPECT_EQ(empty.size(), 0);
-    EXPECT_TRUE(captured.take().empty());
+    const std::string missing = (dir.path() / "missing.mid").string(), fifo = (dir.path() / "pipe.mid").string();
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    for (const std::string& path : {missing, dir.path().string(), fifo}) {
+        buffer.setSize(10);
+        EXPECT_EQ(ReadWholeFile(path, buffer), 0) << path;
+        EXPECT_EQ(buffer.size(), 0);
+        EXPECT_EQ(captured.take(), (Strings{"Cant open file!", path}));
+    }
 }
 
 TEST(SmfBuffer, ABufferAfterOthersIsZeroedThroughoutAsAFreshOne)
@@ -68,44 +74,21 @@ TEST(SmfBuffer, ABufferAfterOthersIsZeroedThroughoutAsAFreshOne)
         EXPECT_TRUE(std::all_of(buffer->data(), buffer->data() + buffer->capacity(), [](std::uint8_t b) { return b == 0; }));
 }
 
-TEST(ReadWholeFile, WhatCannotBeOpenedNamesThePathAndReadsNothing)
+// Bytes past a short file keep what they held; a count past the block is refused.
+TEST_F(SmfFileRead, ReadFileExactReadsTheCountAndReportsShortFiles)
 {
-    test::TempDir dir;
-    test::CaptureMessages captured;
-    const std::string missing = (dir.path() / "missing.mid").string();
-    const std::string fifo = (dir.path() / "pipe.mid").string();
-    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-
-    for (const std::string& path : {missing, dir.path().string(), fifo}) {
-        SmfBuffer buffer;
-        buffer.setSize(10);
-        EXPECT_EQ(ReadWholeFile(path, buffer), 0) << path;
-        EXPECT_EQ(buffer.size(), 0);
-        EXPECT_EQ(captured.take(), (Strings{"Cant open file!", path}));
-    }
-}
-
-TEST(ReadFileExact, ReadsTheCountAndReportsShortFiles)
-{
-    test::TempDir dir;
-    test::CaptureMessages captured;
     const std::string path = dir.write("song.mid", SmallSong(0));
     const std::size_t length = SmallSong(0).size();
-
-    Bytes block(length, 0xEE);
+    Bytes block(length + 4, 0xEE);
     EXPECT_EQ(ReadFileExact(path, block, static_cast<std::int64_t>(length)), 1);
-    EXPECT_EQ(block, SmallSong(0));
     EXPECT_TRUE(captured.take().empty());
-
-    Bytes longer(length + 4, 0xEE);
-    EXPECT_EQ(ReadFileExact(path, longer, static_cast<std::int64_t>(length + 4)), 1);
+    EXPECT_EQ(Join(SmallSong(0), Bytes(4, 0xEE)), block);
+    EXPECT_EQ(ReadFileExact(path, block, static_cast<std::int64_t>(length + 4)), 1);
     EXPECT_EQ(captured.take(), Strings{"data size is too large!"});
-    EXPECT_TRUE(std::equal(block.begin(), block.end(), longer.begin()));
-    EXPECT_EQ(longer.back(), 0xEE) << "bytes past the file keep what they held";
+    EXPECT_EQ(Join(SmallSong(0), Bytes(4, 0xEE)), block);
 
-    EXPECT_EQ(ReadFileExact(path, block, static_cast<std::int64_t>(length + 1)), 0);
+    EXPECT_EQ(ReadFileExact(path, block, static_cast<std::int64_t>(length + 5)), 0);
     EXPECT_EQ(captured.take(), Strings{"parameter is wrong"});
-
     const std::string missing = (dir.path() / "gone.mid").string();
     EXPECT_EQ(ReadFileExact(missing, block, 4), 0);
     EXPECT_EQ(captured.take(), (Strings{"Cant open file!", missing}));

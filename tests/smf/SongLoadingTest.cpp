@@ -161,11 +161,10 @@ TEST_F(SongFormat1, TrackLimitAndMasterVolumes)
     EXPECT_EQ(shown.take(), (Strings{"The number of Track is too many!", kNoMasterVolume}));
     EXPECT_EQ(many.trackCount(), 32);
     EXPECT_EQ(many.track(0).findMasterVolume(), 127);  // every track is channel-less
-    const Bytes v100 = {0xF0, 0x07, 0x7F, 0x7F, 0x04, 0x01, 0x00, 100, 0xF7};
-    const Bytes v50 = {0xF0, 0x07, 0x7F, 0x7F, 0x04, 0x01, 0x00, 50, 0xF7};
+    const auto volume = [](std::uint8_t v) { return Ev(0, {0xF0, 0x07, 0x7F, 0x7F, 0x04, 0x01, 0x00, v, 0xF7}); };
     MidiF1Data two(Write(Smf(1, 2, 96,
-                             {{Ev(0, v100), Ev(0, kOn), Ev(96, kOff), Ev(0, kEot)},
-                              {Ev(0, v50), Ev(0, {0x91, 62, 64}), Ev(96, {0x81, 62, 64}), Ev(0, kEot)}})));
+                             {{volume(100), Ev(0, kOn), Ev(96, kOff), Ev(0, kEot)},
+                              {volume(50), Ev(0, {0x91, 62, 64}), Ev(96, {0x81, 62, 64}), Ev(0, kEot)}})));
     EXPECT_EQ(shown.take(), Strings{"There are more than two master volume!"});
     EXPECT_EQ(two.track(0).count(), 3) << "a master volume was inserted";
     EXPECT_EQ(two.FindSongMasterVolume(), 100);
