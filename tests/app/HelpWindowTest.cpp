@@ -98,12 +98,10 @@ TEST(HelpPages, MessagesPageShowsEveryTextOfTheEngineAndWhyAnInstrumentDidNotLoa
 
 QToolButton* ToolButton(const HelpWindow& window, const QString& text)
 {
-    for (QToolBar* bar : window.findChildren<QToolBar*>()) {
-        for (QAction* action : bar->actions()) {
+    for (QToolBar* bar : window.findChildren<QToolBar*>())
+        for (QAction* action : bar->actions())
             if (action->text() == text)
                 return qobject_cast<QToolButton*>(bar->widgetForAction(action));
-        }
-    }
     return nullptr;
 }
 
