@@ -1,3 +1,5 @@
+// The rows' logic against a recording view and a stub rack: the output name,
+// the switches, the routes, the program numbers, and the command buttons.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -6,6 +8,7 @@
 #include <functional>
 #include <limits>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/ChannelRows.h"
@@ -17,31 +20,25 @@
 namespace sonrigo {
 namespace {
 
-// The row widgets as state: the spin keeps inside its range and notifies the
-// rows only when its value changes, as the dialog's spin does.
+// The row widgets as state: the spin keeps inside the range the rows give it
+// at start-up (the window test checks that they do) and notifies the rows
+// only when its value changes, as the dialog's spin does.
 class RowRecorder final : public RowView {
 public:
     struct Row {
-        std::string outputName = "---";
+        std::string outputName;
         std::string programName;
-        std::int32_t lo = 0;
-        std::int32_t hi = 100;
         std::int32_t value = 0;
     };
 
     void setOutputName(std::int32_t row, std::string name) override { rows.at(row).outputName = std::move(name); }
     void setProgramName(std::int32_t row, std::string name) override { rows.at(row).programName = std::move(name); }
     std::int32_t spinValue(std::int32_t row) const override { return rows.at(row).value; }
-    void setSpinRange(std::int32_t row, std::int32_t lo, std::int32_t hi) override
-    {
-        rows.at(row).lo = lo;
-        rows.at(row).hi = hi;
-        setSpinValue(row, rows.at(row).value);
-    }
+    void setSpinRange(std::int32_t, std::int32_t, std::int32_t) override {}
     void setSpinValue(std::int32_t row, std::int32_t value) override
     {
         Row& r = rows.at(row);
-        value = std::clamp(value, r.lo, r.hi);
+        value = std::clamp(value, 1, 128);
         if (value == r.value)
             return;
         r.value = value;
@@ -101,19 +98,25 @@ protected:
 
 TEST_F(ChannelRowsTest, OutputNameIsCutToThirtyOneBytesOnACharacterBoundary)
 {
-    rows.setMidiOutName(std::string(40, 'a'));
-    EXPECT_EQ(rows.midiOutName(), std::string(31, 'a'));
     // Ten three-byte characters fill 30 bytes; the eleventh would end at 33.
     std::string japanese;
     for (int i = 0; i < 11; ++i)
         japanese += "音";
-    rows.setMidiOutName(japanese);
-    EXPECT_EQ(rows.midiOutName(), japanese.substr(0, 30));
-    rows.setMidiOutName(std::string(40, '\x80'));
-    EXPECT_EQ(rows.midiOutName().size(), 31U);
+    const std::pair<std::string, std::string> cases[] = {
+        {std::string(40, 'a'), std::string(31, 'a')},
+        {japanese, japanese.substr(0, 30)},
+        {std::string(40, '\x80'), std::string(31, '\x80')},  // not UTF-8: cut where it stands
+    };
+    for (const auto& [name, shown] : cases) {
+        rows.setMidiOutName(name);
+        EXPECT_EQ(rows.midiOutName(), shown);
+    }
 }
 
-TEST_F(ChannelRowsTest, SwitchFlagsFollowTheFlippedSwitchAndOtherIndicesDoNothing)
+// A switch sets its row's flag; "All" over the channel switches turns them
+// off then on whatever they show; "All" over the Fix switches turns them off
+// when more than eight are lit, on otherwise.
+TEST_F(ChannelRowsTest, SwitchesAndTheirAllButtonsSetTheRowFlags)
 {
     view.switches[3] = true;
     rows.onSwitchButton(3);
@@ -125,42 +128,25 @@ TEST_F(ChannelRowsTest, SwitchFlagsFollowTheFlippedSwitchAndOtherIndicesDoNothin
         EXPECT_EQ(state.channelProgramFixed(r), r == 3) << r;
         EXPECT_EQ(state.channelNotesOn(r), r != 4) << r;
     }
-}
 
-TEST_F(ChannelRowsTest, AllChannelsAlternatesWhateverTheSwitchesShow)
-{
-    for (std::int32_t r = 0; r < 16; ++r)
-        view.switches[16 + r] = false;
-    rows.toggleAllChannels();
-    EXPECT_EQ(rows.channelAllFlag(), 1);
-    EXPECT_EQ(std::count(view.switches.begin() + 16, view.switches.end(), true), 0);
-    EXPECT_FALSE(state.channelNotesOn(0));
-    EXPECT_EQ(view.repaints, 1);
+    std::fill(view.switches.begin() + 16, view.switches.end(), false);
+    for (const bool on : {false, true}) {
+        rows.toggleAllChannels();
+        EXPECT_EQ(std::count(view.switches.begin() + 16, view.switches.end(), true), on ? 16 : 0);
+        for (std::int32_t r = 0; r < 16; ++r)
+            EXPECT_EQ(state.channelNotesOn(r), on) << r;
+    }
 
-    view.switches[16 + 7] = false;
-    rows.toggleAllChannels();
-    EXPECT_EQ(rows.channelAllFlag(), 0);
-    EXPECT_EQ(std::count(view.switches.begin() + 16, view.switches.end(), true), 16);
-    for (std::int32_t r = 0; r < 16; ++r)
-        EXPECT_TRUE(state.channelNotesOn(r)) << r;
-    EXPECT_EQ(view.repaints, 2);
-}
-
-TEST_F(ChannelRowsTest, AllFixedSwitchesOffAboveEightLitAndOnOtherwise)
-{
     std::fill_n(view.switches.begin(), 9, true);
     rows.toggleAllFixed();
     EXPECT_EQ(std::count(view.switches.begin(), view.switches.begin() + 16, true), 0);
-    EXPECT_FALSE(state.channelProgramFixed(0));
-
     std::fill_n(view.switches.begin() + 8, 8, true);
-    state.setChannelProgramFixed(15, true);
     rows.toggleAllFixed();
     EXPECT_EQ(std::count(view.switches.begin(), view.switches.begin() + 16, true), 16);
     for (std::int32_t r = 0; r < 16; ++r)
         EXPECT_TRUE(state.channelProgramFixed(r)) << r;
-    EXPECT_EQ(view.repaints, 2);
-    EXPECT_TRUE(view.switches[16]) << "the channel switches are not touched";
+    EXPECT_EQ(std::count(view.switches.begin() + 16, view.switches.end(), true), 16) << "channel switches untouched";
+    EXPECT_EQ(view.repaints, 4);
 }
 
 TEST_F(ChannelRowsTest, InternalRouteResetsNameAndOutputButKeepsTheSpin)
@@ -182,58 +168,43 @@ TEST_F(ChannelRowsTest, InternalRouteResetsNameAndOutputButKeepsTheSpin)
     rows.routeInternal(16);
 }
 
+// The spin of an instrument row shows the program the instrument reports,
+// whatever it reports, without asking it again; without a rack the row shows
+// an empty slot, and before the window is ready nothing is asked.
 TEST_F(ChannelRowsTest, InstrumentRowTakesTheProgramTheInstrumentReports)
-{
-    routeToInstrument(5);
-    view.setSpinValue(5, 3);
-    EXPECT_EQ(view.rows[5].programName, "Prog 2");
-    EXPECT_EQ(view.rows[5].value, 3);
-
-    view.setSpinValue(5, 50);  // beyond the instrument's four programs
-    EXPECT_EQ((rack.asked.back()), (std::array<std::int32_t, 2>{5, 49}));
-    EXPECT_EQ(view.rows[5].programName, "Prog 2");
-    EXPECT_EQ(view.rows[5].value, 3);
-}
-
-TEST_F(ChannelRowsTest, InstrumentAnsweringAnotherNumberEveryTimeDoesNotLoop)
-{
-    routeToInstrument(1);
-    std::int32_t next = 10;
-    rack.answer = [&next] { return next++; };
-    view.setSpinValue(1, 2);
-    EXPECT_EQ(rack.asked.size(), 1U);
-    EXPECT_EQ(view.rows[1].value, 11);
-
-    // Answers beyond a program number keep the spin at its ends.
-    rack.answer = [] { return std::numeric_limits<std::int32_t>::max(); };
-    view.setSpinValue(1, 2);
-    EXPECT_EQ(view.rows[1].value, 128);
-    rack.answer = [] { return std::numeric_limits<std::int32_t>::min(); };
-    view.setSpinValue(1, 2);
-    EXPECT_EQ(view.rows[1].value, 1);
-}
-
-TEST_F(ChannelRowsTest, InstrumentRowWithoutRackShowsAnEmptySlot)
 {
     state.setChannelRoute(6, RouteInstrument);
     view.setSpinValue(6, 40);
     EXPECT_EQ(view.rows[6].programName, "");
     EXPECT_EQ(view.rows[6].value, 1);
-}
 
-TEST(ChannelRows, ProgramNumberChangesDoNothingUntilReady)
-{
-    ChannelState state;
-    RowRecorder view;
-    ChannelRows rows(state, view);
-    StubRack rack;
-    view.listener = &rows;
-    rows.setRack(&rack);
-    rows.startUp();
-    state.setChannelRoute(0, RouteInstrument);
-    view.setSpinValue(0, 7);
+    routeToInstrument(5);
+    view.setSpinValue(5, 3);
+    EXPECT_EQ(view.rows[5].programName, "Prog 2");
+    EXPECT_EQ(view.rows[5].value, 3);
+    view.setSpinValue(5, 50);  // beyond the instrument's four programs
+    EXPECT_EQ((rack.asked.back()), (std::array<std::int32_t, 2>{5, 49}));
+    EXPECT_EQ(view.rows[5].programName, "Prog 2");
+    EXPECT_EQ(view.rows[5].value, 3);
+
+    std::int32_t next = 10;
+    rack.answer = [&next] { return next++; };
+    rack.asked.clear();
+    view.setSpinValue(5, 2);
+    EXPECT_EQ(rack.asked.size(), 1U);
+    EXPECT_EQ(view.rows[5].value, 11);
+    // Answers beyond a program number keep the spin at its ends.
+    for (const auto& [answer, shown] : {std::pair{std::numeric_limits<std::int32_t>::max(), 128},
+                                        std::pair{std::numeric_limits<std::int32_t>::min(), 1}}) {
+        rack.answer = [answer] { return answer; };
+        view.setSpinValue(5, 2);
+        EXPECT_EQ(view.rows[5].value, shown);
+    }
+
+    state.setReady(false);
+    rack.asked.clear();
+    view.setSpinValue(5, 7);
     EXPECT_TRUE(rack.asked.empty());
-    EXPECT_EQ(view.rows[0].programName, "Acoustic Grand Piano");
 }
 
 class CommandLog final : public DialogCommands {
@@ -254,32 +225,26 @@ TEST_F(ChannelRowsTest, CommandButtonsReachTheirCommands)
     CommandDispatcher dispatcher(dialog, rows);
     for (std::int32_t index : {0, 1, 2, 3, 22, 23, 38, 40, -1})
         dispatcher.onCommandButton(index);
-    EXPECT_EQ(dialog.log, (std::vector<std::string>{"end", "load", "play", "help", "vst all", "vst 0", "vst 15"}));
 
     dispatcher.onCommandButton(4);
-    EXPECT_EQ(rows.channelAllFlag(), 1);
+    EXPECT_FALSE(state.channelNotesOn(0));
     dispatcher.onCommandButton(39);
     EXPECT_TRUE(state.channelProgramFixed(0));
-
-    auto routeAllToInstrument = [this] {
-        for (std::int32_t r = 0; r < 16; ++r)
-            state.setChannelRoute(r, RouteInstrument);
-    };
-    auto internalRows = [this] {
+    const auto internalRows = [this] {
         std::vector<std::int32_t> internal;
         for (std::int32_t r = 0; r < 16; ++r)
             if (state.channelRoute(r) == RouteInternal)
                 internal.push_back(r);
         return internal;
     };
-    routeAllToInstrument();
-    dispatcher.onCommandButton(5);
-    EXPECT_EQ(internalRows().size(), 16U);
-    routeAllToInstrument();
+    for (std::int32_t r = 0; r < 16; ++r)
+        state.setChannelRoute(r, RouteInstrument);
     dispatcher.onCommandButton(6);
     dispatcher.onCommandButton(21);
     EXPECT_EQ(internalRows(), (std::vector<std::int32_t>{0, 15}));
-    EXPECT_EQ(dialog.log.size(), 7U);
+    dispatcher.onCommandButton(5);
+    EXPECT_EQ(internalRows().size(), 16U);
+    EXPECT_EQ(dialog.log, (std::vector<std::string>{"end", "load", "play", "help", "vst all", "vst 0", "vst 15"}));
 }
 
 }  // namespace

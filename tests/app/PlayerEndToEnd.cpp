@@ -38,14 +38,14 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
+#include "app/ChannelState.h"
 #include "app/MainApplication.h"
 #include "app/MainDialog.h"
 #include "app/ProgramSpin.h"
-#include "app/ChannelState.h"
 #include "skin/SkinStatic.h"
-#include "support/JackServerProcess.h"
 #include "support/JackTestServer.h"
 #include "vsthost/EditorWindow.h"
 
@@ -67,60 +67,16 @@ constexpr float kSilence = 0.001F;
 // watchdog ends the process (the user-interface thread may be what hangs).
 constexpr auto kStepLimit = 20s;
 constexpr auto kWholeLimit = 150s;
-constexpr auto kTick = 20ms;
 // Buttons by index, as the window numbers them.
 constexpr int kPower = 0;
 constexpr int kLoadMidi = 1;
 constexpr int kPlayStop = 2;
 constexpr int kFirstVst = 23;
 
-// Frames between two JACK frame times (wrapping).
-std::int64_t Since(jack_nframes_t later, jack_nframes_t earlier)
-{
-    return static_cast<std::int32_t>(later - earlier);
-}
-
-double Ms(std::int64_t frames)
-{
-    return static_cast<double>(frames) * 1000.0 / kRate;
-}
-
 double Db(double level)
 {
     return 20.0 * std::log10(level);  // -inf for silence
 }
-
-// Ends the process when the script has not finished in time: a hang of the
-// user-interface thread stops the script's timer too.
-class Watchdog {
-public:
-    explicit Watchdog(const std::atomic<const char*>& step)
-        : thread_([this, &step] {
-              std::unique_lock lock(mutex_);
-              if (!ended_.wait_for(lock, kWholeLimit, [this] { return done_; })) {
-                  std::fprintf(stderr, "FAILED: the player did not finish; it hung in step \"%s\"\n", step.load());
-                  std::fflush(stderr);
-                  std::_Exit(1);
-              }
-          })
-    {
-    }
-    ~Watchdog()
-    {
-        {
-            const std::lock_guard lock(mutex_);
-            done_ = true;
-        }
-        ended_.notify_one();
-        thread_.join();
-    }
-
-private:
-    std::mutex mutex_;
-    std::condition_variable ended_;
-    bool done_ = false;
-    std::thread thread_;
-};
 
 // The user: a list of steps, each an action and a condition that ends it,
 // run from a timer on the user-interface thread. A click that opens a modal
@@ -128,21 +84,15 @@ private:
 // dialog's loop.
 class PlayerEndToEnd final : public QObject {
 public:
-    struct Paths {
-        std::string instrument;
-        std::string song;
-        std::string artefacts;
-    };
-
-    PlayerEndToEnd(MainDialog& dialog, test::JackAudioCapture& capture, Paths paths,
+    PlayerEndToEnd(MainDialog& dialog, test::JackAudioCapture& capture, char** paths,
                    std::atomic<const char*>& currentStep, bool& passed)
-        : QObject(&dialog), dialog_(dialog), capture_(capture), paths_(std::move(paths)),
-          currentStep_(currentStep), passed_(passed)
+        : QObject(&dialog), dialog_(dialog), capture_(capture), instrument_(paths[0]), song_(paths[1]),
+          artefacts_(paths[2]), currentStep_(currentStep), passed_(passed)
     {
         buildSteps();
         qApp->installEventFilter(this);
         timer_.callOnTimeout(this, [this] { tick(); });
-        timer_.start(kTick);
+        timer_.start(20ms);
     }
 
 protected:
@@ -165,12 +115,6 @@ private:
         const char* message = nullptr;
     };
 
-    void step(const char* what, std::function<void()> action, std::function<bool()> done,
-              const char* message = nullptr)
-    {
-        steps_.push_back({what, std::move(action), std::move(done), message});
-    }
-
     void check(bool ok, const std::string& what)
     {
         if (!ok) {
@@ -181,9 +125,8 @@ private:
 
     void fail(const std::string& what)
     {
-        if (failing_)
+        if (std::exchange(failing_, true))
             return;
-        failing_ = true;
         check(false, std::string("in step \"") + steps_[next_].what + "\": " + what);
         timer_.stop();
         // Out of whatever is open, then out of the window; the watchdog
@@ -202,24 +145,19 @@ private:
     {
         if (next_ >= steps_.size())
             return;
-        Step& current = steps_[next_];
+        const Step& current = steps_[next_];
         currentStep_.store(current.what);
         if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
             const std::string text = box->text().toStdString();
-            if (current.message == nullptr || text != current.message || box->button(QMessageBox::Ok) == nullptr) {
-                fail("the player said \"" + text + "\"");
-                return;
-            }
+            if (current.message == nullptr || text != current.message || box->button(QMessageBox::Ok) == nullptr)
+                return fail("the player said \"" + text + "\"");
             std::printf("message: %s\n", text.c_str());
             QTest::mouseClick(box->button(QMessageBox::Ok), Qt::LeftButton);
             return;
         }
-        if (!passed_) {
-            fail("a check failed before it");
-            return;
-        }
-        if (!started_) {
-            started_ = true;
+        if (!passed_)
+            return fail("a check failed before it");
+        if (!std::exchange(started_, true)) {
             stepStart_ = Clock::now();
             if (current.action)
                 current.action();
@@ -227,9 +165,8 @@ private:
         if (failing_)
             return;
         if (current.done()) {
-            ++next_;
             started_ = false;
-            if (next_ == steps_.size())
+            if (++next_ == steps_.size())
                 timer_.stop();
         } else if (Clock::now() - stepStart_ > kStepLimit) {
             fail("not done within 20 s");
@@ -253,10 +190,8 @@ private:
     {
         QFileDialog* chooser = fileDialog();
         auto* name = chooser != nullptr ? chooser->findChild<QLineEdit*>(QStringLiteral("fileNameEdit")) : nullptr;
-        if (name == nullptr) {
-            fail("no file-name field in the file dialog");
-            return;
-        }
+        if (name == nullptr)
+            return fail("no file-name field in the file dialog");
         name->setText(QString::fromStdString(path));
         QTest::keyClick(name, Qt::Key_Return);
     }
@@ -264,30 +199,36 @@ private:
     QString rowName(int row) const { return dialog_.programNameField(row)->text(); }
     QString rowNumber(int row) const { return dialog_.programNumberField(row)->text(); }
 
-    std::string screenshot(QWidget* window, const char* name)
+    void screenshot(QWidget* window, const char* name)
     {
-        const QString path = QString::fromStdString(paths_.artefacts) + QLatin1Char('/') + QLatin1String(name);
+        const QString path = QString::fromStdString(artefacts_ + '/' + name);
         const QImage image = QApplication::primaryScreen()->grabWindow(window->winId()).toImage();
         check(image.save(path), "screenshot saved as " + path.toStdString());
         std::printf("screenshot: %s (%d x %d)\n", path.toStdString().c_str(), image.width(), image.height());
-        return path.toStdString();
     }
 
-    // Index into the recording of JACK frame time `time`.
-    std::int64_t frameAt(jack_nframes_t time) const { return Since(time, capture_.firstFrameTime()); }
-
-    // Peak and RMS of recorded frames [from, from + count).
-    void level(std::int64_t from, std::int64_t count, double& peak, double& rms) const
+    // Index into the recording of JACK frame time `time` (wrapping).
+    std::int64_t frameAt(jack_nframes_t time) const
     {
-        const float* samples = capture_.samples();
+        return static_cast<std::int32_t>(time - capture_.firstFrameTime());
+    }
+
+    struct Level {
+        double peak = 0.0;
+        double rms = 0.0;
+    };
+    // Of recorded frames [from, from + count).
+    Level level(std::int64_t from, std::int64_t count) const
+    {
+        Level level;
         double sum = 0.0;
-        peak = 0.0;
         for (std::int64_t f = std::max<std::int64_t>(from, 0); f < from + count; ++f) {
-            const double s = samples[f];
-            peak = std::max(peak, std::fabs(s));
+            const double s = capture_.samples()[f];
+            level.peak = std::max(level.peak, std::fabs(s));
             sum += s * s;
         }
-        rms = count > 0 ? std::sqrt(sum / static_cast<double>(count)) : 0.0;
+        level.rms = count > 0 ? std::sqrt(sum / static_cast<double>(count)) : 0.0;
+        return level;
     }
 
     bool recorded(std::int64_t until) const { return static_cast<std::int64_t>(capture_.frames()) >= until; }
@@ -296,7 +237,9 @@ private:
 
     MainDialog& dialog_;
     test::JackAudioCapture& capture_;
-    const Paths paths_;
+    const std::string instrument_;
+    const std::string song_;
+    const std::string artefacts_;
     std::atomic<const char*>& currentStep_;
     bool& passed_;
     QTimer timer_;
@@ -320,9 +263,13 @@ private:
 void PlayerEndToEnd::buildSteps()
 {
     const auto after = [this](std::chrono::milliseconds wait) { return Clock::now() - stepStart_ >= wait; };
+    const auto step = [this](const char* what, std::function<void()> action, std::function<bool()> done,
+                             const char* message = nullptr) {
+        steps_.push_back({what, std::move(action), std::move(done), message});
+    };
 
     step("VST of row 1", [this] { click(kFirstVst); }, [] { return fileDialog() != nullptr; });
-    step("the instrument in the file dialog", [this] { chooseInDialog(paths_.instrument); }, [this] {
+    step("the instrument in the file dialog", [this] { chooseInDialog(instrument_); }, [this] {
         editor_ = qobject_cast<EditorWindow*>(QApplication::activeModalWidget());
         return !editor_.isNull();
     });
@@ -341,7 +288,7 @@ void PlayerEndToEnd::buildSteps()
     step("the row shows the instrument", nullptr, [this] {
         if (QApplication::activeModalWidget() != nullptr)
             return false;
-        check(dialog_.outputNameField(0)->text() == QFileInfo(QString::fromStdString(paths_.instrument)).fileName(),
+        check(dialog_.outputNameField(0)->text() == QFileInfo(QString::fromStdString(instrument_)).fileName(),
               "row 1 shows the instrument's file name, not \"" + dialog_.outputNameField(0)->text().toStdString() + "\"");
         firstProgramName_ = rowName(0);
         check(!firstProgramName_.isEmpty() && rowNumber(0) == QLatin1String("1"),
@@ -369,7 +316,7 @@ void PlayerEndToEnd::buildSteps()
     step("Load MIDI", [this] { click(kLoadMidi); }, [] { return fileDialog() != nullptr; });
     // The song has no master volume of its own: the loader says so as it
     // gives it one.
-    step("the song in the file dialog", [this] { chooseInDialog(paths_.song); },
+    step("the song in the file dialog", [this] { chooseInDialog(song_); },
          [this] { return QApplication::activeModalWidget() == nullptr && dialog_.loader() != nullptr; },
          "There is no master volume! 127 has been set!");
     step("Play", [this] { click(kPlayStop, [this] { playPressed_ = capture_.frameTimeNow(); }); }, [this] {
@@ -393,11 +340,12 @@ void PlayerEndToEnd::buildSteps()
         if (!after(1000ms) || !recorded(onset_ + static_cast<std::int64_t>(kRate)))
             return false;
         screenshot(&dialog_, "playing.png");
-        double peak = 0.0, rms = 0.0;
-        level(onset_, static_cast<std::int64_t>(kRate), peak, rms);
-        std::printf("onset latency: %.1f ms from the press of Play\n", Ms(onset_ - frameAt(playPressed_)));
-        std::printf("level during play: %.1f dB RMS, %.1f dB peak (the first second)\n", Db(rms), Db(peak));
-        check(rms > kSound, "the song is heard");
+        const Level played = level(onset_, static_cast<std::int64_t>(kRate));
+        std::printf("onset latency: %.1f ms from the press of Play\n",
+                    static_cast<double>(onset_ - frameAt(playPressed_)) * 1000.0 / kRate);
+        std::printf("level during play: %.1f dB RMS, %.1f dB peak (the first second)\n", Db(played.rms),
+                    Db(played.peak));
+        check(played.rms > kSound, "the song is heard");
         return true;
     });
     step("Stop",
@@ -423,8 +371,7 @@ void PlayerEndToEnd::buildSteps()
         const auto span = static_cast<std::int64_t>(0.3 * kRate);
         if (!recorded(from + span))
             return false;
-        double peak = 0.0, rms = 0.0;
-        level(from, span, peak, rms);
+        const double peak = level(from, span).peak;
         std::printf("level 2 s after Stop: %.1f dB peak\n", Db(peak));
         std::printf("paints of the window while stopping: %d\n", paintsWhileStopping_);
         check(peak < kSilence, "silence 2 s after Stop");
@@ -454,20 +401,31 @@ int main(int argc, char** argv)
         std::printf("skipped: %s\n", jack.skipReason().c_str());
         return 77;
     }
-    const PlayerEndToEnd::Paths paths{argv[1], argv[2], argv[3]};
-    std::filesystem::create_directories(paths.artefacts);
+    std::filesystem::create_directories(argv[3]);
     std::atomic<const char*> step{"the window"};
     bool passed = true;
     bool scripted = false;
     int status = 0;
     {
-        const Watchdog watchdog(step);
+        // Ends the process when the script has not finished in time: a hang
+        // of the user-interface thread stops the script's timer too.
+        const std::jthread watchdog([&step](std::stop_token finished) {
+            std::mutex mutex;
+            std::condition_variable_any wake;
+            std::unique_lock lock(mutex);
+            wake.wait_for(lock, finished, kWholeLimit, [] { return false; });
+            if (!finished.stop_requested()) {
+                std::fprintf(stderr, "FAILED: the player did not finish; it hung in step \"%s\"\n", step.load());
+                std::fflush(stderr);
+                std::_Exit(1);
+            }
+        });
         // The program sees no arguments of its own: no song loads at start.
         int programArgc = 1;
         char* programArgv[] = {argv[0], nullptr};
         status = MainApplication::run(programArgc, programArgv, [&](MainDialog& dialog) {
             scripted = true;
-            new PlayerEndToEnd(dialog, jack.capture(), paths, step, passed);
+            new PlayerEndToEnd(dialog, jack.capture(), argv + 1, step, passed);
         });
     }
     std::printf("the player exited with status %d\n", status);

@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <cstdio>
 #include <functional>
 #include <memory>
 #include <string>
@@ -35,11 +34,8 @@ constexpr std::int32_t kSystem = -1;  // the rows' key for events without a chan
 std::string Hex(const std::vector<std::uint8_t>& bytes)
 {
     std::string text;
-    for (const std::uint8_t byte : bytes) {
-        char digits[4];
-        std::snprintf(digits, sizeof digits, "%s%02x", text.empty() ? "" : " ", byte);
-        text += digits;
-    }
+    for (const std::uint8_t byte : bytes)
+        text += std::string(text.empty() ? "" : " ") + "0123456789abcdef"[byte >> 4] + "0123456789abcdef"[byte & 15];
     return text;
 }
 
