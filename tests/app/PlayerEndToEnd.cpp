@@ -87,7 +87,10 @@ public:
     PlayerEndToEnd(MainDialog& dialog, test::JackAudioCapture& capture, char** paths,
                    std::atomic<const char*>& currentStep, bool& passed)
         : QObject(&dialog), dialog_(dialog), capture_(capture), instrument_(paths[0]), song_(paths[1]),
-          artefacts_(paths[2]), currentStep_(currentStep), passed_(passed)
+          artefacts_(paths[2]), crasher_(paths[3]),
+          crashText_("プラグインのロードに失敗しました。\n" + crasher_ +
+                     " was tried in a process of its own and crashed (SIGSEGV) while it was being loaded. It is not "
+                     "loaded."), currentStep_(currentStep), passed_(passed)
     {
         buildSteps();
         qApp->installEventFilter(this);
@@ -111,8 +114,10 @@ private:
         std::function<void()> action;
         std::function<bool()> done;
         // The message the step makes the player show, which the user reads
-        // and answers with OK; any other message fails the run.
+        // and answers with OK; any other message fails the run. The step is
+        // not done before it has been shown.
         const char* message = nullptr;
+        bool said = false;
     };
 
     void check(bool ok, const std::string& what)
@@ -145,13 +150,15 @@ private:
     {
         if (next_ >= steps_.size())
             return;
-        const Step& current = steps_[next_];
+        Step& current = steps_[next_];
         currentStep_.store(current.what);
         if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
             const std::string text = box->text().toStdString();
             if (current.message == nullptr || text != current.message || box->button(QMessageBox::Ok) == nullptr)
                 return fail("the player said \"" + text + "\"");
             std::printf("message: %s\n", text.c_str());
+            screenshot(box, ("message-" + std::to_string(next_) + ".png").c_str());
+            current.said = true;
             QTest::mouseClick(box->button(QMessageBox::Ok), Qt::LeftButton);
             return;
         }
@@ -164,7 +171,7 @@ private:
         }
         if (failing_)
             return;
-        if (current.done()) {
+        if ((current.message == nullptr || current.said) && current.done()) {
             started_ = false;
             if (++next_ == steps_.size())
                 timer_.stop();
@@ -240,6 +247,8 @@ private:
     const std::string instrument_;
     const std::string song_;
     const std::string artefacts_;
+    const std::string crasher_;
+    const std::string crashText_;
     std::atomic<const char*>& currentStep_;
     bool& passed_;
     QTimer timer_;
@@ -268,6 +277,11 @@ void PlayerEndToEnd::buildSteps()
         steps_.push_back({what, std::move(action), std::move(done), message});
     };
 
+    // A library that crashes as it opens costs its row, not the player: its
+    // trial in a process of its own says how it failed, and nothing loads.
+    step("VST of row 2", [this] { click(kFirstVst + 1); }, [] { return fileDialog() != nullptr; });
+    step("a library that crashes, in the file dialog", [this] { chooseInDialog(crasher_); },
+         [this] { return QApplication::activeModalWidget() == nullptr && rowName(1).isEmpty(); }, crashText_.c_str());
     step("VST of row 1", [this] { click(kFirstVst); }, [] { return fileDialog() != nullptr; });
     step("the instrument in the file dialog", [this] { chooseInDialog(instrument_); }, [this] {
         editor_ = qobject_cast<EditorWindow*>(QApplication::activeModalWidget());
@@ -392,8 +406,8 @@ int main(int argc, char** argv)
     // The player tries plug-ins with the program it runs in: this one.
     if (argc == 3 && std::strcmp(argv[1], MainApplication::kPluginTrialOption) == 0)
         return MainApplication::run(argc, argv);
-    if (argc != 4) {
-        std::fprintf(stderr, "usage: sonrigo_player_e2e INSTRUMENT SONG ARTEFACTS\n");
+    if (argc != 5) {
+        std::fprintf(stderr, "usage: sonrigo_player_e2e INSTRUMENT SONG ARTEFACTS CRASHING_INSTRUMENT\n");
         return 2;
     }
     test::JackTestServer jack("sonrigo-e2e-capture", kCaptureFrames);
