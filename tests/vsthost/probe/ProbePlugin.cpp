@@ -12,6 +12,7 @@
 #include <ctime>
 #include <limits>
 #include <stdexcept>
+#include <utility>
 
 #include <unistd.h>
 
@@ -148,49 +149,39 @@ Probe* probeOf(AEffect* effect)
     return static_cast<Probe*>(effect->object);
 }
 
-void appendLine(const char* path, const char* format, va_list args)
+__attribute__((format(printf, 2, 3))) void logLine(const Probe* probe, const char* format, ...)
 {
-    if (path == nullptr || path[0] == '\0')
-        return;
-    std::FILE* file = std::fopen(path, "a");
+    const char* path = probe != nullptr ? probe->logPath : std::getenv("SONRIGO_PROBE_LOG");
+    std::FILE* file = path != nullptr && path[0] != '\0' ? std::fopen(path, "a") : nullptr;
     if (file == nullptr)
         return;
+    va_list args;
+    va_start(args, format);
     std::vfprintf(file, format, args);
+    va_end(args);
     std::fputc('\n', file);
     std::fclose(file);
 }
 
-__attribute__((format(printf, 2, 3))) void logLine(const Probe* probe, const char* format, ...)
-{
-    va_list args;
-    va_start(args, format);
-    appendLine(probe != nullptr ? probe->logPath : std::getenv("SONRIGO_PROBE_LOG"), format, args);
-    va_end(args);
-}
-
+// Asks the host what plug-ins ask when they open, and logs its answers.
 void askHost(Probe* probe)
 {
-    AEffect* effect = &probe->effect;
-    audioMasterCallback host = probe->host;
-    logLine(probe, "host version %ld", static_cast<long>(host(effect, audioMasterVersion, 0, 0, nullptr, 0.0f)));
-    const char* questions[] = {"sendVstEvents", "sendVstMidiEvent", "supplyIdle",       "SupplyIdle", "supplyidle",
-                               "sendVstTimeInfo", "receiveVstEvents", "sizeWindow", "supplyIdle "};
-    for (const char* question : questions) {
+    const auto ask = [probe](VstInt32 opcode, void* ptr) {
+        return static_cast<long>(probe->host(&probe->effect, opcode, 0, 0, ptr, 0.0f));
+    };
+    for (const char* question : {"sendVstEvents", "sendVstMidiEvent", "supplyIdle", "SupplyIdle", "supplyidle",
+                                 "sendVstTimeInfo", "receiveVstEvents", "sizeWindow", "supplyIdle "}) {
         char copy[32] = {};
         std::strncpy(copy, question, sizeof copy - 1);
-        logLine(probe, "host canDo '%s' %ld", question,
-                static_cast<long>(host(effect, audioMasterCanDo, 0, 0, copy, 0.0f)));
+        logLine(probe, "host canDo '%s' %ld", question, ask(audioMasterCanDo, copy));
     }
-    logLine(probe, "host canDo null %ld", static_cast<long>(host(effect, audioMasterCanDo, 0, 0, nullptr, 0.0f)));
-    logLine(probe, "host language %ld", static_cast<long>(host(effect, audioMasterGetLanguage, 0, 0, nullptr, 0.0f)));
-    logLine(probe, "host getTime %ld", static_cast<long>(host(effect, audioMasterGetTime, 0, 0, nullptr, 0.0f)));
-    logLine(probe, "host sampleRate %ld",
-            static_cast<long>(host(effect, audioMasterGetSampleRate, 0, 0, nullptr, 0.0f)));
-    logLine(probe, "host blockSize %ld", static_cast<long>(host(effect, audioMasterGetBlockSize, 0, 0, nullptr, 0.0f)));
-    logLine(probe, "host sizeWindow %ld", static_cast<long>(host(effect, audioMasterSizeWindow, 640, 480, nullptr, 0.0f)));
-    logLine(probe, "host idle %ld", static_cast<long>(host(effect, audioMasterIdle, 0, 0, nullptr, 0.0f)));
-    logLine(probe, "host opcode-1 %ld", static_cast<long>(host(effect, -1, 0, 0, nullptr, 0.0f)));
-    logLine(probe, "host opcode39 %ld", static_cast<long>(host(effect, 39, 0, 0, nullptr, 0.0f)));
+    logLine(probe, "host canDo null %ld", ask(audioMasterCanDo, nullptr));
+    const std::pair<const char*, VstInt32> questions[] = {
+        {"version", audioMasterVersion},       {"language", audioMasterGetLanguage},   {"getTime", audioMasterGetTime},
+        {"sampleRate", audioMasterGetSampleRate}, {"blockSize", audioMasterGetBlockSize}, {"sizeWindow", audioMasterSizeWindow},
+        {"idle", audioMasterIdle},             {"opcode-1", -1},                       {"opcode39", 39}};
+    for (const auto& [name, opcode] : questions)
+        logLine(probe, "host %s %ld", name, ask(opcode, nullptr));
 }
 
 void writeText(void* ptr, const char* text)
@@ -234,14 +225,15 @@ __attribute__((constructor)) void loaded()
 
 float garbage()
 {
-    switch (PROBE_GARBAGE) {
-    case 1:
-        return std::numeric_limits<float>::quiet_NaN();
-    case 2:
-        return std::numeric_limits<float>::infinity();
-    default:
-        return 1.0e6f;
-    }
+    return PROBE_GARBAGE == 1   ? std::numeric_limits<float>::quiet_NaN()
+           : PROBE_GARBAGE == 2 ? std::numeric_limits<float>::infinity()
+                                : 1.0e6f;
+}
+
+// The event pointers of a VstEvents, which declares room for two only.
+VstEvent* const* slotsOf(const VstEvents* events)
+{
+    return reinterpret_cast<VstEvent* const*>(reinterpret_cast<const char*>(events) + offsetof(VstEvents, events));
 }
 
 VstIntPtr dispatcher(AEffect* effect, VstInt32 opcode, VstInt32 index, VstIntPtr value, void* ptr, float opt)
@@ -296,8 +288,7 @@ VstIntPtr dispatcher(AEffect* effect, VstInt32 opcode, VstInt32 index, VstIntPtr
         return 1;
     case effProcessEvents: {
         const auto* events = static_cast<const VstEvents*>(ptr);
-        const auto* slots = reinterpret_cast<VstEvent* const*>(reinterpret_cast<const char*>(events) +
-                                                               offsetof(VstEvents, events));
+        VstEvent* const* slots = slotsOf(events);
         if (PROBE_CHECK_EVENTS) {
             probe->givenEvents = events;
             probe->givenCount = events->numEvents < kCheckedEvents ? events->numEvents : kCheckedEvents;
@@ -335,8 +326,7 @@ void processReplacing(AEffect* effect, float** inputs, float** outputs, VstInt32
         const timespec pause{0, 2000000L};
         nanosleep(&pause, nullptr);
         const VstEvents* events = probe->givenEvents;
-        const auto* slots = reinterpret_cast<VstEvent* const*>(reinterpret_cast<const char*>(events) +
-                                                               offsetof(VstEvents, events));
+        VstEvent* const* slots = slotsOf(events);
         bool intact = events->numEvents == probe->givenCount;
         for (VstInt32 i = 0; intact && i < probe->givenCount; ++i)
             intact = std::memcmp(&probe->given[i], slots[i], sizeof(VstMidiEvent)) == 0;
