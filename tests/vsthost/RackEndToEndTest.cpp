@@ -162,36 +162,6 @@ TEST(RackEndToEnd, NotesSoundOnTimeMixWithTheBuiltInSynthEndInSilenceAndRepeatEx
     EXPECT_EQ(messages.take(), Strings{});
 }
 
-// Stop in the middle of a chord held with the pedal down, as the window does
-// it with the audio running: the instrument is left holding nothing.
-TEST(RackEndToEnd, StopLetsGoOfEveryNoteTheInstrumentHolds)
-{
-    test::ProbeLog log;
-    test::CaptureMessages messages;
-    InstallMidiOutputSystem(std::make_shared<RecordingMidiOutput>());
-    using namespace test;
-    std::unique_ptr<MidiF0Data> song =
-        MakeSong({Control(0, 64, 127), NoteOn(0, 60), NoteOn(0, 64), NoteOn(0, 67), NoteOff(48, 67), NoteOff(96 * 40, 60),
-                  NoteOff(0, 64), EndOfTrack(96)});
-    song->Prepare();
-    {
-        VirtualAudioSession session(nullptr);
-        ASSERT_TRUE(session.loadInstrument(0, SONRIGO_PROBE_PATH));
-        ASSERT_TRUE(session.start());
-        ChannelRouter& router = session.router();
-        song->Play({}, router.callback(), router.releaseCallback());
-        session.runFor(2000);
-        song->Stop();
-        session.runFor(100);
-    }
-    InstallMidiOutputSystem(nullptr);
-    Strings events = log.linesStartingWith("event ");
-    for (std::string& line : events)
-        line = line.substr(line.size() - 9);  // the bytes, not the frame
-    EXPECT_EQ(Strings(events.end() - 4, events.end()), (Strings{" 80 3c 00", " 80 40 00", " b0 40 00", " b0 7b 00"}));
-    EXPECT_TRUE(messages.take().empty());
-}
-
 // Events queued from another thread while render passes run, and plug-ins
 // loaded and removed between stop and start, as the player does: run under
 // ThreadSanitizer, any unguarded access shows.
