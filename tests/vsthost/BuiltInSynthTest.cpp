@@ -10,9 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/FluidSoftSynth.h"
 #include "platform/RecordingMidiOutput.h"
-#include "playback/MidiControler.h"
 #include "vsthost/BuiltInSynthOutput.h"
 #include "vsthost/ProbeLog.h"
 #include "vsthost/HostFixtures.h"
@@ -99,50 +97,22 @@ TEST(BuiltInSynth, IsTheDefaultOutputOnlyWhereTheSystemHasNoPort)
     EXPECT_EQ(beside.open(3), nullptr);
 
     // What the sequencer's device sends through the synth's port reaches
-    // the synth: every byte, and the reset's release of every channel.
+    // the synth: every byte, exclusives too, and the reset's release of every
+    // channel.
     std::unique_ptr<MidiOutputPort> port = alone.open(-1);
     ASSERT_NE(port, nullptr);
     EXPECT_TRUE(port->sendShort(Bytes{0xC2, 5}));
+    EXPECT_TRUE(port->sendLong(Bytes{0xF0, 0x7E, 0x7F, 0x09, 0x01, 0xF7}));
     EXPECT_TRUE(port->reset());
     EXPECT_TRUE(port->close());
     EXPECT_FALSE(port->sendShort(Bytes{0x92, 60, 1}));
     r.advance(441);
     r.rack.renderPass();
-    ASSERT_EQ(r.synth->applied.size(), 1u + 32u);
+    ASSERT_EQ(r.synth->applied.size(), 2u + 32u);
     EXPECT_EQ(r.synth->applied[0].second, (Bytes{0xC2, 5}));
-    EXPECT_EQ(r.synth->applied[1].second, (Bytes{0xB0, 121, 0}));
-    EXPECT_EQ(r.synth->applied[32].second, (Bytes{0xBF, 123, 0}));
-}
-
-// The sequencer's own device, opened on device -1 with no system port, sends
-// General MIDI System On at a start: the synth's programs go back to 0.
-TEST(BuiltInSynth, GmSystemOnFromTheSequencersDeviceResetsPrograms)
-{
-    const std::string soundFont = FluidSoftSynth::DefaultSoundFont();
-    if (soundFont.empty())
-        GTEST_SKIP() << "no General MIDI SoundFont installed";
-    std::string error;
-    std::shared_ptr<FluidSoftSynth> fluid = FluidSoftSynth::Create(soundFont, 44100, error);
-    ASSERT_NE(fluid, nullptr) << error;
-    RackWithSynth r;
-    r.rack.setSoftSynth(fluid);
-    RecordingMidiOutputOptions none;
-    none.portCount = 0;
-    InstallMidiOutputSystem(std::make_shared<BuiltInSynthOutput>(std::make_shared<RecordingMidiOutput>(none), r.rack,
-                                                                 FluidSoftSynth::kName));
-    {
-        MidiControler device(-1);
-        ASSERT_TRUE(device.isOpen());
-        EXPECT_TRUE(device.SendProgramChange(40, 1));
-        r.rack.renderPass();
-        EXPECT_EQ(fluid->program(1), 40);
-        EXPECT_TRUE(device.SendGmSystemOn());
-        r.advance(441);
-        r.rack.renderPass();
-        EXPECT_EQ(fluid->program(1), 0);
-        device.Close();
-    }
-    InstallMidiOutputSystem(nullptr);
+    EXPECT_EQ(r.synth->applied[1].second, (Bytes{0xF0, 0x7E, 0x7F, 0x09, 0x01, 0xF7}));
+    EXPECT_EQ(r.synth->applied[2].second, (Bytes{0xB0, 121, 0}));
+    EXPECT_EQ(r.synth->applied[33].second, (Bytes{0xBF, 123, 0}));
 }
 
 }  // namespace
