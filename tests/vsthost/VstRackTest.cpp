@@ -9,6 +9,7 @@
 #include <thread>
 #include <cstdint>
 #include <memory>
+#include <numeric>
 #include <string>
 #include <vector>
 
@@ -235,8 +236,7 @@ TEST(VstRack, ALibraryIsTriedOnceForAllSlotsAndARefusedOneLeavesThemEmpty)
         InstallPluginProbe(std::make_shared<PluginProbe>(std::vector<std::string>{SONRIGO_CLI_DEVICES_PATH, "plugin-trial"}));
     RackOnManualDevice r;
     std::vector<std::int32_t> all(VstRack::kSlotCount);
-    for (std::int32_t slot = 0; slot < VstRack::kSlotCount; ++slot)
-        all[static_cast<std::size_t>(slot)] = slot;
+    std::iota(all.begin(), all.end(), 0);
 
     EXPECT_EQ(r.rack.loadInstruments(all, SONRIGO_PROBE_PATH), VstRack::kSlotCount);
     EXPECT_TRUE(messages.take().empty());
