@@ -184,14 +184,18 @@ void askHost(Probe* probe)
         logLine(probe, "host %s %ld", name, ask(opcode, nullptr));
 }
 
-void writeText(void* ptr, const char* text)
+// Writes a name where the host said, as printf formats it.
+__attribute__((format(printf, 2, 3))) void writeText(void* ptr, const char* format, ...)
 {
     if (ptr == nullptr)
         return;
     char* out = static_cast<char*>(ptr);
-    std::strcpy(out, text);
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(out, 128, format, args);
+    va_end(args);
     constexpr std::size_t kNameBytes = PROBE_NAME_BYTES;
-    const std::size_t length = std::strlen(text);
+    const std::size_t length = std::strlen(out);
     if (length + 1 < kNameBytes) {
         std::memset(out + length, '.', kNameBytes - 1 - length);
         out[kNameBytes - 1] = '\0';
@@ -241,7 +245,6 @@ VstIntPtr dispatcher(AEffect* effect, VstInt32 opcode, VstInt32 index, VstIntPtr
     Probe* probe = probeOf(effect);
     logLine(probe, "dispatch %d %d %ld %s %g", opcode, index, static_cast<long>(value), ptr != nullptr ? "ptr" : "null",
             static_cast<double>(opt));
-    char text[128];
     switch (opcode) {
     case effOpen:
         faultAt(2);
@@ -263,28 +266,24 @@ VstIntPtr dispatcher(AEffect* effect, VstInt32 opcode, VstInt32 index, VstIntPtr
     case effGetProgram:
         return probe->program;
     case effGetProgramName:
-        std::snprintf(text, sizeof text, "Current program %d of the probe instrument", probe->program);
-        writeText(ptr, text);
+        writeText(ptr, "Current program %d of the probe instrument", probe->program);
         return 0;
     case effGetProgramNameIndexed:
         if (index < 0 || index >= kNumPrograms)
             return 0;
-        std::snprintf(text, sizeof text, "Program %d of the probe instrument", index);
-        writeText(ptr, text);
+        writeText(ptr, "Program %d of the probe instrument", index);
         return 1;
     case effGetParamName:
-        std::snprintf(text, sizeof text, "Parameter %d with a name longer than most", index);
-        writeText(ptr, text);
+        writeText(ptr, "Parameter %d with a name longer than most", index);
         return 0;
     case effGetParamLabel:
         writeText(ptr, "dB");
         return 0;
     case effGetParamDisplay:
-        std::snprintf(text, sizeof text, "%.2f", index >= 0 && index < kNumParams ? probe->params[index] : -1.0);
-        writeText(ptr, text);
+        writeText(ptr, "%.2f", index >= 0 && index < kNumParams ? probe->params[index] : -1.0);
         return 0;
     case effGetEffectName:
-        writeText(ptr, kEffectName);
+        writeText(ptr, "%s", kEffectName);
         return 1;
     case effProcessEvents: {
         const auto* events = static_cast<const VstEvents*>(ptr);
