@@ -54,8 +54,6 @@ extern "C" const char* __tsan_default_suppressions()
 namespace sonrigo {
 namespace {
 
-constexpr const char* kProbeName = "Sonrigo Probe Instrument With A Name Too Long For The Title";
-
 bool OnX11()
 {
     return QGuiApplication::platformName() == QLatin1String("xcb");
@@ -188,62 +186,47 @@ TEST_F(EditorWindowOnX11, ClientAreaIsTheEditorRectangleAtLeast100Square)
     }
 }
 
-TEST_F(EditorWindowOnX11, EditorOpensOnTheLiveWindowWithTheDisplayAndTitle)
+TEST_F(EditorWindowOnX11, EditorOpensOnTheLiveWindowIdlesWhileOpenAndTheCloseBoxClosesItOnce)
 {
     loadSpied(SONRIGO_PROBE_PATH);
     unsigned long window = 0;
     QString title;
+    long idles = 0;
     showEditor(plugin_, [&](EditorWindow& shown) {
         window = shown.nativeWindow();
         title = shown.windowTitle();
         EXPECT_EQ(plugin_.editorWindow(), window);
-    });
-    ASSERT_NE(window, 0u);
-    EXPECT_EQ(DispatchSpy::window, window);
-    EXPECT_EQ(DispatchSpy::stateAtOpen, IsUnmapped) << "the window must exist on the server before effEditOpen";
-    EXPECT_EQ(title.toStdString(), std::string(kProbeName).substr(0, 32));
-    const std::vector<std::string> opens = log_.linesStartingWith("editOpen ");
-    ASSERT_EQ(opens.size(), 1u);
-    EXPECT_EQ(opens[0], "editOpen window " + std::to_string(window) + " display " +
-                            std::to_string(reinterpret_cast<long>(AppDisplay())));
-}
-
-TEST_F(EditorWindowOnX11, IdlesEvery20MillisecondsWhileOpenOnly)
-{
-    loadSpied(SONRIGO_PROBE_PATH);
-    long idles = 0;
-    showEditor(plugin_, [&](EditorWindow&) {
         const long before = count(vst::effEditIdle);
         PumpFor(400);
         idles = count(vst::effEditIdle) - before;
-    });
-    // 20 expected; a loaded machine delays timers, it never adds ticks.
-    EXPECT_GE(idles, 8);
-    EXPECT_LE(idles, 22);
-    const long afterClose = count(vst::effEditIdle);
-    PumpFor(100);
-    EXPECT_EQ(count(vst::effEditIdle), afterClose);
-}
-
-TEST_F(EditorWindowOnX11, CloseBoxClosesTheEditorOnceBeforeTheWindowGoes)
-{
-    loadSpied(SONRIGO_PROBE_PATH);
-    showEditor(plugin_, [&](EditorWindow& window) {
         // What the window manager sends when the user clicks the close box.
         XEvent event{};
         event.xclient.type = ClientMessage;
-        event.xclient.window = window.nativeWindow();
+        event.xclient.window = window;
         event.xclient.message_type = XInternAtom(observer_.display, "WM_PROTOCOLS", False);
         event.xclient.format = 32;
         event.xclient.data.l[0] = static_cast<long>(XInternAtom(observer_.display, "WM_DELETE_WINDOW", False));
         event.xclient.data.l[1] = CurrentTime;
-        XSendEvent(observer_.display, window.nativeWindow(), False, NoEventMask, &event);
+        XSendEvent(observer_.display, window, False, NoEventMask, &event);
         XFlush(observer_.display);
-        EXPECT_TRUE(PumpUntil([&] { return !window.isVisible(); }));
+        EXPECT_TRUE(PumpUntil([&] { return !shown.isVisible(); }));
     });
+    ASSERT_NE(window, 0u);
+    EXPECT_EQ(DispatchSpy::window, window);
+    EXPECT_EQ(DispatchSpy::stateAtOpen, IsUnmapped) << "the window must exist on the server before effEditOpen";
+    EXPECT_EQ(title.toStdString(), "Sonrigo Probe Instrument With A ");
+    EXPECT_EQ(log_.linesStartingWith("editOpen "),
+              std::vector<std::string>{"editOpen window " + std::to_string(window) + " display " +
+                                       std::to_string(reinterpret_cast<long>(AppDisplay()))});
+    // 20 expected; a loaded machine delays timers, it never adds ticks.
+    EXPECT_GE(idles, 8);
+    EXPECT_LE(idles, 22);
     EXPECT_EQ(DispatchSpy::closes, 1);
     EXPECT_EQ(DispatchSpy::stateAtClose, IsViewable);
     EXPECT_EQ(plugin_.editorWindow(), 0u);
+    const long afterClose = count(vst::effEditIdle);
+    PumpFor(100);
+    EXPECT_EQ(count(vst::effEditIdle), afterClose);
     plugin_.closeEditor();
     EXPECT_EQ(count(vst::effEditClose), 1);
 }
@@ -374,30 +357,12 @@ protected:
     Observer observer_;
 };
 
-TEST_F(XEventProcForwarding, ReadsThePropertyAndSurvivesVanishedWindows)
-{
-    const std::uintptr_t pointer = 0x7F12'3456'789A'BCDEu;
-    const Window editor = makeWindow(host_.winId(), pointer);
-    EXPECT_EQ(XEventProcForwarder::ReadEventProc(display_, editor), pointer);
-    const Window plain = makeWindow(host_.winId(), std::nullopt);
-    EXPECT_EQ(XEventProcForwarder::ReadEventProc(display_, plain), std::nullopt);
-
-    // A plug-in's toolkit may have installed a handler that exits.
-    XErrorHandler previous = XSetErrorHandler(FatalHandler);
-    XDestroyWindow(display_, editor);
-    EXPECT_EQ(XEventProcForwarder::ReadEventProc(display_, editor), std::nullopt);
-    XEventProcForwarder forwarder(display_, editor);
-    forwarder.rescan();
-    EXPECT_EQ(forwarder.windowCount(), 0u);
-    EXPECT_FALSE(fatalHandlerCalled);
-    EXPECT_EQ(XSetErrorHandler(previous), &FatalHandler) << "the process handler must be put back";
-}
-
-TEST_F(XEventProcForwarding, DeliversTheEventsOfEditorWindowsAsXEvents)
+TEST_F(XEventProcForwarding, DeliversTheEventsOfEditorWindowsAsXEventsAndSurvivesVanishedWindows)
 {
     const Window editor = makeWindow(host_.winId(), reinterpret_cast<std::uintptr_t>(&RecordEvent));
     const Window inner = makeWindow(editor, std::nullopt);
     const Window stranger = makeWindow(host_.winId(), std::nullopt);
+    EXPECT_EQ(XEventProcForwarder::ReadEventProc(display_, stranger), std::nullopt);
     XEventProcForwarder forwarder(display_, host_.winId());
     forwarder.rescan();
     EXPECT_EQ(forwarder.windowCount(), 2u);
@@ -428,6 +393,17 @@ TEST_F(XEventProcForwarding, DeliversTheEventsOfEditorWindowsAsXEvents)
     EXPECT_TRUE(PumpUntil([&] {
         return std::ranges::any_of(forwarded, [&](const XEvent& e) { return e.type == Expose && e.xexpose.window == editor; });
     }));
+
+    // The editor goes; a plug-in's toolkit may have installed a handler that exits.
+    XErrorHandler previous = XSetErrorHandler(FatalHandler);
+    XDestroyWindow(display_, editor);
+    EXPECT_EQ(XEventProcForwarder::ReadEventProc(display_, editor), std::nullopt);
+    XEventProcForwarder vanished(display_, editor);
+    vanished.rescan();
+    forwarder.rescan();
+    EXPECT_EQ(vanished.windowCount() + forwarder.windowCount(), 0u);
+    EXPECT_FALSE(fatalHandlerCalled);
+    EXPECT_EQ(XSetErrorHandler(previous), &FatalHandler) << "the process handler must be put back";
 }
 
 }  // namespace

@@ -52,7 +52,7 @@ std::unique_ptr<MidiF0Data> FourNotes()
     return song;
 }
 
-TEST(JackRack, NotesPlayedThroughTheRackReachJackAboutSixtyMillisecondsAfterDispatch)
+TEST(JackRack, NotesPlayedThroughTheRackReachJackEachBeforeTheNextIsDispatched)
 {
     test::JackTestServer jack("sonrigo-rack-capture", kCaptureFrames);
     if (!jack.up())
@@ -93,18 +93,14 @@ TEST(JackRack, NotesPlayedThroughTheRackReachJackAboutSixtyMillisecondsAfterDisp
                    }
                    router.onEvent(index, tick, record);
                });
+    // Until the song ends, then half a second for what is still to play.
     const auto limit = std::chrono::steady_clock::now() + 30s;
-    const auto drain = [&](std::chrono::steady_clock::time_point until) {
-        while (std::chrono::steady_clock::now() < until) {
-            events.dispatch(rack);
-            events.waitFor(10ms);
-        }
-    };
-    while (!ended.load() && std::chrono::steady_clock::now() < limit) {
+    for (auto until = limit; std::chrono::steady_clock::now() < until;) {
         events.dispatch(rack);
         events.waitFor(10ms);
+        if (ended.load() && until == limit)
+            until = std::chrono::steady_clock::now() + 500ms;
     }
-    drain(std::chrono::steady_clock::now() + 500ms);
     rack.stop();
     MusicPlayer::instance().shutdown();
     rack.suspendPlugin(0);
@@ -117,32 +113,21 @@ TEST(JackRack, NotesPlayedThroughTheRackReachJackAboutSixtyMillisecondsAfterDisp
 
     // Each note's onset: the first loud frame after its dispatch (less one
     // period, for the frame-time estimate), before the next note's dispatch.
-    const std::size_t frames = capture.frames();
     const jack_nframes_t first = capture.firstFrameTime();
-    std::vector<double> latenciesMs;
-    for (std::int32_t i = 0; i < kNotes; ++i) {
-        const auto from = static_cast<std::int64_t>(dispatched[static_cast<std::size_t>(i)].load() - first) -
-                          test::JackServerProcess::kPeriod;
+    std::cout << "event-to-onset latency through JACK (ms), the design aims at 60:";
+    for (std::size_t i = 0; i < kNotes; ++i) {
+        const auto from = static_cast<std::int64_t>(dispatched[i].load() - first) - test::JackServerProcess::kPeriod;
         ASSERT_GE(from, 0);
-        std::int64_t onset = -1;
-        for (auto f = static_cast<std::size_t>(from); f < frames && onset < 0; ++f) {
-            if (std::fabs(capture.samples()[f]) > 0.01F)
-                onset = static_cast<std::int64_t>(f);
-        }
-        ASSERT_GE(onset, 0) << "note " << i << " not heard";
-        const auto onsetTime = static_cast<jack_nframes_t>(first + static_cast<jack_nframes_t>(onset));
-        latenciesMs.push_back(static_cast<std::int32_t>(onsetTime - dispatched[static_cast<std::size_t>(i)].load()) /
-                              kFramesPerMs);
+        auto onset = static_cast<std::size_t>(from);
+        while (onset < capture.frames() && std::fabs(capture.samples()[onset]) <= 0.01F)
+            ++onset;
+        ASSERT_LT(onset, capture.frames()) << "note " << i << " not heard";
+        std::cout << ' ' << static_cast<std::int32_t>(first + onset - dispatched[i].load()) / kFramesPerMs;
         if (i + 1 < kNotes) {
-            const auto next = dispatched[static_cast<std::size_t>(i + 1)].load() - first;
-            EXPECT_LT(onset, static_cast<std::int64_t>(next)) << "note " << i << " sounded only after the next one";
+            EXPECT_LT(onset, dispatched[i + 1].load() - first) << "note " << i << " sounded only after the next one";
         }
     }
-    std::cout << "event-to-onset latency through JACK (ms):";
-    for (const double ms : latenciesMs)
-        std::cout << ' ' << ms;
-    std::cout << " (the design aims at 60 ms)\n";
-    RecordProperty("latency_ms_first", std::to_string(latenciesMs.front()));
+    std::cout << '\n';
 }
 
 // The server goes away under the running rack: the user hears of it once,

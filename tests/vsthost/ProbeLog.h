@@ -1,10 +1,10 @@
 #pragma once
 
-#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "support/ScopedEnv.h"
 #include "support/TempDir.h"
 
 namespace sonrigo::test {
@@ -16,11 +16,6 @@ namespace sonrigo::test {
 // probe reads the variable when it is instantiated.
 class ProbeLog {
 public:
-    ProbeLog();
-    ~ProbeLog();
-    ProbeLog(const ProbeLog&) = delete;
-    ProbeLog& operator=(const ProbeLog&) = delete;
-
     const TempDir& dir() const { return dir_; }
     std::vector<std::string> lines() const;
     // The lines that start with prefix, in order.
@@ -32,9 +27,8 @@ public:
 
 private:
     TempDir dir_;
-    std::string path_;
-    std::optional<std::string> oldLog_;
-    std::optional<std::string> oldHome_;
+    ScopedEnv log_{"SONRIGO_PROBE_LOG", (dir_.path() / "probe.log").string()};
+    ScopedEnv home_{"HOME", dir_.path().string()};
 };
 
 }  // namespace sonrigo::test

@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
-#include <functional>
 #include <memory>
 #include <string>
 #include <tuple>
@@ -43,6 +42,13 @@ vst::VstMidiEvent MidiEvent(int status, int data1, int data2, int deltaFrames)
                               static_cast<std::uint8_t>(data2), deltaFrames);
 }
 
+// The dispatcher calls after the three made by load.
+Strings CallsAfterLoad(const ProbeLog& log)
+{
+    const Strings calls = log.dispatches();
+    return Strings(calls.begin() + std::min<std::ptrdiff_t>(3, std::ssize(calls)), calls.end());
+}
+
 // A probe loaded into a plug-in of the host's sizes, its calls logged.
 class VstPluginTest : public ::testing::Test {
 protected:
@@ -52,7 +58,7 @@ protected:
     VstPlugin plugin{kRate, kBlock, kMaxEvents};
 };
 
-TEST(VstPluginLoad, OpensThroughVSTPluginMainOrElseMainThenSetsRateAndBlockSizeAndZeroesBuffers)
+TEST(VstPluginLoad, OpensThroughVSTPluginMainOrElseMainSetsRateAndBlockSizeZeroesBuffersAndAnswersTheHost)
 {
     for (const auto& [path, entry, line] :
          {std::tuple{SONRIGO_PROBE_PATH, VstPlugin::EntryPoint::VSTPluginMain, "entry VSTPluginMain"},
@@ -69,81 +75,36 @@ TEST(VstPluginLoad, OpensThroughVSTPluginMainOrElseMainThenSetsRateAndBlockSizeA
                   std::tuple(3, 4, 2, 2));
         ASSERT_NE(plugin.outputs(), nullptr);
         for (int channel = 0; channel < 2; ++channel)
-            for (int frame = 0; frame < kBlock; ++frame)
-                ASSERT_EQ(plugin.outputs()[channel][frame], 0.0f);
+            EXPECT_TRUE(std::all_of(plugin.outputs()[channel], plugin.outputs()[channel] + kBlock,
+                                    [](float s) { return s == 0.0f; }));
+        // What the probe asked while it opened: capabilities match exactly.
+        const Strings asked = log.linesStartingWith("host");
+        for (const char* answer : {"host version 2400", "host canDo 'supplyIdle' 1", "host canDo 'SupplyIdle' 0",
+                                   "host canDo 'supplyIdle ' 0", "host canDo null 0", "host opcode39 0"})
+            EXPECT_NE(std::find(asked.begin(), asked.end(), answer), asked.end()) << answer;
     }
-}
-
-// What the probe asks the host when it opens, and the host's answers.
-TEST(VstPluginLoad, TheHostCallbackAnswersWhatTheProbeAsksWhenOpened)
-{
-    ProbeLog log;
-    VstPlugin plugin(kRate, kBlock, kMaxEvents);
-    ASSERT_TRUE(plugin.load(SONRIGO_PROBE_PATH));
-    const Strings asked = log.linesStartingWith("host");
-    ASSERT_EQ(asked.size(), 19u);
-    for (const char* line : {"host version 2400", "host canDo 'supplyIdle' 1", "host canDo 'SupplyIdle' 0",
-                             "host canDo 'supplyIdle ' 0", "host canDo null 0", "host language 6", "host idle 0",
-                             "host opcode39 0"})
-        EXPECT_NE(std::find(asked.begin(), asked.end(), line), asked.end()) << line;
 }
 
 TEST(VstPluginLoad, EachFailureShowsItsMessageAndNeverCallsTheDispatcher)
 {
-    struct Case {
-        const char* path;
-        const char* message;
-    };
-    const Case cases[] = {
-        {SONRIGO_PROBE_NO_ENTRY_PATH, "プラグインのエントリ取得に失敗しました。"},
-        {SONRIGO_PROBE_NULL_INSTANCE_PATH, "インスタンスの生成に失敗しました。"},
-        {SONRIGO_PROBE_WRONG_MAGIC_PATH, "VSTプラグインではありません。"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.path);
+    for (const auto& [path, message] : {std::pair{SONRIGO_PROBE_NO_ENTRY_PATH, "プラグインのエントリ取得に失敗しました。"},
+                                        std::pair{SONRIGO_PROBE_NULL_INSTANCE_PATH, "インスタンスの生成に失敗しました。"},
+                                        std::pair{SONRIGO_PROBE_WRONG_MAGIC_PATH, "VSTプラグインではありません。"}}) {
+        SCOPED_TRACE(path);
         ProbeLog log;
         test::CaptureMessages messages;
         {
-            auto plugin = std::make_unique<VstPlugin>(kRate, kBlock, kMaxEvents);
-            EXPECT_FALSE(plugin->load(c.path));
-            EXPECT_FALSE(plugin->isLoaded());
-            EXPECT_EQ(messages.take(), Strings{c.message});
+            VstPlugin plugin(kRate, kBlock, kMaxEvents);
+            EXPECT_FALSE(plugin.load(path));
+            EXPECT_FALSE(plugin.isLoaded());
+            EXPECT_EQ(messages.take(), Strings{message});
             // Calls on a failed plug-in are skipped, not passed to the rejected record.
-            plugin->resume();
-            plugin->setProgram(1);
-            EXPECT_EQ(plugin->getProgramName(), "");
+            plugin.resume();
+            plugin.setProgram(1);
+            EXPECT_EQ(plugin.getProgramName(), "");
         }
         EXPECT_EQ(log.dispatches(), Strings{});
-        EXPECT_FALSE(IsLoaded(c.path));
-    }
-
-    // Nor does a plug-in that was never loaded answer anything.
-    VstPlugin plugin(kRate, kBlock, kMaxEvents);
-    plugin.addEvent(MidiEvent(0x90, 60, 100, 0));
-    plugin.handOverEvents(kBlock);
-    plugin.flushEvents();
-    plugin.process(kBlock);
-    plugin.openEditor();
-    plugin.closeEditor();
-    plugin.close();
-    EXPECT_EQ(std::tuple(plugin.getProgram(), plugin.getProgramNameIndexed(0), plugin.getEffectName(), plugin.outputs()),
-              std::tuple(0, "", "", nullptr));
-}
-
-TEST(VstPluginLoad, AFileThatIsNoLibraryGivesTheLoaderReasonOnASecondLine)
-{
-    ProbeLog log;
-    const std::string notALibrary = log.dir().write("readme.so", {'h', 'i', '\n'});
-    const std::string missing = (log.dir().path() / "missing.so").string();
-    for (const std::string& path : {notALibrary, missing}) {
-        test::CaptureMessages messages;
-        VstPlugin plugin(kRate, kBlock, kMaxEvents);
-        EXPECT_FALSE(plugin.load(path));
-        const Strings shown = messages.take();
-        ASSERT_EQ(shown.size(), 1u);
-        const std::string head = "プラグインのロードに失敗しました。\n";
-        ASSERT_TRUE(shown[0].starts_with(head)) << shown[0];
-        EXPECT_NE(shown[0].find(path), std::string::npos) << shown[0];
+        EXPECT_FALSE(IsLoaded(path));
     }
 }
 
@@ -167,12 +128,21 @@ TEST(VstPluginLoad, TheLibraryIsFreedExactlyOnceAfterAFailedLoadAndAfterClose)
     }
 }
 
-TEST_F(VstPluginTest, ResumeSuspendProgramsAndCloseDispatchWhatTheyShould)
+TEST_F(VstPluginTest, ProgramsTextsAndParametersReachThePluginOnlyWhileItIsLoaded)
 {
     load(SONRIGO_PROBE_PATH);
     plugin.resume();
     plugin.setProgram(2);
     EXPECT_EQ(plugin.getProgram(), 2);
+    // Texts come from zeroed buffers cut to their limits.
+    EXPECT_EQ(plugin.getProgramName(), "Current program 2 of the");
+    EXPECT_EQ(plugin.getProgramNameIndexed(7), "");  // the plug-in writes nothing
+    EXPECT_EQ(plugin.getParamName(3), "Parameter 3 with a name longer ");
+    EXPECT_EQ(plugin.getEffectName(), "Sonrigo Probe Instrument With A ");
+    // Parameters outside the plug-in's count never reach it.
+    for (const int index : {3, 4, -1})
+        plugin.setParameter(index, 0.75f);
+    EXPECT_EQ(plugin.getParamDisplay(3), "0.75");
     plugin.suspend();
     plugin.close();
     EXPECT_FALSE(plugin.isLoaded());
@@ -180,14 +150,19 @@ TEST_F(VstPluginTest, ResumeSuspendProgramsAndCloseDispatchWhatTheyShould)
     EXPECT_FALSE(IsLoaded(SONRIGO_PROBE_PATH));
     // After close nothing reaches the (freed) plug-in.
     plugin.resume();
-    EXPECT_EQ(plugin.getProgram(), 0);
-    EXPECT_EQ(plugin.getParamName(0), "");
     plugin.setParameter(0, 0.5f);
+    plugin.addEvent(MidiEvent(0x90, 60, 100, 0));
+    plugin.handOverEvents(kBlock);
+    plugin.flushEvents();
     plugin.process(kBlock);
-    const Strings calls = log.dispatches();
-    EXPECT_EQ(Strings(calls.begin() + 3, calls.end()),
-              (Strings{"12 0 1 null 0", "2 0 2 null 0", "3 0 0 null 0", "12 0 0 null 0", "1 0 0 null 0"}));
-    EXPECT_EQ(log.linesStartingWith("setParameter"), Strings{});
+    plugin.openEditor();
+    plugin.close();
+    EXPECT_EQ(std::tuple(plugin.getProgram(), plugin.getParamName(0), plugin.getProgramNameIndexed(0), plugin.getEffectName()),
+              std::tuple(0, "", "", ""));
+    EXPECT_EQ(CallsAfterLoad(log),
+              (Strings{"12 0 1 null 0", "2 0 2 null 0", "3 0 0 null 0", "5 0 0 ptr 0", "29 7 0 ptr 0", "8 3 0 ptr 0",
+                       "45 0 0 ptr 0", "7 3 0 ptr 0", "12 0 0 null 0", "1 0 0 null 0"}));
+    EXPECT_EQ(log.linesStartingWith("setParameter"), Strings{"setParameter 3 0.75"});
     EXPECT_EQ(log.lines().back(), "unload");
 }
 
@@ -204,71 +179,21 @@ TEST_F(VstPluginTest, ABlocksEventsArriveInOrderAndPastItsRoomOnlyNoteOnsAreLost
     EXPECT_EQ(plugin.pendingEventCount(), 2);  // what was kept starts the next block
     plugin.flushEvents();
     EXPECT_EQ(plugin.droppedEvents(), 1u);
-
-    Strings expected;
-    for (int i = 0; i < 16; ++i) {
-        char line[64];
-        std::snprintf(line, sizeof line, "event 1 %d 90 %02x 64", std::min(i * 10, 99), 40 + i);
-        expected.push_back(line);
-    }
-    EXPECT_EQ(log.linesStartingWith("event"), expected);
-    EXPECT_EQ(log.dispatches().back(), "25 0 0 ptr 0");
+    Strings events = log.linesStartingWith("event");
+    ASSERT_EQ(events.size(), 16u);
+    EXPECT_EQ(events[0], "event 1 0 90 28 64");
+    EXPECT_EQ(events[9], "event 1 90 90 31 64");
+    EXPECT_EQ(events[15], "event 1 99 90 37 64");
 
     plugin.addEvent(MidiEvent(0x90, 70, 1, 0));
     plugin.handOverEvents(kBlock);
     plugin.flushEvents();
-    const Strings events = log.linesStartingWith("event");
-    EXPECT_EQ(Strings(events.end() - 3, events.end()),
+    events = log.linesStartingWith("event");
+    EXPECT_EQ(Strings(events.begin() + 16, events.end()),
               (Strings{"event 1 0 80 28 00", "event 1 0 b0 40 00", "event 1 0 90 46 01"}));
     plugin.handOverEvents(kBlock);
     plugin.flushEvents();  // nothing queued: no call
-    EXPECT_EQ(log.linesStartingWith("dispatch 25").size(), 2u);
-}
-
-constexpr std::uintptr_t kWindow = 0x2A00005;
-
-// The dispatcher calls after the three made by load.
-Strings EditorCalls(const ProbeLog& log)
-{
-    const Strings calls = log.dispatches();
-    return Strings(calls.begin() + 3, calls.end());
-}
-
-TEST_F(VstPluginTest, AnEditorSessionIdlesWhileOpenAndClosesOnce)
-{
-    load(SONRIGO_PROBE_PATH);
-    EditorSession session(plugin);
-    session.idle();  // not open yet
-    session.initialise(kWindow, nullptr);
-    session.idle();
-    session.idle();
-    session.close();
-    session.close();
-    session.idle();
-    EXPECT_FALSE(session.isOpen());
-    EXPECT_EQ(plugin.editorWindow(), 0u);
-    EXPECT_EQ(EditorCalls(log),
-              (Strings{"45 0 0 ptr 0", "14 0 0 ptr 0", "13 0 0 ptr 0", "19 0 0 null 0", "19 0 0 null 0",
-                       "15 0 0 null 0"}));
-}
-
-TEST_F(VstPluginTest, AnEditorSessionClosedBeforeItOpenedOrWithoutAnInstanceSaysNothingToThePlugin)
-{
-    EditorSession unloaded(plugin);
-    const EditorSession::Layout layout = unloaded.initialise(kWindow, nullptr);
-    EXPECT_EQ(layout.title, "");
-    EXPECT_FALSE(layout.width.has_value());
-    EXPECT_FALSE(unloaded.isOpen());
-    EXPECT_EQ(plugin.editorWindow(), kWindow) << "the window is recorded all the same";
-    unloaded.close();
-    EXPECT_EQ(plugin.editorWindow(), 0u);
-
-    load(SONRIGO_PROBE_PATH);
-    EditorSession closed(plugin);
-    closed.close();
-    EXPECT_EQ(closed.initialise(kWindow, nullptr).title, "");
-    EXPECT_EQ(EditorCalls(log), Strings{});
-    EXPECT_EQ(plugin.editorWindow(), 0u);
+    EXPECT_EQ(log.linesStartingWith("dispatch 25"), Strings(2, "dispatch 25 0 0 ptr 0"));
 }
 
 TEST(VstPlugin, ProcessHandsOverTheBuffersOnlyWhenThePluginCanReplace)
@@ -294,27 +219,7 @@ TEST(VstPlugin, ProcessHandsOverTheBuffersOnlyWhenThePluginCanReplace)
     EXPECT_EQ(noReplacing.outputs()[0][0], 0.0f);
 }
 
-TEST_F(VstPluginTest, TextsComeFromZeroedBuffersCutToTheirLimits)
-{
-    load(SONRIGO_PROBE_PATH);
-    plugin.setProgram(1);
-    EXPECT_EQ(plugin.getParamName(3), std::string("Parameter 3 with a name longer than most").substr(0, 31));
-    EXPECT_EQ(plugin.getParamLabel(0), "dB");
-    plugin.setParameter(2, 0.75f);
-    EXPECT_EQ(plugin.getParamDisplay(2), "0.75");
-    EXPECT_EQ(plugin.getProgramName(), "Current program 1 of the");
-    EXPECT_EQ(plugin.getProgramNameIndexed(2), "Program 2 of the probe i");
-    EXPECT_EQ(plugin.getProgramNameIndexed(7), "");
-    EXPECT_EQ(plugin.getEffectName(), "Sonrigo Probe Instrument With A ");
-
-    // Parameters outside the plug-in's count never reach it.
-    plugin.setParameter(3, 1.0f);
-    plugin.setParameter(4, 0.5f);  // == numParams
-    plugin.setParameter(-1, 0.5f);
-    EXPECT_EQ(log.linesStartingWith("setParameter"), (Strings{"setParameter 2 0.75", "setParameter 3 1"}));
-}
-
-class VstPluginEditor : public ::testing::Test {
+class VstPluginEditor : public VstPluginTest {
 protected:
     void SetUp() override { InstallEditorHost(host); }
     void TearDown() override { InstallEditorHost(nullptr); }
@@ -322,16 +227,9 @@ protected:
     std::shared_ptr<test::FakeEditorHost> host = std::make_shared<test::FakeEditorHost>();
 };
 
-TEST_F(VstPluginEditor, OpensOnlyWithAHostAndAnEditor)
+TEST_F(VstPluginEditor, OpensOnlyWithAHostAndAnEditorIdlesWhileOpenAndClosesOnce)
 {
-    ProbeLog log;
-    VstPlugin noEditor(kRate, kBlock, kMaxEvents);
-    ASSERT_TRUE(noEditor.load(SONRIGO_PROBE_NO_EDITOR_PATH));
-    noEditor.openEditor();
-    EXPECT_EQ(host->runs, 0);
-
-    VstPlugin plugin(kRate, kBlock, kMaxEvents);
-    ASSERT_TRUE(plugin.load(SONRIGO_PROBE_PATH));
+    load(SONRIGO_PROBE_PATH);
     InstallEditorHost(nullptr);
     plugin.openEditor();
     EXPECT_EQ(host->runs, 0);
@@ -341,6 +239,10 @@ TEST_F(VstPluginEditor, OpensOnlyWithAHostAndAnEditor)
         EXPECT_EQ(&session.plugin(), &plugin);
         EXPECT_EQ(plugin.editorSession(), &session);
         EXPECT_EQ(plugin.editorWindow(), 0x4242u);
+        session.idle();
+        session.close();
+        session.close();
+        session.idle();
     };
     plugin.openEditor();
     EXPECT_EQ(host->runs, 1);
@@ -348,20 +250,35 @@ TEST_F(VstPluginEditor, OpensOnlyWithAHostAndAnEditor)
     EXPECT_EQ(plugin.editorSession(), nullptr);
     plugin.closeEditor();  // nothing open: nothing happens
     EXPECT_EQ(host->closes, 0);
-    const std::vector<int> opcodes = log.opcodes();
-    EXPECT_EQ(std::vector<int>(opcodes.begin() + 6, opcodes.end()), (std::vector<int>{45, 14, 13, 19, 15}));
+    EXPECT_EQ(CallsAfterLoad(log), (Strings{"45 0 0 ptr 0", "14 0 0 ptr 0", "13 0 0 ptr 0", "19 0 0 null 0",
+                                            "19 0 0 null 0", "15 0 0 null 0"}));
+
+    VstPlugin noEditor(kRate, kBlock, kMaxEvents);
+    ASSERT_TRUE(noEditor.load(SONRIGO_PROBE_NO_EDITOR_PATH));
+    noEditor.openEditor();
+    EXPECT_EQ(host->runs, 1);
 }
 
-TEST_F(VstPluginEditor, ClosingThePluginClosesItsOpenEditorFirst)
+TEST_F(VstPluginTest, AnEditorSessionClosedBeforeItOpenedOrWithoutAnInstanceSaysNothingToThePlugin)
 {
-    ProbeLog log;
-    VstPlugin plugin(kRate, kBlock, kMaxEvents);
-    ASSERT_TRUE(plugin.load(SONRIGO_PROBE_PATH));
-    host->whileOpen = [&](EditorSession&) { plugin.close(); };
-    plugin.openEditor();
-    EXPECT_EQ(host->closes, 1);
-    const std::vector<int> opcodes = log.opcodes();
-    EXPECT_EQ(std::vector<int>(opcodes.begin() + 3, opcodes.end()), (std::vector<int>{45, 14, 13, 19, 15, 1}));
+    constexpr std::uintptr_t kWindow = 0x2A00005;
+    EditorSession unloaded(plugin);
+    const EditorSession::Layout layout = unloaded.initialise(kWindow, nullptr);
+    EXPECT_EQ(layout.title, "");
+    EXPECT_FALSE(layout.width.has_value());
+    EXPECT_FALSE(unloaded.isOpen());
+    EXPECT_EQ(plugin.editorWindow(), kWindow) << "the window is recorded all the same";
+    unloaded.close();
+    EXPECT_EQ(plugin.editorWindow(), 0u);
+
+    load(SONRIGO_PROBE_PATH);
+    EditorSession closed(plugin);
+    closed.idle();
+    closed.close();
+    EXPECT_EQ(closed.initialise(kWindow, nullptr).title, "");
+    closed.idle();
+    EXPECT_EQ(CallsAfterLoad(log), Strings{});
+    EXPECT_EQ(plugin.editorWindow(), 0u);
 }
 
 }  // namespace
@@ -377,50 +294,40 @@ extern "C" const char* __lsan_default_suppressions()
 namespace sonrigo {
 namespace {
 
-// amsynth, a real instrument, when it is installed.
-class VstPluginAmsynth : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        if (!std::filesystem::exists(SONRIGO_AMSYNTH_PATH))
-            GTEST_SKIP() << SONRIGO_AMSYNTH_PATH << " is not installed";
-        // Kept mapped to the end, so that a leak report can still name it.
-        ::dlopen(SONRIGO_AMSYNTH_PATH, RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
-        // amsynth keeps its presets there and complains when it cannot.
-        std::filesystem::create_directories(home.dir().path() / ".local" / "share");
-    }
-
-    // Root mean square of the mono mix of the plug-in's outputs over blocks blocks.
-    static double RenderRms(VstPlugin& plugin, int blocks)
-    {
-        double sum = 0.0;
-        for (int block = 0; block < blocks; ++block) {
-            plugin.handOverEvents(kBlock);
-            plugin.flushEvents();
-            plugin.process(kBlock);
-            for (int frame = 0; frame < kBlock; ++frame) {
-                double mono = 0.0;
-                for (int channel = 0; channel < plugin.numOutputs(); ++channel)
-                    mono += plugin.outputs()[channel][frame];
-                mono /= plugin.numOutputs();
-                sum += mono * mono;
-            }
-        }
-        return std::sqrt(sum / (blocks * kBlock));
-    }
-
-    ProbeLog home;  // amsynth writes its settings under HOME
-};
-
-TEST_F(VstPluginAmsynth, SixteenInstancesLoadAndRenderAtOnce)
+// Root mean square of the mono mix of the plug-in's outputs over blocks blocks.
+double RenderRms(VstPlugin& plugin, int blocks)
 {
+    double sum = 0.0;
+    for (int block = 0; block < blocks; ++block) {
+        plugin.handOverEvents(kBlock);
+        plugin.flushEvents();
+        plugin.process(kBlock);
+        for (int frame = 0; frame < kBlock; ++frame) {
+            double mono = 0.0;
+            for (int channel = 0; channel < plugin.numOutputs(); ++channel)
+                mono += plugin.outputs()[channel][frame] / plugin.numOutputs();
+            sum += mono * mono;
+        }
+    }
+    return std::sqrt(sum / (blocks * kBlock));
+}
+
+// amsynth, a real instrument, when it is installed: sixteen instances at once,
+// silent until a note, then sounding.
+TEST(VstPluginAmsynth, SixteenInstancesLoadAndRenderAtOnce)
+{
+    if (!std::filesystem::exists(SONRIGO_AMSYNTH_PATH))
+        GTEST_SKIP() << SONRIGO_AMSYNTH_PATH << " is not installed";
+    // Kept mapped to the end, so that a leak report can still name it.
+    ::dlopen(SONRIGO_AMSYNTH_PATH, RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
+    ProbeLog home;  // amsynth writes its settings under HOME, and complains without this folder
+    std::filesystem::create_directories(home.dir().path() / ".local" / "share");
     std::vector<std::unique_ptr<VstPlugin>> plugins;
     for (int channel = 0; channel < 16; ++channel) {
         plugins.push_back(std::make_unique<VstPlugin>(kRate, kBlock, kMaxEvents));
         ASSERT_TRUE(plugins.back()->load(SONRIGO_AMSYNTH_PATH)) << channel;
         plugins.back()->resume();
     }
-    // Silent until a note, then sounding.
     for (int channel = 0; channel < 16; ++channel) {
         VstPlugin& plugin = *plugins[static_cast<std::size_t>(channel)];
         EXPECT_LT(RenderRms(plugin, 5), 1e-4) << channel;

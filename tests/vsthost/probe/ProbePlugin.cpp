@@ -12,6 +12,7 @@
 #include <ctime>
 #include <limits>
 #include <stdexcept>
+#include <utility>
 
 #include <unistd.h>
 
@@ -148,59 +149,53 @@ Probe* probeOf(AEffect* effect)
     return static_cast<Probe*>(effect->object);
 }
 
-void appendLine(const char* path, const char* format, va_list args)
+__attribute__((format(printf, 2, 3))) void logLine(const Probe* probe, const char* format, ...)
 {
-    if (path == nullptr || path[0] == '\0')
-        return;
-    std::FILE* file = std::fopen(path, "a");
+    const char* path = probe != nullptr ? probe->logPath : std::getenv("SONRIGO_PROBE_LOG");
+    std::FILE* file = path != nullptr && path[0] != '\0' ? std::fopen(path, "a") : nullptr;
     if (file == nullptr)
         return;
+    va_list args;
+    va_start(args, format);
     std::vfprintf(file, format, args);
+    va_end(args);
     std::fputc('\n', file);
     std::fclose(file);
 }
 
-__attribute__((format(printf, 2, 3))) void logLine(const Probe* probe, const char* format, ...)
-{
-    va_list args;
-    va_start(args, format);
-    appendLine(probe != nullptr ? probe->logPath : std::getenv("SONRIGO_PROBE_LOG"), format, args);
-    va_end(args);
-}
-
+// Asks the host what plug-ins ask when they open, and logs its answers.
 void askHost(Probe* probe)
 {
-    AEffect* effect = &probe->effect;
-    audioMasterCallback host = probe->host;
-    logLine(probe, "host version %ld", static_cast<long>(host(effect, audioMasterVersion, 0, 0, nullptr, 0.0f)));
-    const char* questions[] = {"sendVstEvents", "sendVstMidiEvent", "supplyIdle",       "SupplyIdle", "supplyidle",
-                               "sendVstTimeInfo", "receiveVstEvents", "sizeWindow", "supplyIdle "};
-    for (const char* question : questions) {
+    const auto ask = [probe](VstInt32 opcode, void* ptr) {
+        return static_cast<long>(probe->host(&probe->effect, opcode, 0, 0, ptr, 0.0f));
+    };
+    for (const char* question : {"sendVstEvents", "sendVstMidiEvent", "supplyIdle", "SupplyIdle", "supplyidle",
+                                 "sendVstTimeInfo", "receiveVstEvents", "sizeWindow", "supplyIdle "}) {
         char copy[32] = {};
         std::strncpy(copy, question, sizeof copy - 1);
-        logLine(probe, "host canDo '%s' %ld", question,
-                static_cast<long>(host(effect, audioMasterCanDo, 0, 0, copy, 0.0f)));
+        logLine(probe, "host canDo '%s' %ld", question, ask(audioMasterCanDo, copy));
     }
-    logLine(probe, "host canDo null %ld", static_cast<long>(host(effect, audioMasterCanDo, 0, 0, nullptr, 0.0f)));
-    logLine(probe, "host language %ld", static_cast<long>(host(effect, audioMasterGetLanguage, 0, 0, nullptr, 0.0f)));
-    logLine(probe, "host getTime %ld", static_cast<long>(host(effect, audioMasterGetTime, 0, 0, nullptr, 0.0f)));
-    logLine(probe, "host sampleRate %ld",
-            static_cast<long>(host(effect, audioMasterGetSampleRate, 0, 0, nullptr, 0.0f)));
-    logLine(probe, "host blockSize %ld", static_cast<long>(host(effect, audioMasterGetBlockSize, 0, 0, nullptr, 0.0f)));
-    logLine(probe, "host sizeWindow %ld", static_cast<long>(host(effect, audioMasterSizeWindow, 640, 480, nullptr, 0.0f)));
-    logLine(probe, "host idle %ld", static_cast<long>(host(effect, audioMasterIdle, 0, 0, nullptr, 0.0f)));
-    logLine(probe, "host opcode-1 %ld", static_cast<long>(host(effect, -1, 0, 0, nullptr, 0.0f)));
-    logLine(probe, "host opcode39 %ld", static_cast<long>(host(effect, 39, 0, 0, nullptr, 0.0f)));
+    logLine(probe, "host canDo null %ld", ask(audioMasterCanDo, nullptr));
+    const std::pair<const char*, VstInt32> questions[] = {
+        {"version", audioMasterVersion},       {"language", audioMasterGetLanguage},   {"getTime", audioMasterGetTime},
+        {"sampleRate", audioMasterGetSampleRate}, {"blockSize", audioMasterGetBlockSize}, {"sizeWindow", audioMasterSizeWindow},
+        {"idle", audioMasterIdle},             {"opcode-1", -1},                       {"opcode39", 39}};
+    for (const auto& [name, opcode] : questions)
+        logLine(probe, "host %s %ld", name, ask(opcode, nullptr));
 }
 
-void writeText(void* ptr, const char* text)
+// Writes a name where the host said, as printf formats it.
+__attribute__((format(printf, 2, 3))) void writeText(void* ptr, const char* format, ...)
 {
     if (ptr == nullptr)
         return;
     char* out = static_cast<char*>(ptr);
-    std::strcpy(out, text);
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(out, 128, format, args);
+    va_end(args);
     constexpr std::size_t kNameBytes = PROBE_NAME_BYTES;
-    const std::size_t length = std::strlen(text);
+    const std::size_t length = std::strlen(out);
     if (length + 1 < kNameBytes) {
         std::memset(out + length, '.', kNameBytes - 1 - length);
         out[kNameBytes - 1] = '\0';
@@ -234,14 +229,15 @@ __attribute__((constructor)) void loaded()
 
 float garbage()
 {
-    switch (PROBE_GARBAGE) {
-    case 1:
-        return std::numeric_limits<float>::quiet_NaN();
-    case 2:
-        return std::numeric_limits<float>::infinity();
-    default:
-        return 1.0e6f;
-    }
+    return PROBE_GARBAGE == 1   ? std::numeric_limits<float>::quiet_NaN()
+           : PROBE_GARBAGE == 2 ? std::numeric_limits<float>::infinity()
+                                : 1.0e6f;
+}
+
+// The event pointers of a VstEvents, which declares room for two only.
+VstEvent* const* slotsOf(const VstEvents* events)
+{
+    return reinterpret_cast<VstEvent* const*>(reinterpret_cast<const char*>(events) + offsetof(VstEvents, events));
 }
 
 VstIntPtr dispatcher(AEffect* effect, VstInt32 opcode, VstInt32 index, VstIntPtr value, void* ptr, float opt)
@@ -249,7 +245,6 @@ VstIntPtr dispatcher(AEffect* effect, VstInt32 opcode, VstInt32 index, VstIntPtr
     Probe* probe = probeOf(effect);
     logLine(probe, "dispatch %d %d %ld %s %g", opcode, index, static_cast<long>(value), ptr != nullptr ? "ptr" : "null",
             static_cast<double>(opt));
-    char text[128];
     switch (opcode) {
     case effOpen:
         faultAt(2);
@@ -271,33 +266,28 @@ VstIntPtr dispatcher(AEffect* effect, VstInt32 opcode, VstInt32 index, VstIntPtr
     case effGetProgram:
         return probe->program;
     case effGetProgramName:
-        std::snprintf(text, sizeof text, "Current program %d of the probe instrument", probe->program);
-        writeText(ptr, text);
+        writeText(ptr, "Current program %d of the probe instrument", probe->program);
         return 0;
     case effGetProgramNameIndexed:
         if (index < 0 || index >= kNumPrograms)
             return 0;
-        std::snprintf(text, sizeof text, "Program %d of the probe instrument", index);
-        writeText(ptr, text);
+        writeText(ptr, "Program %d of the probe instrument", index);
         return 1;
     case effGetParamName:
-        std::snprintf(text, sizeof text, "Parameter %d with a name longer than most", index);
-        writeText(ptr, text);
+        writeText(ptr, "Parameter %d with a name longer than most", index);
         return 0;
     case effGetParamLabel:
         writeText(ptr, "dB");
         return 0;
     case effGetParamDisplay:
-        std::snprintf(text, sizeof text, "%.2f", index >= 0 && index < kNumParams ? probe->params[index] : -1.0);
-        writeText(ptr, text);
+        writeText(ptr, "%.2f", index >= 0 && index < kNumParams ? probe->params[index] : -1.0);
         return 0;
     case effGetEffectName:
-        writeText(ptr, kEffectName);
+        writeText(ptr, "%s", kEffectName);
         return 1;
     case effProcessEvents: {
         const auto* events = static_cast<const VstEvents*>(ptr);
-        const auto* slots = reinterpret_cast<VstEvent* const*>(reinterpret_cast<const char*>(events) +
-                                                               offsetof(VstEvents, events));
+        VstEvent* const* slots = slotsOf(events);
         if (PROBE_CHECK_EVENTS) {
             probe->givenEvents = events;
             probe->givenCount = events->numEvents < kCheckedEvents ? events->numEvents : kCheckedEvents;
@@ -335,8 +325,7 @@ void processReplacing(AEffect* effect, float** inputs, float** outputs, VstInt32
         const timespec pause{0, 2000000L};
         nanosleep(&pause, nullptr);
         const VstEvents* events = probe->givenEvents;
-        const auto* slots = reinterpret_cast<VstEvent* const*>(reinterpret_cast<const char*>(events) +
-                                                               offsetof(VstEvents, events));
+        VstEvent* const* slots = slotsOf(events);
         bool intact = events->numEvents == probe->givenCount;
         for (VstInt32 i = 0; intact && i < probe->givenCount; ++i)
             intact = std::memcmp(&probe->given[i], slots[i], sizeof(VstMidiEvent)) == 0;
