@@ -60,6 +60,7 @@ TEST(PluginProbe, EachHostileLibraryIsRefusedSayingHowAndWellBehavedOnesPass)
         {SONRIGO_PROBE_NAN_PATH, "played samples that are not numbers or far beyond full scale"},
         {SONRIGO_PROBE_INFINITE_PATH, "played samples that are not numbers"},
         {SONRIGO_PROBE_HUGE_PATH, "played samples that are not numbers"},
+        {SONRIGO_PROBE_WRITE_PAST_PATH, "wrote past the end of the 882-frame buffers it was given"},
         {truncated, "crashed (SIGBUS) while it was being loaded"},
         {SONRIGO_PROBE_CRASH_IN_CLOSE_PATH, "crashed (SIGSEGV) while it was being closed"},
         {SONRIGO_PROBE_EXIT_IN_CLOSE_PATH, "ended that process with exit status 0 while it was being closed"},

@@ -8,8 +8,10 @@
 #include <cmath>
 #include <thread>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <numeric>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -246,11 +248,56 @@ TEST(VstRack, ALibraryIsTriedOnceForAllSlotsAndARefusedOneLeavesThemEmpty)
     // One that loads but can never sound is said once too.
     EXPECT_EQ(r.rack.loadInstruments(all, SONRIGO_PROBE_NO_OUTPUTS_PATH), VstRack::kSlotCount);
     EXPECT_EQ(messages.take(), Strings{"sonrigo_probe_no_outputs.so will not make a sound: it has no audio outputs."});
+    EXPECT_EQ(r.rack.loadInstruments(std::span(all).first(1), SONRIGO_PROBE_ABSURD_OUTPUTS_PATH), 1);
+    EXPECT_EQ(messages.take(), Strings{"sonrigo_probe_absurd_outputs.so will not make a sound: it claims 2 audio inputs "
+                                       "and 100000000 audio outputs, more than any instrument has."});
     r.rack.loadPlugin(3, SONRIGO_PROBE_CRASH_IN_PROCESS_PATH);
     EXPECT_EQ(r.rack.plugin(3), nullptr);
-    EXPECT_EQ(CurrentPluginProbe()->trials(), 3);
+    EXPECT_EQ(CurrentPluginProbe()->trials(), 4);
     r.rack.removeAllPlugins();
     InstallPluginProbe(previous);
+}
+
+// One that passed its trial and then never comes back from its processing
+// costs its channel: the thread is left inside it, a new one renders on.
+TEST(VstRack, APluginStuckInItsProcessingIsGivenUpAndTheOthersPlayOn)
+{
+    using namespace std::chrono_literals;
+    ProbeLog log;
+    test::CaptureMessages messages;
+    RackSetup setup;
+    setup.stuckCallLimit = 1000ms;
+    auto service = std::make_shared<test::ManualWaveOutService>();
+    RackEventQueue events;
+    VstRack rack(service, &events, setup);
+    for (const auto& [slot, path] : {std::pair{0, SONRIGO_PROBE_PATH}, std::pair{1, SONRIGO_PROBE_HANG_IN_PROCESS_PATH}}) {
+        rack.loadPlugin(slot, path);
+        rack.resumePlugin(slot);
+    }
+    ASSERT_TRUE(rack.start());
+    const auto processed = [&] { return log.linesStartingWith("process ").size(); };
+    const auto until = [&](const std::function<bool()>& done) {
+        for (auto limit = std::chrono::steady_clock::now() + 20s; std::chrono::steady_clock::now() < limit;) {
+            service->stream->advance(441);
+            events.dispatch(rack);
+            if (done())
+                return true;
+            events.waitFor(10ms);
+        }
+        return false;
+    };
+    Strings said;
+    ASSERT_TRUE(until([&] { return !(said = messages.take()).empty(); }));
+    EXPECT_EQ(said, Strings{"sonrigo_probe_hang_in_process.so on channel 2 did not come back from its audio "
+                                       "processing for 1 s. It is left behind, and the channel is silent until an "
+                                       "instrument is loaded into it again."});
+    const std::size_t before = processed();
+    EXPECT_TRUE(until([&] { return processed() > before + 10; }));
+    rack.stop();
+    EXPECT_EQ(rack.plugin(1), nullptr);
+    EXPECT_EQ(rack.pluginCount(), 2);
+    rack.removeAllPlugins();
+    EXPECT_EQ(rack.pluginCount(), 0);
 }
 
 TEST(VstRack, AStalledRenderThreadRendersOneBlockAndJumpsAhead)

@@ -112,6 +112,10 @@
 #ifndef PROBE_GARBAGE_FROM
 #define PROBE_GARBAGE_FROM 0
 #endif
+// Writes this many frames more than it is asked for into every output.
+#ifndef PROBE_WRITE_PAST
+#define PROBE_WRITE_PAST 0
+#endif
 
 #define PROBE_EXPORT extern "C" __attribute__((visibility("default")))
 
@@ -341,7 +345,7 @@ void processReplacing(AEffect* effect, float** inputs, float** outputs, VstInt32
     faultAt(3);
     const bool spoilt = PROBE_GARBAGE != 0 && block >= PROBE_GARBAGE_FROM;
     for (VstInt32 channel = 0; channel < effect->numOutputs && outputs != nullptr; ++channel)
-        for (VstInt32 frame = 0; frame < frames; ++frame)
+        for (VstInt32 frame = 0; frame < frames + PROBE_WRITE_PAST; ++frame)
             outputs[channel][frame] = spoilt ? garbage()
                                       : PROBE_OUTPUT_FROM_PARAMS && channel < kNumParams
                                           ? (probe->params[channel] - 0.5f) * 4.0f
