@@ -2,13 +2,11 @@
 
 #include <cstdint>
 #include <string>
-#include <tuple>
 #include <vector>
 
 #include "PlaybackFixture.h"
 #include "playback/CallBackPlayer.h"
 #include "playback/MidiPlayer.h"
-#include "playback/MidiStatus.h"
 #include "playback/SequencerState.h"
 #include "song/MidiEvent.h"
 #include "song/MidiTrackData.h"
@@ -80,10 +78,6 @@ TEST_F(SequencerTest, SendsEachKindAsItsBytes)
                                           {0xE2, 0x11, 0x40},
                                           {0xF0, 0x7E, 0x7F, 0x09, 0x01, 0xF7}}));
     EXPECT_EQ(ends_, 0);  // the end of the song is the worker's to report
-    const auto records = output_->records();
-    ASSERT_GE(records.size(), 2u);
-    EXPECT_EQ(records[records.size() - 2].kind, RecordingMidiOutput::Kind::Reset);
-    EXPECT_EQ(records.back().kind, RecordingMidiOutput::Kind::Close);
 }
 
 // At 96 ticks per quarter and 500000 us per quarter a tick is 5208.33 us:
@@ -143,19 +137,15 @@ TEST_F(SequencerTest, SameMomentRecordsGoInOneFiringInListOrderAndRemovedOnesAre
     EXPECT_EQ(sent(), (std::vector<Bytes>{{0x90, 60, 100}, {0x90, 62, 100}, {0x90, 63, 100}}));
 }
 
-TEST_F(SequencerTest, StopsBeforeTheEndTickAndCallsTheEndCallback)
+// The form without an end callback keeps the one stored before: here none.
+TEST_F(SequencerTest, AnEndTickStopsThePlayerWithItsEndCallbackOrItsErrorShownOnce)
 {
     auto song = MakeSong({NoteOn(0, 60), NoteOn(480, 61), NoteOn(480, 62), NoteOn(480, 63)});
     const std::vector<Dispatch> calls = play(*song, 0, 960);
     ASSERT_EQ(calls.size(), 2u);
     EXPECT_EQ(calls.back().tick, 480);
     EXPECT_EQ(ends_, 1);
-}
 
-// The form without an end callback keeps the one stored before: here none.
-TEST_F(SequencerTest, AnEndTickWithoutEndCallbackShowsItsErrorOnce)
-{
-    auto song = MakeSong({NoteOn(0, 60), NoteOn(480, 61)});
     const auto ignore = [](std::int32_t, std::int32_t, MidiEvent*) {};
     {
         CallBackPlayer first(*song, -1, EndCallback{}, ignore, 0, 0, 100);
@@ -178,15 +168,21 @@ TEST_F(SequencerTest, AStopRequestEndsAtTheNextFiringWithNothingSent)
     EXPECT_EQ(sent(), (std::vector<Bytes>{{0x90, 60, 100}}));
 }
 
+// The last program, controllers and tempo before the start, in channel order;
+// a time signature of 0 is reported.
 TEST_F(SequencerTest, AStartInMidSongSendsTheChasedStateFirst)
 {
-    auto song = MakeSong({Program(0, 5, 0), Program(0, 7, 0), Control(0, 7, 100, 1), NoteOn(10, 60, 90, 0),
-                          NoteOn(100, 61, 90, 0)});
+    SongEvent noSignature{.delta = 0, .kind = EventKind::Meta, .channel = kNoChannel, .subtype = 0x58, .value = 0};
+    auto song = MakeSong({Program(0, 5, 0), Program(0, 7, 0), Control(0, 7, 100, 1), Tempo(0, 400000),
+                          Control(0, 10, 20, 0), noSignature, NoteOn(10, 60), NoteOn(100, 61), NoteOn(96, 62)});
     const std::vector<Dispatch> calls = play(*song, 50);
-    ASSERT_EQ(calls.size(), 1u);
-    EXPECT_EQ(calls[0].index, 4);
+    ASSERT_EQ(calls.size(), 2u);
+    EXPECT_EQ(calls[0].index, 7);
     EXPECT_EQ(calls[0].tick, 110);  // the skipped 10 ticks, then this record's 100
-    EXPECT_EQ(sent(), (std::vector<Bytes>{{0xC0, 7}, {0xB1, 7, 100}, {0x90, 61, 90}}));
+    EXPECT_EQ(calls[1].timeUs - calls[0].timeUs, 400'000);  // a quarter at the chased tempo
+    EXPECT_EQ(sent(), (std::vector<Bytes>{{0xC0, 7}, {0xB0, 10, 20}, {0xB1, 7, 100}, {0x90, 61, 100},
+                                          {0x90, 62, 100}}));
+    EXPECT_EQ(messages_.take(), std::vector<std::string>{"error in MidiStatus!"});
 }
 
 TEST_F(SequencerTest, EndsCleanlyForDivisionZeroAndForAStartPastTheLastRecord)
@@ -219,38 +215,6 @@ TEST_F(SequencerTest, ASongNotReadyToPlayStartsNothing)
     EXPECT_EQ(player.timer(), 0u);
     EXPECT_EQ(messages_.take(), std::vector<std::string>{"Internal error occured in MidiPlayer!"});
     EXPECT_TRUE(output_->openRequests().empty());
-}
-
-// What a start in mid-song chases.
-TEST(MidiStatusTest, KeepsTheLastValuesBeforeTheStartInChannelOrder)
-{
-    auto song = MakeSong({Program(0, 5, 0), Program(0, 7, 0), Control(0, 7, 100, 1), Tempo(0, 400000),
-                          Control(0, 10, 20, 0), NoteOn(10, 60), Program(0, 9, 0)});
-    MidiStatus status;
-    const MidiStatus::Position position = status.collect(*song, 5);
-    EXPECT_EQ(position.index, 5);
-    EXPECT_EQ(position.skippedTicks, 0);
-    // Kind, channel, subtype and value of each record made.
-    std::vector<std::tuple<std::int32_t, std::int32_t, std::int32_t, std::int32_t>> made;
-    for (const MidiEvent& e : status.makeEvents())
-        made.emplace_back(e.kind, e.channel, e.subtype, e.value);
-    EXPECT_EQ(made, (decltype(made){{EventKind::ProgramChange, 0, 0, 7},
-                                    {EventKind::ControlChange, 0, 10, 20},
-                                    {EventKind::ControlChange, 1, 7, 100},
-                                    {EventKind::Meta, kNoChannel, 0x51, 400000}}));
-}
-
-TEST(MidiStatusTest, AZeroTimeSignatureIsReportedAndStillPacked)
-{
-    ScopedMessageCapture messages;
-    SongEvent signature{.delta = 0, .kind = EventKind::Meta, .channel = kNoChannel, .subtype = 0x58, .value = 0};
-    auto song = MakeSong({signature, NoteOn(10, 60)});
-    MidiStatus status;
-    status.collect(*song, 5);
-    const std::vector<MidiEvent> events = status.makeEvents();
-    ASSERT_EQ(events.size(), 1u);
-    EXPECT_EQ(events[0].length, 4);
-    EXPECT_EQ(messages.take(), std::vector<std::string>{"error in MidiStatus!"});
 }
 
 }  // namespace
