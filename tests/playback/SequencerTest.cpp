@@ -111,19 +111,6 @@ TEST_F(SequencerTest, DispatchesEveryRecordWithinAMillisecondOfItsExactTime)
     EXPECT_EQ(calls.back().tick, 1000 + 3 * 96);
 }
 
-TEST_F(SequencerTest, LiteralTimingRunsFastAsTheFirstPlayersDid)
-{
-    SequencerState::instance().setTiming(SequencerTiming::Literal);
-    std::vector<SongEvent> events{Tempo(0, 500000)};
-    for (int i = 0; i < 96; ++i)
-        events.push_back(NoteOn(1, 60));
-    auto song = MakeSong(events);
-    const std::vector<Dispatch> calls = play(*song);
-    ASSERT_EQ(calls.size(), events.size());
-    // 96 one-tick delays of 5 ms each instead of 5.208 ms.
-    EXPECT_EQ(calls.back().timeUs - calls.front().timeUs, 96 * 5000);
-}
-
 TEST_F(SequencerTest, SameMomentRecordsGoInOneFiringInListOrderAndRemovedOnesAreNotSent)
 {
     auto song = MakeSong({NoteOn(0, 60), NoteOn(0, 61), NoteOn(0, 62), NoteOn(96, 63)});
