@@ -172,19 +172,6 @@ TEST_F(NoMidiDeviceTest, PlayFailsCallsTheEndCallbackOnceAndAStopKillsNothing)
     EXPECT_TRUE(messages_.take().empty());
 }
 
-TEST_F(MusicPlayerTest, AnEndTickEndsTheRunOnceAndTheReleaseComesAfter)
-{
-    auto song = MakeSong({NoteOn(0, 60), NoteOn(480, 61)});
-    PlaybackParameters parameters = parametersFor(*song);
-    parameters.endTick = 100;
-    MusicPlayer::instance().startWorker(parameters);
-    EXPECT_TRUE(timers_->runUntil([] { return MusicPlayer::instance().idle(); }, 10'000));
-    EXPECT_EQ(ends_.load(), 1);
-    EXPECT_EQ(releases_.load(), 1);
-    EXPECT_EQ(endsAtRelease_.load(), 1);
-    EXPECT_TRUE(closedAtRelease_.load());
-}
-
 // A player whose tick period is below the timer's minimum starts no timer but
 // stays playing, so its worker never ends by itself.
 TEST_F(MusicPlayerTest, AStartWaitsForAStuckWorkerAsksItToStopThenGivesUpOnIt)

@@ -6,7 +6,6 @@
 
 #include "PlaybackFixture.h"
 #include "playback/CallBackPlayer.h"
-#include "playback/MidiPlayer.h"
 #include "playback/SequencerState.h"
 #include "song/MidiEvent.h"
 #include "song/MidiTrackData.h"
@@ -27,8 +26,7 @@ class SequencerTest : public PlaybackTest {
 protected:
     // Plays the song to its end with a CallBackPlayer, recording every
     // per-event call; `remove` marks records Removed from the callback.
-    std::vector<Dispatch> play(MidiF0Data& song, std::int32_t startTick = 0, std::int32_t endTick = -1,
-                               std::vector<std::int32_t> remove = {})
+    std::vector<Dispatch> play(MidiF0Data& song, std::int32_t startTick = 0, std::vector<std::int32_t> remove = {})
     {
         std::vector<Dispatch> calls;
         {
@@ -40,7 +38,7 @@ protected:
                         if (r == index)
                             record->kind = EventKind::Removed;
                 },
-                0, startTick, endTick);
+                0, startTick, -1);
             EXPECT_TRUE(runUntilStopped());
         }
         return calls;
@@ -114,7 +112,7 @@ TEST_F(SequencerTest, DispatchesEveryRecordWithinAMillisecondOfItsExactTime)
 TEST_F(SequencerTest, SameMomentRecordsGoInOneFiringInListOrderAndRemovedOnesAreNotSent)
 {
     auto song = MakeSong({NoteOn(0, 60), NoteOn(0, 61), NoteOn(0, 62), NoteOn(96, 63)});
-    const std::vector<Dispatch> calls = play(*song, 0, -1, {1});
+    const std::vector<Dispatch> calls = play(*song, 0, {1});
     ASSERT_EQ(calls.size(), 4u);
     for (int i = 0; i < 3; ++i) {
         EXPECT_EQ(calls[static_cast<std::size_t>(i)].index, i);
@@ -122,27 +120,6 @@ TEST_F(SequencerTest, SameMomentRecordsGoInOneFiringInListOrderAndRemovedOnesAre
     }
     EXPECT_GT(calls[3].timeUs, calls[0].timeUs);
     EXPECT_EQ(sent(), (std::vector<Bytes>{{0x90, 60, 100}, {0x90, 62, 100}, {0x90, 63, 100}}));
-}
-
-// The form without an end callback keeps the one stored before: here none.
-TEST_F(SequencerTest, AnEndTickStopsThePlayerWithItsEndCallbackOrItsErrorShownOnce)
-{
-    auto song = MakeSong({NoteOn(0, 60), NoteOn(480, 61), NoteOn(480, 62), NoteOn(480, 63)});
-    const std::vector<Dispatch> calls = play(*song, 0, 960);
-    ASSERT_EQ(calls.size(), 2u);
-    EXPECT_EQ(calls.back().tick, 480);
-    EXPECT_EQ(ends_, 1);
-
-    const auto ignore = [](std::int32_t, std::int32_t, MidiEvent*) {};
-    {
-        CallBackPlayer first(*song, -1, EndCallback{}, ignore, 0, 0, 100);
-        EXPECT_TRUE(runUntilStopped());
-    }
-    {
-        CallBackPlayer second(*song, -1, ignore, 0, 0, 100);
-        EXPECT_TRUE(runUntilStopped());
-    }
-    EXPECT_EQ(messages_.take(), std::vector<std::string>{"CallBackPlayer Error!"});
 }
 
 TEST_F(SequencerTest, AStopRequestEndsAtTheNextFiringWithNothingSent)
@@ -183,25 +160,6 @@ TEST_F(SequencerTest, EndsCleanlyForDivisionZeroAndForAStartPastTheLastRecord)
     auto song = MakeSong({NoteOn(0, 60), NoteOn(10, 61)});
     EXPECT_TRUE(play(*song, 1000).empty());
     EXPECT_TRUE(sent().empty());
-}
-
-TEST_F(SequencerTest, MidiPlayerSendsTheSongWithoutCallbacks)
-{
-    auto song = MakeSong({NoteOn(0, 60), NoteOff(96, 60)});
-    {
-        MidiPlayer player(*song, -1);
-        EXPECT_TRUE(runUntilStopped());
-    }
-    EXPECT_EQ(sent(), (std::vector<Bytes>{{0x90, 60, 100}, {0x80, 60, 0}}));
-}
-
-TEST_F(SequencerTest, ASongNotReadyToPlayStartsNothing)
-{
-    MidiF0Data notReady(TrackState::Duration);
-    CallBackPlayer player(notReady, -1, [] {}, [](std::int32_t, std::int32_t, MidiEvent*) {}, 0, 0, -1);
-    EXPECT_EQ(player.timer(), 0u);
-    EXPECT_EQ(messages_.take(), std::vector<std::string>{"Internal error occured in MidiPlayer!"});
-    EXPECT_TRUE(output_->openRequests().empty());
 }
 
 }  // namespace
