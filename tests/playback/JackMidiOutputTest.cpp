@@ -40,8 +40,9 @@ using Bytes = std::vector<std::uint8_t>;
 constexpr auto kSpacing = 20ms;
 
 // A JACK client with one MIDI input that keeps every event with the time its
-// cycle was processed (JACK's microsecond clock). The process callback writes slots the reader has not been given yet
-// and publishes them through `count_`; nothing is allocated on JACK's thread.
+// cycle was processed (JACK's microsecond clock). The process callback writes
+// slots the reader has not been given yet and publishes them through
+// `count_`; nothing is allocated on JACK's thread.
 class CaptureClient {
 public:
     struct Event {

@@ -68,12 +68,6 @@ protected:
         parameters.onReleased = [this] { released(); };
         return parameters;
     }
-    // The n-th per-event call (counting Play's announcement) waits at the gate.
-    void holdAt(int n, Gate& gate)
-    {
-        holdAtEvent_ = n;
-        gate_ = &gate;
-    }
 
     MidiFileLoader loader_;
     const std::thread::id testThread_ = std::this_thread::get_id();
@@ -84,6 +78,7 @@ protected:
     std::atomic<int> releases_{0};
     std::atomic<int> endsAtRelease_{-1};
     std::atomic<bool> closedAtRelease_{false};
+    // The n-th per-event call (counting Play's announcement) waits at the gate.
     int holdAtEvent_ = 0;
     Gate* gate_ = nullptr;
     std::atomic<std::int32_t> heldKind_{-1};
@@ -234,7 +229,8 @@ TEST_F(NoMidiDeviceTest, TheControllerAnswersWhileTheMissingPortMessageWaitsForT
 TEST_F(RealTimeMusicPlayerTest, StopAndShutdownReturnWhileAPerEventCallbackIsStuck)
 {
     Gate gate;
-    holdAt(3, gate);
+    holdAtEvent_ = 3;
+    gate_ = &gate;
     play();
     ASSERT_TRUE(gate.waitForArrival());
     auto stop = std::async(std::launch::async, [this] { return demo().Stop(); });
