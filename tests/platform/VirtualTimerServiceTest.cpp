@@ -195,23 +195,12 @@ TEST(VirtualTimerService, KillFromAnotherThreadWaitsForTheRunningCallback)
     EXPECT_TRUE(returnedBeforeKillDid);
 }
 
-// A timer that starts its successor from its callback keeps exact time.
-TEST(VirtualTimerService, RunUntilReturnsWhenTheConditionHoldsOrTheLimitPasses)
-{
-    VirtualTimerService clock;
-    Chain chain{clock, 250};
-    chain.start();
-    EXPECT_TRUE(clock.runUntil([&] { return chain.fired == 250; }, 1000));
-    EXPECT_EQ(clock.nowUs(), 250'000);
-    EXPECT_EQ(chain.offDeadline, 0);
-    EXPECT_FALSE(clock.runUntil([] { return false; }, 100));
-    EXPECT_EQ(clock.nowUs(), 350'000);
-}
-
 // The playback worker's wait for a song's end: it returns at the first step's
 // end that finds the song over, as a loop of sleeps would, and is not woken
-// for the steps before.
-TEST(VirtualTimerService, APollerReturnsAtTheFirstStepThatFindsItDoneWithoutWakingBefore)
+// for the steps before. The song here is a timer that starts its successor
+// from its callback, at exact times; the test thread runs the clock until it
+// ends, then for a limit.
+TEST(VirtualTimerService, APollerAndRunUntilReturnAtTheFirstStepThatFindsThemDoneWithoutWakingBefore)
 {
     for (const bool ownThread : {false, true}) {
         SCOPED_TRACE(ownThread ? "own thread" : "last sleeper");
@@ -232,7 +221,11 @@ TEST(VirtualTimerService, APollerReturnsAtTheFirstStepThatFindsItDoneWithoutWaki
             returnedAtUs = clock.nowUs();
             clock.threadEnded();
         });
-        clock.runFor(1000);
+        EXPECT_TRUE(clock.runUntil([&] { return chain.fired == 250; }, 1000));
+        EXPECT_EQ(clock.nowUs(), 250'000);
+        EXPECT_EQ(chain.offDeadline, 0);
+        EXPECT_FALSE(clock.runUntil([] { return false; }, 100));
+        EXPECT_EQ(clock.nowUs(), 350'000);
         poller.join();
         EXPECT_EQ(returnedAtUs.load(), 300'000);
         // With the looks on the service's thread: its first look, and the
