@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <set>
 #include <thread>
@@ -28,15 +29,20 @@ struct Recorder {
     std::vector<Firing> firings;
 };
 
+// Records its firing and, with a next tag, starts that one for nextAtUs.
 struct Tag {
     Recorder* recorder;
     int tag;
+    Tag* next = nullptr;
+    std::int64_t nextAtUs = 0;
 };
 
 void Record(TimerId, void* user)
 {
     const auto* tag = static_cast<Tag*>(user);
     tag->recorder->firings.push_back({tag->tag, tag->recorder->clock.nowUs(), std::this_thread::get_id()});
+    if (tag->next != nullptr)
+        tag->recorder->clock.startAt(tag->nextAtUs, Record, tag->next);
 }
 
 // A timer that starts its next one periodUs after its own deadline.
@@ -70,7 +76,10 @@ TEST(VirtualTimerService, FiresAtExactDeadlinesInOrderOnTheLastSleeperOrItsOwnTh
         options.ownThread = ownThread;
         VirtualTimerService clock(options);
         Recorder recorder{clock, {}};
-        Tag a{&recorder, 1}, b{&recorder, 2}, c{&recorder, 3}, d{&recorder, 4}, e{&recorder, 5}, late{&recorder, 6};
+        Tag d{&recorder, 4}, e{&recorder, 5}, f{&recorder, 6}, late{&recorder, 7};
+        // a starts f while the test thread sleeps until f's deadline: f still
+        // fires before that sleep ends.
+        Tag a{&recorder, 1, &f, 40'000}, b{&recorder, 2}, c{&recorder, 3};
         clock.startAt(30'000, Record, &c);
         clock.startAt(10'007, Record, &a);
         clock.startAt(20'000, Record, &b);
@@ -84,7 +93,7 @@ TEST(VirtualTimerService, FiresAtExactDeadlinesInOrderOnTheLastSleeperOrItsOwnTh
         clock.startAt(5'000, Record, &late);
         clock.runFor(0);
 
-        ASSERT_EQ(recorder.firings.size(), 6u);
+        ASSERT_EQ(recorder.firings.size(), 7u);
         const std::thread::id service = recorder.firings[0].thread;
         EXPECT_EQ(service != std::this_thread::get_id(), ownThread);
         EXPECT_EQ(recorder.firings, (std::vector<Firing>{{1, 10'007, service},
@@ -92,21 +101,9 @@ TEST(VirtualTimerService, FiresAtExactDeadlinesInOrderOnTheLastSleeperOrItsOwnTh
                                                          {3, 30'000, service},
                                                          {4, 40'000, service},
                                                          {5, 40'000, service},
-                                                         {6, 40'000, service}}));
+                                                         {6, 40'000, service},
+                                                         {7, 40'000, service}}));
     }
-}
-
-TEST(VirtualTimerService, ASelfReschedulingTimerKeepsExactTimeForTenMinutes)
-{
-    VirtualTimerService clock;
-    Chain chain{clock, 600'000};
-    chain.start();
-    clock.runFor(100);
-    EXPECT_EQ(chain.fired, 100);
-    clock.runFor(600'000 - 100);
-    EXPECT_EQ(chain.fired, 600'000);
-    EXPECT_EQ(chain.offDeadline, 0);
-    EXPECT_EQ(clock.nowUs(), 600'000'000);
 }
 
 struct SelfKiller {
@@ -121,23 +118,25 @@ struct SelfKiller {
     }
 };
 
-TEST(VirtualTimerService, KillCancelsOnlyThePendingTimerItNames)
+TEST(VirtualTimerService, KillCancelsOnlyThePendingTimerItNamesAndDestroyingDropsTheRest)
 {
-    VirtualTimerService clock;
-    Recorder recorder{clock, {}};
-    Tag killed{&recorder, 1}, kept{&recorder, 2}, victim{&recorder, 3};
-    const TimerId first = clock.startAt(10'000, Record, &killed);
-    clock.kill(first);
-    const TimerId second = clock.startAt(20'000, Record, &kept);  // reuses the slot
+    auto clock = std::make_unique<VirtualTimerService>();
+    Recorder recorder{*clock, {}};
+    Tag killed{&recorder, 1}, kept{&recorder, 2}, victim{&recorder, 3}, dropped{&recorder, 4};
+    const TimerId first = clock->startAt(10'000, Record, &killed);
+    clock->kill(first);
+    const TimerId second = clock->startAt(20'000, Record, &kept);  // reuses the slot
     EXPECT_NE(second, first);
-    clock.kill(first);
-    clock.kill(0);
-    clock.kill(0xFFFF'FFFFu);
-    SelfKiller killer{clock};
-    killer.self = clock.startAt(1000, SelfKiller::Fire, &killer);
-    killer.victim = clock.startAt(2000, Record, &victim);
-    clock.runFor(30);
-    clock.kill(second);
+    clock->kill(first);
+    clock->kill(0);
+    clock->kill(0xFFFF'FFFFu);
+    SelfKiller killer{*clock};
+    killer.self = clock->startAt(1000, SelfKiller::Fire, &killer);
+    killer.victim = clock->startAt(2000, Record, &victim);
+    clock->startAt(50'000, Record, &dropped);
+    clock->runFor(30);
+    clock->kill(second);
+    clock.reset();
 
     ASSERT_EQ(recorder.firings.size(), 1u);
     EXPECT_EQ(recorder.firings[0].tag, 2);
@@ -196,48 +195,12 @@ TEST(VirtualTimerService, KillFromAnotherThreadWaitsForTheRunningCallback)
     EXPECT_TRUE(returnedBeforeKillDid);
 }
 
-TEST(VirtualTimerService, DestroyingWithPendingTimersDropsThem)
-{
-    int fired = 0;
-    const TimerCallback count = [](TimerId, void* user) { ++*static_cast<int*>(user); };
-    {
-        VirtualTimerService clock;
-        clock.startAt(1000, count, &fired);
-        clock.startAt(5000, count, &fired);
-        clock.runFor(2);
-    }
-    EXPECT_EQ(fired, 1);
-}
-
-TEST(VirtualTimerService, DueTimersFireBeforeASleeperDueAtTheSameInstantWakes)
-{
-    VirtualTimerService clock;
-    Recorder recorder{clock, {}};
-    Tag second{&recorder, 2};
-    // Started at 50 ms, while the test thread already sleeps until 100 ms.
-    clock.startAt(50'000, [](TimerId, void* user) {
-        static_cast<Tag*>(user)->recorder->clock.startAt(100'000, Record, user);
-    }, &second);
-    clock.runFor(100);
-    ASSERT_EQ(recorder.firings.size(), 1u);
-    EXPECT_EQ(recorder.firings[0].atUs, 100'000);
-}
-
-TEST(VirtualTimerService, RunUntilReturnsWhenTheConditionHoldsOrTheLimitPasses)
-{
-    VirtualTimerService clock;
-    Chain chain{clock, 250};
-    chain.start();
-    EXPECT_TRUE(clock.runUntil([&] { return chain.fired == 250; }, 1000));
-    EXPECT_EQ(clock.nowUs(), 250'000);
-    EXPECT_FALSE(clock.runUntil([] { return false; }, 100));
-    EXPECT_EQ(clock.nowUs(), 350'000);
-}
-
 // The playback worker's wait for a song's end: it returns at the first step's
 // end that finds the song over, as a loop of sleeps would, and is not woken
-// for the steps before.
-TEST(VirtualTimerService, APollerReturnsAtTheFirstStepThatFindsItDoneWithoutWakingBefore)
+// for the steps before. The song here is a timer that starts its successor
+// from its callback, at exact times; the test thread runs the clock until it
+// ends, then for a limit.
+TEST(VirtualTimerService, APollerAndRunUntilReturnAtTheFirstStepThatFindsThemDoneWithoutWakingBefore)
 {
     for (const bool ownThread : {false, true}) {
         SCOPED_TRACE(ownThread ? "own thread" : "last sleeper");
@@ -258,7 +221,11 @@ TEST(VirtualTimerService, APollerReturnsAtTheFirstStepThatFindsItDoneWithoutWaki
             returnedAtUs = clock.nowUs();
             clock.threadEnded();
         });
-        clock.runFor(1000);
+        EXPECT_TRUE(clock.runUntil([&] { return chain.fired == 250; }, 1000));
+        EXPECT_EQ(clock.nowUs(), 250'000);
+        EXPECT_EQ(chain.offDeadline, 0);
+        EXPECT_FALSE(clock.runUntil([] { return false; }, 100));
+        EXPECT_EQ(clock.nowUs(), 350'000);
         poller.join();
         EXPECT_EQ(returnedAtUs.load(), 300'000);
         // With the looks on the service's thread: its first look, and the

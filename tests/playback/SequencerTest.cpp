@@ -2,13 +2,10 @@
 
 #include <cstdint>
 #include <string>
-#include <tuple>
 #include <vector>
 
 #include "PlaybackFixture.h"
 #include "playback/CallBackPlayer.h"
-#include "playback/MidiPlayer.h"
-#include "playback/MidiStatus.h"
 #include "playback/SequencerState.h"
 #include "song/MidiEvent.h"
 #include "song/MidiTrackData.h"
@@ -29,8 +26,7 @@ class SequencerTest : public PlaybackTest {
 protected:
     // Plays the song to its end with a CallBackPlayer, recording every
     // per-event call; `remove` marks records Removed from the callback.
-    std::vector<Dispatch> play(MidiF0Data& song, std::int32_t startTick = 0, std::int32_t endTick = -1,
-                               std::vector<std::int32_t> remove = {})
+    std::vector<Dispatch> play(MidiF0Data& song, std::int32_t startTick = 0, std::vector<std::int32_t> remove = {})
     {
         std::vector<Dispatch> calls;
         {
@@ -42,7 +38,7 @@ protected:
                         if (r == index)
                             record->kind = EventKind::Removed;
                 },
-                0, startTick, endTick);
+                0, startTick, -1);
             EXPECT_TRUE(runUntilStopped());
         }
         return calls;
@@ -80,10 +76,6 @@ TEST_F(SequencerTest, SendsEachKindAsItsBytes)
                                           {0xE2, 0x11, 0x40},
                                           {0xF0, 0x7E, 0x7F, 0x09, 0x01, 0xF7}}));
     EXPECT_EQ(ends_, 0);  // the end of the song is the worker's to report
-    const auto records = output_->records();
-    ASSERT_GE(records.size(), 2u);
-    EXPECT_EQ(records[records.size() - 2].kind, RecordingMidiOutput::Kind::Reset);
-    EXPECT_EQ(records.back().kind, RecordingMidiOutput::Kind::Close);
 }
 
 // At 96 ticks per quarter and 500000 us per quarter a tick is 5208.33 us:
@@ -117,23 +109,10 @@ TEST_F(SequencerTest, DispatchesEveryRecordWithinAMillisecondOfItsExactTime)
     EXPECT_EQ(calls.back().tick, 1000 + 3 * 96);
 }
 
-TEST_F(SequencerTest, LiteralTimingRunsFastAsTheFirstPlayersDid)
-{
-    SequencerState::instance().setTiming(SequencerTiming::Literal);
-    std::vector<SongEvent> events{Tempo(0, 500000)};
-    for (int i = 0; i < 96; ++i)
-        events.push_back(NoteOn(1, 60));
-    auto song = MakeSong(events);
-    const std::vector<Dispatch> calls = play(*song);
-    ASSERT_EQ(calls.size(), events.size());
-    // 96 one-tick delays of 5 ms each instead of 5.208 ms.
-    EXPECT_EQ(calls.back().timeUs - calls.front().timeUs, 96 * 5000);
-}
-
 TEST_F(SequencerTest, SameMomentRecordsGoInOneFiringInListOrderAndRemovedOnesAreNotSent)
 {
     auto song = MakeSong({NoteOn(0, 60), NoteOn(0, 61), NoteOn(0, 62), NoteOn(96, 63)});
-    const std::vector<Dispatch> calls = play(*song, 0, -1, {1});
+    const std::vector<Dispatch> calls = play(*song, 0, {1});
     ASSERT_EQ(calls.size(), 4u);
     for (int i = 0; i < 3; ++i) {
         EXPECT_EQ(calls[static_cast<std::size_t>(i)].index, i);
@@ -141,31 +120,6 @@ TEST_F(SequencerTest, SameMomentRecordsGoInOneFiringInListOrderAndRemovedOnesAre
     }
     EXPECT_GT(calls[3].timeUs, calls[0].timeUs);
     EXPECT_EQ(sent(), (std::vector<Bytes>{{0x90, 60, 100}, {0x90, 62, 100}, {0x90, 63, 100}}));
-}
-
-TEST_F(SequencerTest, StopsBeforeTheEndTickAndCallsTheEndCallback)
-{
-    auto song = MakeSong({NoteOn(0, 60), NoteOn(480, 61), NoteOn(480, 62), NoteOn(480, 63)});
-    const std::vector<Dispatch> calls = play(*song, 0, 960);
-    ASSERT_EQ(calls.size(), 2u);
-    EXPECT_EQ(calls.back().tick, 480);
-    EXPECT_EQ(ends_, 1);
-}
-
-// The form without an end callback keeps the one stored before: here none.
-TEST_F(SequencerTest, AnEndTickWithoutEndCallbackShowsItsErrorOnce)
-{
-    auto song = MakeSong({NoteOn(0, 60), NoteOn(480, 61)});
-    const auto ignore = [](std::int32_t, std::int32_t, MidiEvent*) {};
-    {
-        CallBackPlayer first(*song, -1, EndCallback{}, ignore, 0, 0, 100);
-        EXPECT_TRUE(runUntilStopped());
-    }
-    {
-        CallBackPlayer second(*song, -1, ignore, 0, 0, 100);
-        EXPECT_TRUE(runUntilStopped());
-    }
-    EXPECT_EQ(messages_.take(), std::vector<std::string>{"CallBackPlayer Error!"});
 }
 
 TEST_F(SequencerTest, AStopRequestEndsAtTheNextFiringWithNothingSent)
@@ -178,15 +132,21 @@ TEST_F(SequencerTest, AStopRequestEndsAtTheNextFiringWithNothingSent)
     EXPECT_EQ(sent(), (std::vector<Bytes>{{0x90, 60, 100}}));
 }
 
+// The last program, controllers and tempo before the start, in channel order;
+// a time signature of 0 is reported.
 TEST_F(SequencerTest, AStartInMidSongSendsTheChasedStateFirst)
 {
-    auto song = MakeSong({Program(0, 5, 0), Program(0, 7, 0), Control(0, 7, 100, 1), NoteOn(10, 60, 90, 0),
-                          NoteOn(100, 61, 90, 0)});
+    SongEvent noSignature{.delta = 0, .kind = EventKind::Meta, .channel = kNoChannel, .subtype = 0x58, .value = 0};
+    auto song = MakeSong({Program(0, 5, 0), Program(0, 7, 0), Control(0, 7, 100, 1), Tempo(0, 400000),
+                          Control(0, 10, 20, 0), noSignature, NoteOn(10, 60), NoteOn(100, 61), NoteOn(96, 62)});
     const std::vector<Dispatch> calls = play(*song, 50);
-    ASSERT_EQ(calls.size(), 1u);
-    EXPECT_EQ(calls[0].index, 4);
+    ASSERT_EQ(calls.size(), 2u);
+    EXPECT_EQ(calls[0].index, 7);
     EXPECT_EQ(calls[0].tick, 110);  // the skipped 10 ticks, then this record's 100
-    EXPECT_EQ(sent(), (std::vector<Bytes>{{0xC0, 7}, {0xB1, 7, 100}, {0x90, 61, 90}}));
+    EXPECT_EQ(calls[1].timeUs - calls[0].timeUs, 400'000);  // a quarter at the chased tempo
+    EXPECT_EQ(sent(), (std::vector<Bytes>{{0xC0, 7}, {0xB0, 10, 20}, {0xB1, 7, 100}, {0x90, 61, 100},
+                                          {0x90, 62, 100}}));
+    EXPECT_EQ(messages_.take(), std::vector<std::string>{"error in MidiStatus!"});
 }
 
 TEST_F(SequencerTest, EndsCleanlyForDivisionZeroAndForAStartPastTheLastRecord)
@@ -200,57 +160,6 @@ TEST_F(SequencerTest, EndsCleanlyForDivisionZeroAndForAStartPastTheLastRecord)
     auto song = MakeSong({NoteOn(0, 60), NoteOn(10, 61)});
     EXPECT_TRUE(play(*song, 1000).empty());
     EXPECT_TRUE(sent().empty());
-}
-
-TEST_F(SequencerTest, MidiPlayerSendsTheSongWithoutCallbacks)
-{
-    auto song = MakeSong({NoteOn(0, 60), NoteOff(96, 60)});
-    {
-        MidiPlayer player(*song, -1);
-        EXPECT_TRUE(runUntilStopped());
-    }
-    EXPECT_EQ(sent(), (std::vector<Bytes>{{0x90, 60, 100}, {0x80, 60, 0}}));
-}
-
-TEST_F(SequencerTest, ASongNotReadyToPlayStartsNothing)
-{
-    MidiF0Data notReady(TrackState::Duration);
-    CallBackPlayer player(notReady, -1, [] {}, [](std::int32_t, std::int32_t, MidiEvent*) {}, 0, 0, -1);
-    EXPECT_EQ(player.timer(), 0u);
-    EXPECT_EQ(messages_.take(), std::vector<std::string>{"Internal error occured in MidiPlayer!"});
-    EXPECT_TRUE(output_->openRequests().empty());
-}
-
-// What a start in mid-song chases.
-TEST(MidiStatusTest, KeepsTheLastValuesBeforeTheStartInChannelOrder)
-{
-    auto song = MakeSong({Program(0, 5, 0), Program(0, 7, 0), Control(0, 7, 100, 1), Tempo(0, 400000),
-                          Control(0, 10, 20, 0), NoteOn(10, 60), Program(0, 9, 0)});
-    MidiStatus status;
-    const MidiStatus::Position position = status.collect(*song, 5);
-    EXPECT_EQ(position.index, 5);
-    EXPECT_EQ(position.skippedTicks, 0);
-    // Kind, channel, subtype and value of each record made.
-    std::vector<std::tuple<std::int32_t, std::int32_t, std::int32_t, std::int32_t>> made;
-    for (const MidiEvent& e : status.makeEvents())
-        made.emplace_back(e.kind, e.channel, e.subtype, e.value);
-    EXPECT_EQ(made, (decltype(made){{EventKind::ProgramChange, 0, 0, 7},
-                                    {EventKind::ControlChange, 0, 10, 20},
-                                    {EventKind::ControlChange, 1, 7, 100},
-                                    {EventKind::Meta, kNoChannel, 0x51, 400000}}));
-}
-
-TEST(MidiStatusTest, AZeroTimeSignatureIsReportedAndStillPacked)
-{
-    ScopedMessageCapture messages;
-    SongEvent signature{.delta = 0, .kind = EventKind::Meta, .channel = kNoChannel, .subtype = 0x58, .value = 0};
-    auto song = MakeSong({signature, NoteOn(10, 60)});
-    MidiStatus status;
-    status.collect(*song, 5);
-    const std::vector<MidiEvent> events = status.makeEvents();
-    ASSERT_EQ(events.size(), 1u);
-    EXPECT_EQ(events[0].length, 4);
-    EXPECT_EQ(messages.take(), std::vector<std::string>{"error in MidiStatus!"});
 }
 
 }  // namespace
