@@ -2,8 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
+#include <cmath>
 #include <stop_token>
 #include <string>
+#include <vector>
 
 namespace sonrigo {
 namespace {
@@ -15,6 +19,8 @@ TEST(FluidSoftSynth, SaysWhyItCannotStart)
     EXPECT_NE(error.find("fluid-soundfont-gm"), std::string::npos) << error;
     EXPECT_EQ(FluidSoftSynth::Create(SONRIGO_SOURCE_DIR "/README.md", 44100, error), nullptr);
     EXPECT_EQ(error, SONRIGO_SOURCE_DIR "/README.md is not a SoundFont");
+    EXPECT_EQ(FluidSoftSynth::Create("/no/such.sf2", 44100, error), nullptr);
+    EXPECT_EQ(error, "/no/such.sf2 is not a SoundFont");
 }
 
 // The window's shutdown abandons a load under way: a stop asked for ends it
@@ -29,6 +35,47 @@ TEST(FluidSoftSynth, GivesUpALoadAskedToStop)
     std::string error;
     EXPECT_EQ(FluidSoftSynth::Create(soundFont, 44100, error, stop.get_token()), nullptr);
     EXPECT_EQ(error, "the load of " + soundFont + " was abandoned");
+}
+
+float Peak(const std::vector<float>& left, const std::vector<float>& right)
+{
+    float peak = 0.0f;
+    for (std::size_t i = 0; i < left.size(); ++i)
+        peak = std::max({peak, std::fabs(left[i]), std::fabs(right[i])});
+    return peak;
+}
+
+// The bytes the sequencer sends reach FluidSynth as it understands them:
+// channel messages by their status, exclusive messages without F0 and F7.
+TEST(FluidSoftSynth, PlaysNotesAndGmSystemOnResetsEveryChannelsProgram)
+{
+    const std::string soundFont = FluidSoftSynth::DefaultSoundFont();
+    if (soundFont.empty())
+        GTEST_SKIP() << "no General MIDI SoundFont installed";
+    std::string error;
+    const std::unique_ptr<FluidSoftSynth> synth = FluidSoftSynth::Create(soundFont, 44100, error);
+    ASSERT_NE(synth, nullptr) << error;
+
+    std::vector<float> left(4096);
+    std::vector<float> right(4096);
+    synth->render(left.data(), right.data(), left.size());
+    EXPECT_LT(Peak(left, right), 1e-6f);  // silence, below half a 16-bit step
+
+    synth->send(std::array<std::uint8_t, 2>{0xC3, 40});
+    synth->send(std::array<std::uint8_t, 2>{0xCA, 19});
+    EXPECT_EQ(synth->program(3), 40);
+    EXPECT_EQ(synth->program(10), 19);
+    synth->send(std::array<std::uint8_t, 3>{0x93, 69, 100});
+    synth->render(left.data(), right.data(), left.size());
+    EXPECT_GT(Peak(left, right), 0.01f);
+
+    synth->send(std::array<std::uint8_t, 6>{0xF0, 0x7E, 0x7F, 0x09, 0x01, 0xF7});
+    EXPECT_EQ(synth->program(3), 0);
+    EXPECT_EQ(synth->program(10), 0);
+    // Ignored rather than misread: a bare data byte, a system message.
+    synth->send(std::array<std::uint8_t, 1>{0x45});
+    synth->send(std::array<std::uint8_t, 1>{0xFE});
+    EXPECT_EQ(synth->program(3), 0);
 }
 
 }  // namespace
