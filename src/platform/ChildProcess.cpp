@@ -157,14 +157,13 @@ ChildProcess::Outcome ChildProcess::run(const std::vector<std::string>& argv, st
             return outcome;
         }
         const Clock::time_point now = Clock::now();
-        if (now >= deadline) {
+        const bool late = now >= deadline;
+        if (late || (keepWaiting && !keepWaiting())) {
             killAndReap(pid);
-            outcome.end = End::TimedOut;
-            return outcome;
-        }
-        if (keepWaiting && !keepWaiting()) {
-            killAndReap(pid);
-            outcome.end = End::Abandoned;
+            // What it said up to its end tells how far it got.
+            if (reportOpen)
+                readSome(readEnd.get(), outcome.report);
+            outcome.end = late ? End::TimedOut : End::Abandoned;
             return outcome;
         }
         const auto wait = std::min(lookEvery, std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now));
