@@ -1,9 +1,18 @@
 #include "CliVstRender.h"
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <memory>
+#include <mutex>
 #include <ostream>
+#include <stop_token>
+#include <string>
+#include <thread>
 
 #include "platform/SoundFileSink.h"
 #include "vsthost/MonoMix.h"
@@ -57,9 +66,50 @@ std::vector<TimedEvent> melodyEvents()
     return events;
 }
 
+// Only the end of the process stops a plug-in that never comes back from its
+// processing: after the trial's limit the command says so and ends.
+class ProcessingWatch {
+public:
+    explicit ProcessingWatch(std::string path)
+        : thread_([this, path = std::move(path)](std::stop_token stop) { watch(stop, path); })
+    {
+    }
+    void enter()
+    {
+        since_.store(std::chrono::steady_clock::now().time_since_epoch().count(), std::memory_order_relaxed);
+        inside_.store(true, std::memory_order_release);
+    }
+    void leave() { inside_.store(false, std::memory_order_release); }
+
+private:
+    void watch(const std::stop_token& stop, const std::string& path)
+    {
+        std::mutex mutex;
+        std::condition_variable_any wake;
+        std::unique_lock lock(mutex);
+        while (!wake.wait_for(lock, stop, std::chrono::milliseconds(250), [] { return false; })) {
+            if (stop.stop_requested())
+                return;
+            const std::chrono::steady_clock::duration inside(
+                std::chrono::steady_clock::now().time_since_epoch().count() - since_.load(std::memory_order_relaxed));
+            if (inside_.load(std::memory_order_acquire) && inside > PluginProbe::kTimeLimit) {
+                std::fprintf(stderr, "sonrigo: %s did not come back from its audio processing for %lld s\n",
+                             path.c_str(), static_cast<long long>(PluginProbe::kTimeLimit.count() / 1000));
+                std::fflush(stderr);
+                std::_Exit(1);
+            }
+        }
+    }
+
+    std::atomic<bool> inside_{false};
+    std::atomic<std::chrono::steady_clock::rep> since_{0};
+    std::jthread thread_;  // last: it reads the two above
+};
+
 // Mixed as the player mixes: the same samples a song gives on the rack.
-std::vector<std::int16_t> render(VstPlugin& plugin, std::ostream& err)
+std::vector<std::int16_t> render(VstPlugin& plugin, const std::string& path, std::ostream& err)
 {
+    ProcessingWatch watch(path);
     std::vector<TimedEvent> events = melodyEvents();
     std::vector<std::int16_t> samples(static_cast<std::size_t>(kTotalFrames));
     std::vector<double> totals(static_cast<std::size_t>(kBlockSize));
@@ -72,8 +122,10 @@ std::vector<std::int16_t> render(VstPlugin& plugin, std::ostream& err)
             ++next;
         }
         plugin.handOverEvents(frames);
+        watch.enter();
         plugin.flushEvents();
         plugin.process(frames);
+        watch.leave();
         const auto count = static_cast<std::size_t>(frames);
         std::fill_n(totals.begin(), count, 0.0);
         if (!MonoMix::addPlugin(plugin, totals.data(), count) && plugin.countBadBlock())
@@ -126,7 +178,7 @@ int RunVstRender(const VstRenderOptions& options, std::ostream& err)
         err << "sonrigo: " << options.plugin << " will not make a sound: " << reason << '\n';
     plugin.resume();
     plugin.setProgram(0);
-    const std::vector<std::int16_t> samples = render(plugin, err);
+    const std::vector<std::int16_t> samples = render(plugin, options.plugin, err);
     plugin.suspend();
     plugin.close();
 
