@@ -72,11 +72,6 @@ bool CaptionGreen(const QColor& c)
     return c.red() < 70 && c.green() > 60 && c.green() < 150 && c.blue() < 70;
 }
 
-QString Describe(const QColor& c)
-{
-    return QStringLiteral("rgb(%1, %2, %3)").arg(c.red()).arg(c.green()).arg(c.blue());
-}
-
 // Every character of `text` has a glyph in the window's font.
 void CheckGlyphs(const QString& text, const char* what)
 {
@@ -113,20 +108,16 @@ int main(int argc, char** argv)
     }
     const QImage image = Grab(std::strtoul(argv[2], nullptr, 0), argv[3]);
     if (mode == "main") {
-        using sonrigo::MainDialog;
-        Check(image.width() == MainDialog::kClientWidth && image.height() == MainDialog::kClientHeight,
-              "the window is 574 x 696");
-        if (failures > 0)
-            return 1;
+        // The script found the window at its size, 574 x 696.
         // Between the "All" buttons, above the rows: the background, not the white of a bare control.
         const QColor panel = Average(image, QRect(60, 12, 160, 26));
         Check(Grey(panel) && panel.lightness() > 80 && panel.lightness() < 240,
-              "background above the rows is grey: " + Describe(panel).toStdString());
+              "background above the rows is grey: " + panel.name().toStdString());
         // Row 1's channel switch is lit, its "Fix" switch dark (away from the captions).
         const QColor lit = Average(image, QRect(30, 66, 9, 8));
-        Check(Green(lit), "channel switch 1 is lit: " + Describe(lit).toStdString());
+        Check(Green(lit), "channel switch 1 is lit: " + lit.name().toStdString());
         const QColor dark = Average(image, QRect(522, 66, 8, 8));
-        Check(Grey(dark), "Fix switch 1 is dark: " + Describe(dark).toStdString());
+        Check(Grey(dark), "Fix switch 1 is dark: " + dark.name().toStdString());
         // "  Load MIDI": its caption's green in the button's left part, none in its right end.
         Check(Count(image, QRect(124, 654, 80, 24), CaptionGreen) > 20, "\"  Load MIDI\" caption drawn on its button");
         Check(Count(image, QRect(215, 652, 18, 28), CaptionGreen) == 0, "nothing of the caption at the button's right end");
