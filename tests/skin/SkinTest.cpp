@@ -9,7 +9,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -137,29 +136,6 @@ TEST_F(SkinTest, SwitchIsDrawnAfterItsHandlerAndPressedTwiceIsOffAgain)
     EXPECT_FALSE(group.isOn(1));
     EXPECT_FALSE(group.isOn(0));
     EXPECT_EQ(log, (std::vector<std::string>{"down 1", "up 1", "down 1", "up 1"}));
-}
-
-// A new caption goes to the button of that id alone, and is cut at x = 210.
-TEST_F(SkinTest, CaptionChangesByIdAndIsCutAt210)
-{
-    SkinButtonGroup group;
-    const QRect wide(0, 50, 300, 32);
-    SkinStatic* plain = newControl();
-    SkinStatic* longer = newControl();
-    ASSERT_TRUE(group.create(nullptr, nullptr, plain, wide, "", 0, 0, 0));
-    ASSERT_TRUE(group.add(longer, wide, "", 0, 0, 1));
-    const QImage white = Pixels(plain->surface());
-    group.setCaptionById(7, std::string(60, 'M'));
-    EXPECT_EQ(Pixels(longer->surface()), white);
-    group.setCaptionById(1, std::string(60, 'M'));
-    EXPECT_EQ(Pixels(plain->surface()), white);
-    const QImage caption = Pixels(longer->surface());
-    int rightmost = -1;
-    for (int y = 0; y < caption.height(); ++y)
-        for (int x = 0; x < caption.width(); ++x)
-            rightmost = caption.pixel(x, y) != white.pixel(x, y) ? std::max(rightmost, x) : rightmost;
-    EXPECT_GE(rightmost, 200);
-    EXPECT_LT(rightmost, 210);
 }
 
 TEST_F(SkinTest, GroupEndedInItsHandlerOrGoneIgnoresItsControls)
