@@ -207,44 +207,35 @@ TEST_F(ChannelRowsTest, InstrumentRowTakesTheProgramTheInstrumentReports)
     EXPECT_TRUE(rack.asked.empty());
 }
 
-class CommandLog final : public DialogCommands {
-public:
-    void endProgram() override { log.push_back("end"); }
-    void loadSong() override { log.push_back("load"); }
-    void togglePlay() override { log.push_back("play"); }
-    void showHelp() override { log.push_back("help"); }
-    void chooseInstrumentForAll() override { log.push_back("vst all"); }
-    void chooseInstrument(std::int32_t row) override { log.push_back("vst " + std::to_string(row)); }
-
-    std::vector<std::string> log;
-};
-
+// The command buttons by index, the ends of each row range included.
 TEST_F(ChannelRowsTest, CommandButtonsReachTheirCommands)
 {
-    CommandLog dialog;
-    CommandDispatcher dispatcher(dialog, rows);
-    for (std::int32_t index : {0, 1, 2, 3, 22, 23, 38, 40, -1})
-        dispatcher.onCommandButton(index);
-
-    dispatcher.onCommandButton(4);
-    EXPECT_FALSE(state.channelNotesOn(0));
-    dispatcher.onCommandButton(39);
-    EXPECT_TRUE(state.channelProgramFixed(0));
+    struct : DialogCommands {
+        void endProgram() override { log.push_back("end"); }
+        void loadSong() override { log.push_back("load"); }
+        void togglePlay() override { log.push_back("play"); }
+        void showHelp() override { log.push_back("help"); }
+        void chooseInstrumentForAll() override { log.push_back("vst all"); }
+        void chooseInstrument(std::int32_t row) override { log.push_back("vst " + std::to_string(row)); }
+        std::vector<std::string> log;
+    } dialog;
     const auto internalRows = [this] {
-        std::vector<std::int32_t> internal;
+        std::string shown;
         for (std::int32_t r = 0; r < 16; ++r)
-            if (state.channelRoute(r) == RouteInternal)
-                internal.push_back(r);
-        return internal;
+            shown += state.channelRoute(r) == RouteInternal ? 'i' : '-';
+        return shown;
     };
     for (std::int32_t r = 0; r < 16; ++r)
         state.setChannelRoute(r, RouteInstrument);
-    dispatcher.onCommandButton(6);
-    dispatcher.onCommandButton(21);
-    EXPECT_EQ(internalRows(), (std::vector<std::int32_t>{0, 15}));
-    dispatcher.onCommandButton(5);
-    EXPECT_EQ(internalRows().size(), 16U);
+    CommandDispatcher dispatcher(dialog, rows);
+    for (std::int32_t index : {0, 1, 2, 3, 4, 6, 21, 22, 23, 38, 39, 40, -1})
+        dispatcher.onCommandButton(index);
     EXPECT_EQ(dialog.log, (std::vector<std::string>{"end", "load", "play", "help", "vst all", "vst 0", "vst 15"}));
+    EXPECT_FALSE(state.channelNotesOn(0));
+    EXPECT_TRUE(state.channelProgramFixed(0));
+    EXPECT_EQ(internalRows(), "i--------------i");
+    dispatcher.onCommandButton(5);
+    EXPECT_EQ(internalRows(), std::string(16, 'i'));
 }
 
 }  // namespace

@@ -33,11 +33,6 @@ constexpr int kPad = 1;  // sustained, and its release is over a second long
 constexpr int kPluck = 2;
 constexpr int kOrgan = 3;  // steady partials that do not decay while held
 
-VstIntPtr HostCallback(AEffect*, VstInt32 opcode, VstInt32, VstIntPtr, void*, float)
-{
-    return opcode == audioMasterVersion ? 2400 : 0;
-}
-
 VstMidiEvent NoteOn(int note, int frame = 0)
 {
     return MakeMidiEvent(0x90, static_cast<std::uint8_t>(note), 100, frame);
@@ -56,7 +51,10 @@ public:
     {
         static void* library = dlopen(SONRIGO_SYNTH_PATH, RTLD_NOW | RTLD_LOCAL);
         auto entry = reinterpret_cast<PluginEntryProc>(library ? dlsym(library, entryPoint) : nullptr);
-        effect_ = entry ? entry(&HostCallback) : nullptr;
+        const auto host = [](AEffect*, VstInt32 opcode, VstInt32, VstIntPtr, void*, float) -> VstIntPtr {
+            return opcode == audioMasterVersion ? 2400 : 0;
+        };
+        effect_ = entry ? entry(host) : nullptr;
         if (effect_ == nullptr || effect_->magic != kEffectMagic)
             throw std::runtime_error(std::string("no instance from " SONRIGO_SYNTH_PATH " through ") + entryPoint);
         dispatch(effOpen);

@@ -63,7 +63,6 @@ TEST(CliVstRender, WritesTheAveragedOutputsAsMonoWavOrNoFileAtAll)
 
     EXPECT_EQ(RunVstRender({SONRIGO_PROBE_NULL_INSTANCE_PATH, (dir / "failed.wav").string()}, err), 1);
     EXPECT_NE(err.str().find("cannot load"), std::string::npos) << err.str();
-    EXPECT_EQ(messages.take(), Strings{"インスタンスの生成に失敗しました。"});
     const std::string nowhere = (dir / "missing-folder" / "out.wav").string();
     EXPECT_EQ(RunVstRender({SONRIGO_PROBE_PATH, nowhere}, err), 1);
     EXPECT_NE(err.str().find("cannot write " + nowhere), std::string::npos) << err.str();
