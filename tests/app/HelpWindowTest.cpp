@@ -5,7 +5,6 @@
 #include <vector>
 
 #include <QAction>
-#include <QApplication>
 #include <QDialog>
 #include <QDir>
 #include <QDirIterator>
