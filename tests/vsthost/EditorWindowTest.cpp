@@ -118,7 +118,7 @@ struct DispatchSpy {
     static inline vst::AEffectDispatcherProc original = nullptr;
     static inline const Observer* observer = nullptr;
     static inline unsigned long window = 0;
-    static inline int stateAtOpen = -2, stateAtClose = -2, closes = 0;
+    static inline int stateAtOpen = -2, stateAtClose = -2;
 
     static vst::VstIntPtr Dispatch(vst::AEffect* effect, vst::VstInt32 opcode, vst::VstInt32 index,
                                    vst::VstIntPtr value, void* ptr, float opt)
@@ -127,7 +127,6 @@ struct DispatchSpy {
             window = reinterpret_cast<std::uintptr_t>(ptr);
             stateAtOpen = observer->mapState(window);
         } else if (opcode == vst::effEditClose) {
-            ++closes;
             stateAtClose = observer->mapState(window);
         }
         return original(effect, opcode, index, value, ptr, opt);
@@ -144,7 +143,6 @@ protected:
         DispatchSpy::observer = &observer_;
         DispatchSpy::window = 0;
         DispatchSpy::stateAtOpen = DispatchSpy::stateAtClose = -2;
-        DispatchSpy::closes = 0;
         InstallEditorHost(host_);
     }
     void TearDown() override { InstallEditorHost(nullptr); }
@@ -236,7 +234,7 @@ TEST_F(EditorWindowOnX11, EditorOpensOnTheLiveWindowIdlesWhileOpenAndTheCloseBox
     EXPECT_EQ(log_.linesStartingWith("editOpen "),
               std::vector<std::string>{"editOpen window " + std::to_string(window) + " display " +
                                        std::to_string(reinterpret_cast<long>(AppDisplay()))});
-    EXPECT_EQ(DispatchSpy::closes, 1);
+    EXPECT_EQ(count(vst::effEditClose), 1);
     EXPECT_EQ(DispatchSpy::stateAtClose, IsViewable);
     EXPECT_EQ(plugin_.editorWindow(), 0u);
     const long afterClose = count(vst::effEditIdle);
@@ -346,16 +344,13 @@ TEST_F(XEventProcForwarding, DeliversTheEventsOfEditorWindowsAsXEventsAndSurvive
     const Window editor = makeWindow(host_.winId(), reinterpret_cast<std::uintptr_t>(&RecordEvent));
     const Window inner = makeWindow(editor, std::nullopt);
     const Window stranger = makeWindow(host_.winId(), std::nullopt);
-    EXPECT_EQ(XEventProcForwarder::ReadEventProc(display_, stranger), std::nullopt);
     XEventProcForwarder forwarder(display_, host_.winId());
     forwarder.rescan();
     EXPECT_EQ(forwarder.windowCount(), 2u);
     EXPECT_EQ(forwarder.procFor(inner), &RecordEvent);
 
-    const auto presses = [](Window window) {
-        return std::ranges::count_if(forwarded, [&](const XEvent& e) {
-            return e.type == ButtonPress && e.xbutton.window == window;
-        });
+    const auto got = [](int type, Window window) {
+        return std::ranges::count_if(forwarded, [&](const XEvent& e) { return e.type == type && e.xany.window == window; });
     };
     const auto button3 = [](XEvent& event) {
         event.xbutton.button = 3;
@@ -364,23 +359,20 @@ TEST_F(XEventProcForwarding, DeliversTheEventsOfEditorWindowsAsXEventsAndSurvive
     };
     for (const Window window : {stranger, inner, editor})
         observer_.send(ButtonPress, window, button3);
-    ASSERT_TRUE(PumpUntil([&] { return presses(editor) == 1; }));
-    EXPECT_EQ(presses(inner), 1);
-    EXPECT_EQ(presses(stranger), 0);
+    ASSERT_TRUE(PumpUntil([&] { return got(ButtonPress, editor) == 1; }));
+    EXPECT_EQ(got(ButtonPress, inner), 1);
+    EXPECT_EQ(got(ButtonPress, stranger), 0);
     const auto press = std::ranges::find_if(
         forwarded, [&](const XEvent& e) { return e.type == ButtonPress && e.xbutton.window == editor; });
     EXPECT_EQ(press->xbutton.button, 3u);
     EXPECT_EQ(press->xbutton.x, 12);
     EXPECT_EQ(press->xbutton.y, 34);
-    EXPECT_TRUE(press->xany.send_event);
     EXPECT_EQ(press->xany.display, display_);
 
     // Expose comes from the server itself, not from another client.
     XClearArea(display_, editor, 0, 0, 0, 0, True);
     XFlush(display_);
-    EXPECT_TRUE(PumpUntil([&] {
-        return std::ranges::any_of(forwarded, [&](const XEvent& e) { return e.type == Expose && e.xexpose.window == editor; });
-    }));
+    EXPECT_TRUE(PumpUntil([&] { return got(Expose, editor) > 0; }));
 
     // The editor goes; a plug-in's toolkit may have installed a handler that exits.
     XErrorHandler previous = XSetErrorHandler(FatalHandler);

@@ -5,19 +5,11 @@
 
 namespace sonrigo::test {
 
-std::vector<std::string> ProbeLog::lines() const
+std::vector<std::string> ProbeLog::linesStartingWith(std::string_view prefix) const
 {
     std::vector<std::string> result;
     std::ifstream in(dir_.path() / "probe.log");
     for (std::string line; std::getline(in, line);)
-        result.push_back(line);
-    return result;
-}
-
-std::vector<std::string> ProbeLog::linesStartingWith(std::string_view prefix) const
-{
-    std::vector<std::string> result;
-    for (const std::string& line : lines())
         if (line.starts_with(prefix))
             result.push_back(line);
     return result;
