@@ -18,7 +18,6 @@
 #include <cstdio>
 #include <filesystem>
 #include <functional>
-#include <iostream>
 #include <string>
 #include <vector>
 
@@ -265,9 +264,7 @@ TEST_F(EditorWindowOnX11, AmsynthEditorDrawsIntoTheWindowEachTimeItOpens)
         });
         ASSERT_FALSE(image.isNull());
     }
-    const std::string path = SONRIGO_SCREENSHOT_DIR "/amsynth-editor.png";
-    ASSERT_TRUE(image.save(QString::fromStdString(path)));
-    std::cout << "editor screenshot: " << path << " (" << image.width() << "x" << image.height() << ")\n";
+    ASSERT_TRUE(image.save(SONRIGO_SCREENSHOT_DIR "/amsynth-editor.png"));
     QSet<QRgb> colours;
     for (int y = 0; y < image.height(); ++y)
         for (int x = 0; x < image.width(); ++x)

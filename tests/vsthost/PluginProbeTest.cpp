@@ -18,7 +18,6 @@ namespace sonrigo {
 namespace {
 
 using namespace std::chrono_literals;
-using Strings = std::vector<std::string>;
 
 // The command-line tool's trial, as the player's own program runs it.
 PluginProbe MakeProbe(std::chrono::milliseconds limit = PluginProbe::kTimeLimit, std::function<bool()> keepWaiting = {})
@@ -65,7 +64,6 @@ TEST(PluginProbe, EachHostileLibraryIsRefusedSayingHowAndWellBehavedOnesPass)
         {SONRIGO_PROBE_CRASH_IN_CLOSE_PATH, "crashed (SIGSEGV) while it was being closed"},
         {SONRIGO_PROBE_EXIT_IN_CLOSE_PATH, "ended that process with exit status 0 while it was being closed"},
     };
-    Strings failed;
     for (const Case& c : cases) {
         const PluginProbe::Verdict verdict = probe.check(c.path);
         if (*c.how == '\0') {
@@ -76,12 +74,7 @@ TEST(PluginProbe, EachHostileLibraryIsRefusedSayingHowAndWellBehavedOnesPass)
         const std::string text = Refusal(verdict);
         EXPECT_EQ(text.rfind("プラグインのロードに失敗しました。\n" + c.path + " was tried in a process of its own and ", 0), 0u) << text;
         EXPECT_NE(text.find(c.how), std::string::npos) << text;
-        failed.push_back(c.path + ": ");
     }
-    const Strings failures = probe.failures();
-    ASSERT_EQ(failures.size(), failed.size());
-    for (std::size_t i = 0; i < failed.size(); ++i)
-        EXPECT_EQ(failures[i].rfind(failed[i], 0), 0u) << failures[i];
 }
 
 TEST(PluginProbe, VerdictsAreKeptByPathSizeAndTimeAndTheLoadsOwnRefusalIsRelayed)
@@ -98,7 +91,6 @@ TEST(PluginProbe, VerdictsAreKeptByPathSizeAndTimeAndTheLoadsOwnRefusalIsRelayed
     const PluginProbe::Verdict first = probe.check(bad);
     EXPECT_EQ(probe.check(bad).messages, first.messages);  // refused again, said again
     EXPECT_EQ(probe.trials(), 2);
-    EXPECT_EQ(probe.failures().size(), 1u);
 
     // The file changes (a new build of the plug-in): tried again.
     const timespec times[2] = {{0, UTIME_NOW}, {1'000'000'000, 0}};
@@ -132,7 +124,6 @@ TEST(PluginProbe, AGiveUpIsNotKeptAndWithoutTheTrialProgramLibrariesLoadUntriedW
     EXPECT_LT(std::chrono::steady_clock::now() - started, 5s);
     EXPECT_FALSE(given.admitted);
     EXPECT_TRUE(given.messages.empty());
-    EXPECT_TRUE(impatient.failures().empty());
     impatient.check(SONRIGO_PROBE_HANG_IN_OPEN_PATH);
     EXPECT_EQ(impatient.trials(), 2);
 
