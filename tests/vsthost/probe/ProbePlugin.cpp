@@ -172,11 +172,8 @@ void askHost(Probe* probe)
     const auto canDo = [probe](void* ptr) {
         return static_cast<long>(probe->host(&probe->effect, audioMasterCanDo, 0, 0, ptr, 0.0f));
     };
-    for (const char* question : {"sendVstEvents", "supplyIdle", "SupplyIdle", "supplyIdle "}) {
-        char copy[32] = {};
-        std::strncpy(copy, question, sizeof copy - 1);
-        logLine(probe, "host canDo '%s' %ld", question, canDo(copy));
-    }
+    for (const char* question : {"sendVstEvents", "supplyIdle", "SupplyIdle", "supplyIdle "})
+        logLine(probe, "host canDo '%s' %ld", question, canDo(const_cast<char*>(question)));
     logLine(probe, "host canDo null %ld", canDo(nullptr));
 }
 
@@ -352,12 +349,6 @@ void setParameter(AEffect* effect, VstInt32 index, float value)
         probe->params[index] = value;
 }
 
-float getParameter(AEffect* effect, VstInt32 index)
-{
-    Probe* probe = probeOf(effect);
-    return index >= 0 && index < kNumParams ? probe->params[index] : 0.0f;
-}
-
 // A record with the wrong magic is never handed back by the host, so it is
 // never closed: it lives in static storage instead of leaking.
 Probe rejectedProbe;
@@ -385,7 +376,6 @@ AEffect* createProbe(audioMasterCallback host)
     effect.magic = PROBE_MAGIC;
     effect.dispatcher = &dispatcher;  // no process: hosts call processReplacing only
     effect.setParameter = &setParameter;
-    effect.getParameter = &getParameter;
     effect.numPrograms = kNumPrograms;
     effect.numParams = kNumParams;
     effect.numInputs = PROBE_INPUTS;
