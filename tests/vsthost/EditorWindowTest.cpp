@@ -19,6 +19,7 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "vsthost/EditorHost.h"
@@ -146,14 +147,10 @@ protected:
     }
     void TearDown() override { InstallEditorHost(nullptr); }
 
-    void loadSpied(const char* path)
+    long count(int opcode) const
     {
-        ASSERT_TRUE(plugin_.load(path));
-        DispatchSpy::original = plugin_.effect()->dispatcher;
-        plugin_.effect()->dispatcher = &DispatchSpy::Dispatch;
+        return static_cast<long>(log_.linesStartingWith("dispatch " + std::to_string(opcode) + " ").size());
     }
-
-    long count(int opcode) const { return std::ranges::count(log_.opcodes(), opcode); }
 
     // Opens the editor as the program does; whileOpen runs inside the modal
     // loop once the window is on screen. The window is closed afterwards if
@@ -209,7 +206,8 @@ TEST_F(EditorWindowOnX11, ClientAreaIsTheEditorRectangleAtLeast100SquareAndClose
 
 TEST_F(EditorWindowOnX11, EditorOpensOnTheLiveWindowIdlesWhileOpenAndTheCloseBoxClosesItOnce)
 {
-    loadSpied(SONRIGO_PROBE_PATH);
+    ASSERT_TRUE(plugin_.load(SONRIGO_PROBE_PATH));
+    DispatchSpy::original = std::exchange(plugin_.effect()->dispatcher, &DispatchSpy::Dispatch);
     unsigned long window = 0;
     QString title;
     showEditor(plugin_, [&](EditorWindow& shown) {
@@ -282,8 +280,7 @@ TEST(EditorHostWithoutX11, ReturnsAtOnceWithoutTouchingThePlugin)
     InstallEditorHost(std::make_shared<QtEditorHost>());
     plugin.openEditor();
     InstallEditorHost(nullptr);
-    for (const int opcode : log.opcodes())
-        EXPECT_TRUE(opcode < vst::effEditGetRect || opcode > vst::effEditIdle) << "opcode " << opcode;
+    EXPECT_EQ(log.dispatches().size(), 3u);  // the load's own
     EXPECT_TRUE(QApplication::topLevelWidgets().isEmpty());
 }
 

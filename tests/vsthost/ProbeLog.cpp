@@ -1,6 +1,5 @@
 #include "vsthost/ProbeLog.h"
 
-#include <cstdlib>
 #include <fstream>
 
 namespace sonrigo::test {
@@ -20,14 +19,6 @@ std::vector<std::string> ProbeLog::dispatches() const
     std::vector<std::string> result;
     for (const std::string& line : linesStartingWith("dispatch "))
         result.push_back(line.substr(9));
-    return result;
-}
-
-std::vector<int> ProbeLog::opcodes() const
-{
-    std::vector<int> result;
-    for (const std::string& call : dispatches())
-        result.push_back(std::atoi(call.c_str()));
     return result;
 }
 

@@ -21,8 +21,6 @@ public:
     std::vector<std::string> linesStartingWith(std::string_view prefix) const;
     // The dispatcher calls as "opcode index value ptr|null opt".
     std::vector<std::string> dispatches() const;
-    // Just the opcodes of the dispatcher calls.
-    std::vector<int> opcodes() const;
 
 private:
     TempDir dir_;

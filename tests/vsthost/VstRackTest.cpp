@@ -55,7 +55,7 @@ TEST(VstRack, SlotsLoadReplaceAndRemoveOnlyWhileTheAudioIsStopped)
     r.rack.stop();
 
     // A failed load into an occupied slot closes the old plug-in and leaves the slot empty.
-    const auto closes = [&] { return std::ranges::count(r.log.opcodes(), 1); };  // effClose
+    const auto closes = [&] { return r.log.linesStartingWith("dispatch 1 ").size(); };  // effClose
     const auto closesBefore = closes();
     r.rack.loadPlugin(5, SONRIGO_PROBE_NO_ENTRY_PATH);
     EXPECT_EQ(closes(), closesBefore + 1);
@@ -109,8 +109,8 @@ TEST(VstRack, AnEditorShowsOnlyWhereThereIsOneAndARemovalFromInsideItsLoopCloses
     InstallEditorHost(nullptr);
     EXPECT_EQ(r.rack.plugin(6), nullptr);
     EXPECT_EQ(host->closes, 1);
-    const std::vector<int> opcodes = r.log.opcodes();
-    EXPECT_EQ(std::vector<int>(opcodes.end() - 4, opcodes.end()), (std::vector<int>{13, 19, 15, 1}));
+    const Strings calls = r.log.dispatches();  // the editor's rectangle, idle and close, then the plug-in's
+    EXPECT_EQ(Strings(calls.end() - 4, calls.end()), (Strings{"13 0 0 ptr 0", "19 0 0 null 0", "15 0 0 null 0", "1 0 0 null 0"}));
 }
 
 TEST(VstRack, EventsStayUntouchedWhileThePluginProcesses)
@@ -156,7 +156,7 @@ TEST(VstRack, AProgramChangeInProgressHoldsNoLockAndTheRemovalWaitsForIt)
     r.rack.removePlugin(2);
     EXPECT_TRUE(changed.load());
     timerThread.join();
-    EXPECT_EQ(r.log.opcodes().back(), 1);  // closed once the call was out
+    EXPECT_EQ(r.log.dispatches().back(), "1 0 0 null 0");  // closed once the call was out
 }
 
 TEST(VstRack, APassAveragesEachPluginsChannelsSumsThePluginsAndTruncates)
