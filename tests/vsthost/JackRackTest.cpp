@@ -118,8 +118,9 @@ TEST(JackRack, NotesPlayedThroughTheRackReachJackEachBeforeTheNextIsDispatched)
     }
 }
 
-// The server goes away under the running rack: the user hears of it once,
-// from the owner's thread, and the engine goes on in real time.
+// The server goes away under the running rack: the user hears of it (once,
+// from the owner's thread: the rack's own test), and the engine goes on in
+// real time.
 TEST(JackRack, AServerThatStopsIsToldOnceAndThePositionGoesOn)
 {
     test::JackTestServer jack("sonrigo-rack-capture", test::JackServerProcess::kSampleRate);
@@ -146,7 +147,6 @@ TEST(JackRack, AServerThatStopsIsToldOnceAndThePositionGoesOn)
     EXPECT_TRUE(rack.running());
     rack.stop();
     EXPECT_EQ(told, std::vector<std::string>{"再生デバイスとの接続が失われました。"});
-    EXPECT_TRUE(messages.take().empty());
 }
 
 }  // namespace

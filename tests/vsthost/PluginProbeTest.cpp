@@ -8,11 +8,8 @@
 #include <chrono>
 #include <filesystem>
 #include <string>
-#include <vector>
 
-#include "support/CaptureMessages.h"
 #include "support/TempDir.h"
-#include "vsthost/VstPlugin.h"
 
 namespace sonrigo {
 namespace {
@@ -77,7 +74,9 @@ TEST(PluginProbe, EachHostileLibraryIsRefusedSayingHowAndWellBehavedOnesPass)
     }
 }
 
-TEST(PluginProbe, VerdictsAreKeptByPathSizeAndTimeAndTheLoadsOwnRefusalIsRelayed)
+// The load's own refusal, relayed from the trial, is what
+// cli.plugin_load_failures_say_why shows for a library with a missing symbol.
+TEST(PluginProbe, VerdictsAreKeptByPathSizeAndTimeAndOnlyRegularFilesAreTried)
 {
     test::TempDir dir;
     const std::string good = (dir.path() / "good.so").string();
@@ -86,8 +85,7 @@ TEST(PluginProbe, VerdictsAreKeptByPathSizeAndTimeAndTheLoadsOwnRefusalIsRelayed
     std::filesystem::copy_file(SONRIGO_PROBE_CRASH_IN_PROCESS_PATH, bad);
     PluginProbe probe = MakeProbe();
 
-    EXPECT_TRUE(probe.check(good).admitted);
-    EXPECT_TRUE(probe.check(good).admitted);
+    EXPECT_TRUE(probe.check(good).admitted);  // tried once for many slots: the rack's test
     const PluginProbe::Verdict first = probe.check(bad);
     EXPECT_EQ(probe.check(bad).messages, first.messages);  // refused again, said again
     EXPECT_EQ(probe.trials(), 2);
@@ -98,30 +96,18 @@ TEST(PluginProbe, VerdictsAreKeptByPathSizeAndTimeAndTheLoadsOwnRefusalIsRelayed
     EXPECT_TRUE(probe.check(good).admitted);
     EXPECT_EQ(probe.trials(), 3);
 
-    // What the load itself refuses is said as the load says it, untouched.
-    std::vector<std::string> inProcess;
-    {
-        test::CaptureMessages messages;
-        VstPlugin plugin(44100.0f, 882, 16);
-        EXPECT_FALSE(plugin.load(SONRIGO_PROBE_NO_ENTRY_PATH));
-        inProcess = messages.take();
-    }
-    const PluginProbe::Verdict noEntry = probe.check(SONRIGO_PROBE_NO_ENTRY_PATH);
-    EXPECT_FALSE(noEntry.admitted);
-    EXPECT_EQ(noEntry.messages, inProcess);
     // Not a regular file: the load says why without running any of it.
     EXPECT_TRUE(probe.check(dir.path().string()).admitted);
     EXPECT_TRUE(probe.check((dir.path() / "missing.so").string()).admitted);
-    EXPECT_EQ(probe.trials(), 4);
+    EXPECT_EQ(probe.trials(), 3);
 }
 
 TEST(PluginProbe, AGiveUpIsNotKeptAndWithoutTheTrialProgramLibrariesLoadUntriedWithOneWarning)
 {
     int looks = 0;
     PluginProbe impatient = MakeProbe(PluginProbe::kTimeLimit, [&looks] { return ++looks < 3; });
-    const auto started = std::chrono::steady_clock::now();
     const PluginProbe::Verdict given = impatient.check(SONRIGO_PROBE_HANG_IN_OPEN_PATH);
-    EXPECT_LT(std::chrono::steady_clock::now() - started, 5s);
+    EXPECT_EQ(looks, 3);
     EXPECT_FALSE(given.admitted);
     EXPECT_TRUE(given.messages.empty());
     impatient.check(SONRIGO_PROBE_HANG_IN_OPEN_PATH);

@@ -147,11 +147,6 @@ struct Probe {
     VstInt32 blocks;  // processReplacing calls so far
 };
 
-Probe* probeOf(AEffect* effect)
-{
-    return static_cast<Probe*>(effect->object);
-}
-
 __attribute__((format(printf, 2, 3))) void logLine(const Probe* probe, const char* format, ...)
 {
     std::FILE* file = probe->logPath[0] != '\0' ? std::fopen(probe->logPath, "a") : nullptr;
@@ -235,7 +230,7 @@ VstEvent* const* slotsOf(const VstEvents* events)
 
 VstIntPtr dispatcher(AEffect* effect, VstInt32 opcode, VstInt32 index, VstIntPtr value, void* ptr, float opt)
 {
-    Probe* probe = probeOf(effect);
+    auto* probe = static_cast<Probe*>(effect->object);
     logLine(probe, "dispatch %d %d %ld %s %g", opcode, index, static_cast<long>(value), ptr != nullptr ? "ptr" : "null",
             static_cast<double>(opt));
     switch (opcode) {
@@ -312,7 +307,7 @@ VstIntPtr dispatcher(AEffect* effect, VstInt32 opcode, VstInt32 index, VstIntPtr
 
 void processReplacing(AEffect* effect, float** inputs, float** outputs, VstInt32 frames)
 {
-    Probe* probe = probeOf(effect);
+    auto* probe = static_cast<Probe*>(effect->object);
     if (PROBE_CHECK_EVENTS && probe->givenEvents != nullptr) {
         // Long enough for a host that refills the events meanwhile to be caught at it.
         const timespec pause{0, 2000000L};
@@ -343,7 +338,7 @@ void processReplacing(AEffect* effect, float** inputs, float** outputs, VstInt32
 
 void setParameter(AEffect* effect, VstInt32 index, float value)
 {
-    Probe* probe = probeOf(effect);
+    auto* probe = static_cast<Probe*>(effect->object);
     logLine(probe, "setParameter %d %g", index, static_cast<double>(value));
     if (index >= 0 && index < kNumParams)
         probe->params[index] = value;
