@@ -6,17 +6,20 @@
 #include <functional>
 #include <memory>
 
+#include "support/CaptureMessages.h"
 #include "support/ManualWaveOut.h"
 #include "vsthost/EditorHost.h"
 #include "vsthost/EditorSession.h"
+#include "vsthost/ProbeLog.h"
 #include "vsthost/RackEventQueue.h"
 #include "vsthost/VstRack.h"
 
 namespace sonrigo::test {
 
-// The player's rack on a device that plays only when the test advances it.
+// The player's rack on a device that plays only when the test advances it,
+// the probe's log and the messages shown captured while it lives.
 struct RackOnManualDevice {
-    RackOnManualDevice() : service(std::make_shared<ManualWaveOutService>()), rack(service, &events) {}
+    explicit RackOnManualDevice(const RackSetup& setup = {}) : rack(service, &events, setup) {}
 
     // Opens the ring as start does, without the render thread: the test runs the passes.
     void openRing()
@@ -38,7 +41,9 @@ struct RackOnManualDevice {
         rack.setParameter(slot, 1, right / 4 + 0.5f);
     }
 
-    std::shared_ptr<ManualWaveOutService> service;
+    ProbeLog log;  // before the rack: the probe reads its variable when it loads
+    CaptureMessages messages;
+    std::shared_ptr<ManualWaveOutService> service = std::make_shared<ManualWaveOutService>();
     RackEventQueue events;
     VstRack rack;
 };

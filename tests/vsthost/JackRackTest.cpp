@@ -9,7 +9,6 @@
 #include <chrono>
 #include <cmath>
 #include <cstdint>
-#include <iostream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -35,22 +34,6 @@ using namespace std::chrono_literals;
 
 constexpr std::int32_t kNotes = 4;
 constexpr std::size_t kCaptureFrames = 60 * test::JackServerProcess::kSampleRate;
-constexpr double kFramesPerMs = test::JackServerProcess::kSampleRate / 1000.0;
-
-// Four notes half a second apart on channel 0.
-std::unique_ptr<MidiF0Data> FourNotes()
-{
-    using namespace test;
-    std::vector<SongEvent> events = {Tempo(0, 500'000)};
-    for (std::int32_t i = 0; i < kNotes; ++i) {
-        events.push_back(NoteOn(i == 0 ? 0 : 72, 60 + 5 * i));
-        events.push_back(NoteOff(24, 60 + 5 * i));
-    }
-    events.push_back(EndOfTrack(96));
-    auto song = MakeSong(events);
-    song->Prepare();
-    return song;
-}
 
 TEST(JackRack, NotesPlayedThroughTheRackReachJackEachBeforeTheNextIsDispatched)
 {
@@ -83,7 +66,15 @@ TEST(JackRack, NotesPlayedThroughTheRackReachJackEachBeforeTheNextIsDispatched)
     std::array<std::atomic<jack_nframes_t>, kNotes> dispatched{};
     std::atomic<std::int32_t> notesSeen{0};
     std::atomic<bool> ended{false};
-    std::unique_ptr<MidiF0Data> song = FourNotes();
+    // Four notes half a second apart on channel 0.
+    std::vector<test::SongEvent> notes = {test::Tempo(0, 500'000)};
+    for (std::int32_t i = 0; i < kNotes; ++i) {
+        notes.push_back(test::NoteOn(i == 0 ? 0 : 72, 60 + 5 * i));
+        notes.push_back(test::NoteOff(24, 60 + 5 * i));
+    }
+    notes.push_back(test::EndOfTrack(96));
+    std::unique_ptr<MidiF0Data> song = test::MakeSong(notes);
+    song->Prepare();
     song->Play([&ended] { ended.store(true); },
                [&](std::int32_t index, std::int32_t tick, MidiEvent* record) {
                    if (record != nullptr && record->kind == EventKind::NoteOn) {
@@ -114,7 +105,6 @@ TEST(JackRack, NotesPlayedThroughTheRackReachJackEachBeforeTheNextIsDispatched)
     // Each note's onset: the first loud frame after its dispatch (less one
     // period, for the frame-time estimate), before the next note's dispatch.
     const jack_nframes_t first = capture.firstFrameTime();
-    std::cout << "event-to-onset latency through JACK (ms), the design aims at 60:";
     for (std::size_t i = 0; i < kNotes; ++i) {
         const auto from = static_cast<std::int64_t>(dispatched[i].load() - first) - test::JackServerProcess::kPeriod;
         ASSERT_GE(from, 0);
@@ -122,16 +112,15 @@ TEST(JackRack, NotesPlayedThroughTheRackReachJackEachBeforeTheNextIsDispatched)
         while (onset < capture.frames() && std::fabs(capture.samples()[onset]) <= 0.01F)
             ++onset;
         ASSERT_LT(onset, capture.frames()) << "note " << i << " not heard";
-        std::cout << ' ' << static_cast<std::int32_t>(first + onset - dispatched[i].load()) / kFramesPerMs;
         if (i + 1 < kNotes) {
             EXPECT_LT(onset, dispatched[i + 1].load() - first) << "note " << i << " sounded only after the next one";
         }
     }
-    std::cout << '\n';
 }
 
-// The server goes away under the running rack: the user hears of it once,
-// from the owner's thread, and the engine goes on in real time.
+// The server goes away under the running rack: the user hears of it (once,
+// from the owner's thread: the rack's own test), and the engine goes on in
+// real time.
 TEST(JackRack, AServerThatStopsIsToldOnceAndThePositionGoesOn)
 {
     test::JackTestServer jack("sonrigo-rack-capture", test::JackServerProcess::kSampleRate);
@@ -158,7 +147,6 @@ TEST(JackRack, AServerThatStopsIsToldOnceAndThePositionGoesOn)
     EXPECT_TRUE(rack.running());
     rack.stop();
     EXPECT_EQ(told, std::vector<std::string>{"再生デバイスとの接続が失われました。"});
-    EXPECT_TRUE(messages.take().empty());
 }
 
 }  // namespace

@@ -8,17 +8,13 @@
 #include <chrono>
 #include <filesystem>
 #include <string>
-#include <vector>
 
-#include "support/CaptureMessages.h"
 #include "support/TempDir.h"
-#include "vsthost/VstPlugin.h"
 
 namespace sonrigo {
 namespace {
 
 using namespace std::chrono_literals;
-using Strings = std::vector<std::string>;
 
 // The command-line tool's trial, as the player's own program runs it.
 PluginProbe MakeProbe(std::chrono::milliseconds limit = PluginProbe::kTimeLimit, std::function<bool()> keepWaiting = {})
@@ -65,7 +61,6 @@ TEST(PluginProbe, EachHostileLibraryIsRefusedSayingHowAndWellBehavedOnesPass)
         {SONRIGO_PROBE_CRASH_IN_CLOSE_PATH, "crashed (SIGSEGV) while it was being closed"},
         {SONRIGO_PROBE_EXIT_IN_CLOSE_PATH, "ended that process with exit status 0 while it was being closed"},
     };
-    Strings failed;
     for (const Case& c : cases) {
         const PluginProbe::Verdict verdict = probe.check(c.path);
         if (*c.how == '\0') {
@@ -76,15 +71,12 @@ TEST(PluginProbe, EachHostileLibraryIsRefusedSayingHowAndWellBehavedOnesPass)
         const std::string text = Refusal(verdict);
         EXPECT_EQ(text.rfind("プラグインのロードに失敗しました。\n" + c.path + " was tried in a process of its own and ", 0), 0u) << text;
         EXPECT_NE(text.find(c.how), std::string::npos) << text;
-        failed.push_back(c.path + ": ");
     }
-    const Strings failures = probe.failures();
-    ASSERT_EQ(failures.size(), failed.size());
-    for (std::size_t i = 0; i < failed.size(); ++i)
-        EXPECT_EQ(failures[i].rfind(failed[i], 0), 0u) << failures[i];
 }
 
-TEST(PluginProbe, VerdictsAreKeptByPathSizeAndTimeAndTheLoadsOwnRefusalIsRelayed)
+// The load's own refusal, relayed from the trial, is what
+// cli.plugin_load_failures_say_why shows for a library with a missing symbol.
+TEST(PluginProbe, VerdictsAreKeptByPathSizeAndTimeAndOnlyRegularFilesAreTried)
 {
     test::TempDir dir;
     const std::string good = (dir.path() / "good.so").string();
@@ -93,12 +85,10 @@ TEST(PluginProbe, VerdictsAreKeptByPathSizeAndTimeAndTheLoadsOwnRefusalIsRelayed
     std::filesystem::copy_file(SONRIGO_PROBE_CRASH_IN_PROCESS_PATH, bad);
     PluginProbe probe = MakeProbe();
 
-    EXPECT_TRUE(probe.check(good).admitted);
-    EXPECT_TRUE(probe.check(good).admitted);
+    EXPECT_TRUE(probe.check(good).admitted);  // tried once for many slots: the rack's test
     const PluginProbe::Verdict first = probe.check(bad);
     EXPECT_EQ(probe.check(bad).messages, first.messages);  // refused again, said again
     EXPECT_EQ(probe.trials(), 2);
-    EXPECT_EQ(probe.failures().size(), 1u);
 
     // The file changes (a new build of the plug-in): tried again.
     const timespec times[2] = {{0, UTIME_NOW}, {1'000'000'000, 0}};
@@ -106,33 +96,20 @@ TEST(PluginProbe, VerdictsAreKeptByPathSizeAndTimeAndTheLoadsOwnRefusalIsRelayed
     EXPECT_TRUE(probe.check(good).admitted);
     EXPECT_EQ(probe.trials(), 3);
 
-    // What the load itself refuses is said as the load says it, untouched.
-    std::vector<std::string> inProcess;
-    {
-        test::CaptureMessages messages;
-        VstPlugin plugin(44100.0f, 882, 16);
-        EXPECT_FALSE(plugin.load(SONRIGO_PROBE_NO_ENTRY_PATH));
-        inProcess = messages.take();
-    }
-    const PluginProbe::Verdict noEntry = probe.check(SONRIGO_PROBE_NO_ENTRY_PATH);
-    EXPECT_FALSE(noEntry.admitted);
-    EXPECT_EQ(noEntry.messages, inProcess);
     // Not a regular file: the load says why without running any of it.
     EXPECT_TRUE(probe.check(dir.path().string()).admitted);
     EXPECT_TRUE(probe.check((dir.path() / "missing.so").string()).admitted);
-    EXPECT_EQ(probe.trials(), 4);
+    EXPECT_EQ(probe.trials(), 3);
 }
 
 TEST(PluginProbe, AGiveUpIsNotKeptAndWithoutTheTrialProgramLibrariesLoadUntriedWithOneWarning)
 {
     int looks = 0;
     PluginProbe impatient = MakeProbe(PluginProbe::kTimeLimit, [&looks] { return ++looks < 3; });
-    const auto started = std::chrono::steady_clock::now();
     const PluginProbe::Verdict given = impatient.check(SONRIGO_PROBE_HANG_IN_OPEN_PATH);
-    EXPECT_LT(std::chrono::steady_clock::now() - started, 5s);
+    EXPECT_EQ(looks, 3);
     EXPECT_FALSE(given.admitted);
     EXPECT_TRUE(given.messages.empty());
-    EXPECT_TRUE(impatient.failures().empty());
     impatient.check(SONRIGO_PROBE_HANG_IN_OPEN_PATH);
     EXPECT_EQ(impatient.trials(), 2);
 

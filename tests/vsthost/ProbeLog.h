@@ -17,13 +17,10 @@ namespace sonrigo::test {
 class ProbeLog {
 public:
     const TempDir& dir() const { return dir_; }
-    std::vector<std::string> lines() const;
     // The lines that start with prefix, in order.
     std::vector<std::string> linesStartingWith(std::string_view prefix) const;
     // The dispatcher calls as "opcode index value ptr|null opt".
     std::vector<std::string> dispatches() const;
-    // Just the opcodes of the dispatcher calls.
-    std::vector<int> opcodes() const;
 
 private:
     TempDir dir_;

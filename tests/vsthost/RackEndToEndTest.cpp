@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -109,11 +110,9 @@ Rendered RenderSong(bool instrument, bool synth, bool timersOnTheirOwnThread = f
 
 std::int64_t FirstSoundFrom(const Samples& samples, std::int64_t from)
 {
-    for (auto f = static_cast<std::size_t>(std::max<std::int64_t>(from, 0)); f < samples.size(); ++f) {
-        if (std::abs(samples[f]) > 30)
-            return static_cast<std::int64_t>(f);
-    }
-    return -1;
+    const auto loud = std::find_if(samples.begin() + std::max<std::int64_t>(from, 0), samples.end(),
+                                   [](std::int16_t s) { return std::abs(s) > 30; });
+    return loud == samples.end() ? -1 : loud - samples.begin();
 }
 
 TEST(RackEndToEnd, NotesSoundOnTimeMixWithTheBuiltInSynthEndInSilenceAndRepeatExactlyOnEitherClock)

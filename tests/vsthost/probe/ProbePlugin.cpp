@@ -12,7 +12,6 @@
 #include <ctime>
 #include <limits>
 #include <stdexcept>
-#include <utility>
 
 #include <unistd.h>
 
@@ -148,15 +147,9 @@ struct Probe {
     VstInt32 blocks;  // processReplacing calls so far
 };
 
-Probe* probeOf(AEffect* effect)
-{
-    return static_cast<Probe*>(effect->object);
-}
-
 __attribute__((format(printf, 2, 3))) void logLine(const Probe* probe, const char* format, ...)
 {
-    const char* path = probe != nullptr ? probe->logPath : std::getenv("SONRIGO_PROBE_LOG");
-    std::FILE* file = path != nullptr && path[0] != '\0' ? std::fopen(path, "a") : nullptr;
+    std::FILE* file = probe->logPath[0] != '\0' ? std::fopen(probe->logPath, "a") : nullptr;
     if (file == nullptr)
         return;
     va_list args;
@@ -167,25 +160,16 @@ __attribute__((format(printf, 2, 3))) void logLine(const Probe* probe, const cha
     std::fclose(file);
 }
 
-// Asks the host what plug-ins ask when they open, and logs its answers.
+// Asks the host what it can do, as plug-ins do when they open, and logs its
+// answers.
 void askHost(Probe* probe)
 {
-    const auto ask = [probe](VstInt32 opcode, void* ptr) {
-        return static_cast<long>(probe->host(&probe->effect, opcode, 0, 0, ptr, 0.0f));
+    const auto canDo = [probe](void* ptr) {
+        return static_cast<long>(probe->host(&probe->effect, audioMasterCanDo, 0, 0, ptr, 0.0f));
     };
-    for (const char* question : {"sendVstEvents", "sendVstMidiEvent", "supplyIdle", "SupplyIdle", "supplyidle",
-                                 "sendVstTimeInfo", "receiveVstEvents", "sizeWindow", "supplyIdle "}) {
-        char copy[32] = {};
-        std::strncpy(copy, question, sizeof copy - 1);
-        logLine(probe, "host canDo '%s' %ld", question, ask(audioMasterCanDo, copy));
-    }
-    logLine(probe, "host canDo null %ld", ask(audioMasterCanDo, nullptr));
-    const std::pair<const char*, VstInt32> questions[] = {
-        {"version", audioMasterVersion},       {"language", audioMasterGetLanguage},   {"getTime", audioMasterGetTime},
-        {"sampleRate", audioMasterGetSampleRate}, {"blockSize", audioMasterGetBlockSize}, {"sizeWindow", audioMasterSizeWindow},
-        {"idle", audioMasterIdle},             {"opcode-1", -1},                       {"opcode39", 39}};
-    for (const auto& [name, opcode] : questions)
-        logLine(probe, "host %s %ld", name, ask(opcode, nullptr));
+    for (const char* question : {"sendVstEvents", "supplyIdle", "SupplyIdle", "supplyIdle "})
+        logLine(probe, "host canDo '%s' %ld", question, canDo(const_cast<char*>(question)));
+    logLine(probe, "host canDo null %ld", canDo(nullptr));
 }
 
 // Writes a name where the host said, as printf formats it.
@@ -246,7 +230,7 @@ VstEvent* const* slotsOf(const VstEvents* events)
 
 VstIntPtr dispatcher(AEffect* effect, VstInt32 opcode, VstInt32 index, VstIntPtr value, void* ptr, float opt)
 {
-    Probe* probe = probeOf(effect);
+    auto* probe = static_cast<Probe*>(effect->object);
     logLine(probe, "dispatch %d %d %ld %s %g", opcode, index, static_cast<long>(value), ptr != nullptr ? "ptr" : "null",
             static_cast<double>(opt));
     switch (opcode) {
@@ -323,7 +307,7 @@ VstIntPtr dispatcher(AEffect* effect, VstInt32 opcode, VstInt32 index, VstIntPtr
 
 void processReplacing(AEffect* effect, float** inputs, float** outputs, VstInt32 frames)
 {
-    Probe* probe = probeOf(effect);
+    auto* probe = static_cast<Probe*>(effect->object);
     if (PROBE_CHECK_EVENTS && probe->givenEvents != nullptr) {
         // Long enough for a host that refills the events meanwhile to be caught at it.
         const timespec pause{0, 2000000L};
@@ -352,38 +336,25 @@ void processReplacing(AEffect* effect, float** inputs, float** outputs, VstInt32
                                           : PROBE_OUTPUT_STEP * static_cast<float>(channel + 1);
 }
 
-void processAccumulating(AEffect* effect, float**, float**, VstInt32 frames)
-{
-    logLine(probeOf(effect), "accumulate %d", frames);
-}
-
 void setParameter(AEffect* effect, VstInt32 index, float value)
 {
-    Probe* probe = probeOf(effect);
+    auto* probe = static_cast<Probe*>(effect->object);
     logLine(probe, "setParameter %d %g", index, static_cast<double>(value));
     if (index >= 0 && index < kNumParams)
         probe->params[index] = value;
-}
-
-float getParameter(AEffect* effect, VstInt32 index)
-{
-    Probe* probe = probeOf(effect);
-    return index >= 0 && index < kNumParams ? probe->params[index] : 0.0f;
 }
 
 // A record with the wrong magic is never handed back by the host, so it is
 // never closed: it lives in static storage instead of leaking.
 Probe rejectedProbe;
 
-AEffect* createProbe(audioMasterCallback host, const char* entryName)
+AEffect* createProbe(audioMasterCallback host)
 {
 #if PROBE_UNDEFINED_SYMBOL
     sonrigoProbeMissingFunction();
 #endif
-    if (PROBE_NULL_INSTANCE) {
-        logLine(nullptr, "entry %s null", entryName);
+    if (PROBE_NULL_INSTANCE)
         return nullptr;
-    }
     if (PROBE_BAD_POINTER)
         return reinterpret_cast<AEffect*>(std::uintptr_t{16});
     Probe* probe = PROBE_MAGIC == kEffectMagic ? static_cast<Probe*>(std::calloc(1, sizeof(Probe))) : &rejectedProbe;
@@ -398,10 +369,8 @@ AEffect* createProbe(audioMasterCallback host, const char* entryName)
                         static_cast<std::int16_t>(20 + PROBE_RECT_WIDTH)};
     AEffect& effect = probe->effect;
     effect.magic = PROBE_MAGIC;
-    effect.dispatcher = &dispatcher;
-    effect.process = &processAccumulating;
+    effect.dispatcher = &dispatcher;  // no process: hosts call processReplacing only
     effect.setParameter = &setParameter;
-    effect.getParameter = &getParameter;
     effect.numPrograms = kNumPrograms;
     effect.numParams = kNumParams;
     effect.numInputs = PROBE_INPUTS;
@@ -412,13 +381,7 @@ AEffect* createProbe(audioMasterCallback host, const char* entryName)
     effect.uniqueID = 0x50726f62;  // 'Prob'
     effect.version = 1;
     effect.processReplacing = &processReplacing;
-    logLine(probe, "entry %s", entryName);
     return &effect;
-}
-
-__attribute__((destructor)) void unloaded()
-{
-    logLine(nullptr, "unload");
 }
 
 }  // namespace
@@ -426,7 +389,7 @@ __attribute__((destructor)) void unloaded()
 #if PROBE_EXPORT_VSTPLUGINMAIN
 PROBE_EXPORT AEffect* VSTPluginMain(audioMasterCallback host)
 {
-    return createProbe(host, "VSTPluginMain");
+    return createProbe(host);
 }
 #endif
 
@@ -436,7 +399,7 @@ PROBE_EXPORT AEffect* VSTPluginMain(audioMasterCallback host)
 PROBE_EXPORT AEffect* probeMain(audioMasterCallback host) __asm__("main");
 AEffect* probeMain(audioMasterCallback host)
 {
-    return createProbe(host, "main");
+    return createProbe(host);
 }
 #endif
 
@@ -444,6 +407,6 @@ AEffect* probeMain(audioMasterCallback host)
 // The same factory under a name no host looks for.
 PROBE_EXPORT AEffect* probeWithoutEntryPoint(audioMasterCallback host)
 {
-    return createProbe(host, "none");
+    return createProbe(host);
 }
 #endif
