@@ -4,7 +4,6 @@
 #include <vector>
 
 #include "common/ErrorTexts.h"
-#include "common/WarnOnceReporter.h"
 #include "support/CaptureMessages.h"
 
 namespace sonrigo {
@@ -24,22 +23,6 @@ TEST(ErrorTables, CodesMissingFromATableShowItsCatchAll)
     for (ErrorCode other : {ErrorCode{0}, ErrorCode{0x0D00000E}, ErrorCode{0x02000001}, ErrorCode{0x7F000001}})
         EXPECT_EQ(kMidiTrackDataErrors.report(other), "MidiTrackData error.") << std::hex << other;
     EXPECT_EQ(captured.take().size(), 4u);
-}
-
-TEST(WarnOnceReporter, ShowsEachCodeOnceUntilClearedByCodeZero)
-{
-    test::CaptureMessages captured;
-    WarnOnceReporter notices(kMidiTrackDataErrors);
-    const std::string oversized(notices.report(MidiTrackDataError::OversizedEvent));
-    EXPECT_EQ(notices.report(MidiTrackDataError::OversizedEvent), oversized);
-    notices.report(MidiTrackDataError::WrongNoteNumber);
-    EXPECT_EQ(captured.take().size(), 2u) << "the repeated code showed again";
-
-    EXPECT_EQ(notices.report(0), "");
-    EXPECT_TRUE(captured.take().empty());
-    EXPECT_FALSE(notices.wasShown(MidiTrackDataError::OversizedEvent));
-    notices.report(MidiTrackDataError::OversizedEvent);
-    EXPECT_EQ(captured.take(), Strings{oversized});
 }
 
 }  // namespace

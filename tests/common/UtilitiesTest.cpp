@@ -3,7 +3,6 @@
 #include <cstdint>
 #include <limits>
 #include <string>
-#include <array>
 #include <tuple>
 #include <utility>
 #include <vector>
@@ -62,17 +61,6 @@ TEST(MusicUnits, TempoToBpmTruncatesAndNeverDividesByZero)
     for (const auto& [tempo, bpm] : {std::pair{500000, 120}, {750000, 80}, {1000, 60000}, {1999, 60000},
                                      {0xFFFFFF, 3}, {999, 60000}, {0, 60000}, {-5, 60000}})
         EXPECT_EQ(TempoToBpm(tempo), bpm) << tempo;
-}
-
-TEST(MusicUnits, PackTimeSignatureWritesTheMetaEventBytes)
-{
-    using Bytes = std::array<std::uint8_t, 4>;
-    // The denominator as a power of two; 0 reads as a quarter.
-    for (const auto& [numerator, denominator, exponent] :
-         {std::tuple{3, 4, 2}, {6, 8, 3}, {2, 1, 0}, {7, 128, 7}, {5, 0, 2}, {0, 0, 2}})
-        EXPECT_EQ(PackTimeSignature(PackedTimeSignature(numerator, denominator)),
-                  (Bytes{std::uint8_t(numerator), std::uint8_t(exponent), 18, 8}))
-            << numerator << "/" << denominator;
 }
 
 }  // namespace

@@ -74,26 +74,6 @@ TEST(SmfBuffer, ABufferAfterOthersIsZeroedThroughoutAsAFreshOne)
         EXPECT_TRUE(std::all_of(buffer->data(), buffer->data() + buffer->capacity(), [](std::uint8_t b) { return b == 0; }));
 }
 
-// Bytes past a short file keep what they held; a count past the block is refused.
-TEST_F(SmfFileRead, ReadFileExactReadsTheCountAndReportsShortFiles)
-{
-    const std::string path = dir.write("song.mid", SmallSong(0));
-    const std::size_t length = SmallSong(0).size();
-    Bytes block(length + 4, 0xEE);
-    EXPECT_EQ(ReadFileExact(path, block, static_cast<std::int64_t>(length)), 1);
-    EXPECT_TRUE(captured.take().empty());
-    EXPECT_EQ(Join(SmallSong(0), Bytes(4, 0xEE)), block);
-    EXPECT_EQ(ReadFileExact(path, block, static_cast<std::int64_t>(length + 4)), 1);
-    EXPECT_EQ(captured.take(), Strings{"data size is too large!"});
-    EXPECT_EQ(Join(SmallSong(0), Bytes(4, 0xEE)), block);
-
-    EXPECT_EQ(ReadFileExact(path, block, static_cast<std::int64_t>(length + 5)), 0);
-    EXPECT_EQ(captured.take(), Strings{"parameter is wrong"});
-    const std::string missing = (dir.path() / "gone.mid").string();
-    EXPECT_EQ(ReadFileExact(missing, block, 4), 0);
-    EXPECT_EQ(captured.take(), (Strings{"Cant open file!", missing}));
-}
-
 // By bytes 8-9 alone ("MThd" is not looked for); never past a short block;
 // a MacBinary prefix is removed in place, the length kept.
 TEST(DetectSmfFormat, DecidesByTheFormatFieldAndRemovesAMacBinaryPrefix)
