@@ -17,24 +17,6 @@ namespace {
 
 using Strings = std::vector<std::string>;
 
-TEST(ZeroedBlock, BlocksAreZeroFilledAndFailureIsReportedAsNull)
-{
-    test::CaptureMessages captured;
-    ZeroedBlock block(4096);
-    ASSERT_NE(block.data(), nullptr);
-    EXPECT_EQ(block.size(), 4096u);
-    for (std::uint8_t byte : block.span())
-        ASSERT_EQ(byte, 0);
-
-    const ZeroedBlock moved = std::move(block);
-    EXPECT_EQ(std::tuple(block.data(), block.size(), moved.size()), std::tuple(nullptr, 0u, 4096u));
-    EXPECT_TRUE(captured.take().empty());
-
-    ZeroedBlock impossible(std::numeric_limits<std::size_t>::max() / 2);
-    EXPECT_EQ(std::tuple(impossible.data(), impossible.size()), std::tuple(nullptr, 0u));
-    EXPECT_EQ(captured.take(), Strings{"Needs more memory!"});
-}
-
 // The last element of a Windows or POSIX path. In code page 932 text a 0x5C
 // trail byte is not a separator; in UTF-8 text a 0x5C byte always is.
 TEST(FileNameFromPath, TakesTheLastElementKeepingDoubleByteCharacters)
