@@ -13,8 +13,9 @@
 #include <thread>
 #include <vector>
 
-#include "support/DoneRecorder.h"
 #include "platform/RtAudioWaveOutService.h"
+#include "playback/PlaybackFixture.h"
+#include "support/DoneRecorder.h"
 #include "support/JackAudioCapture.h"
 #include "support/JackServerProcess.h"
 #include "support/JackTestServer.h"
@@ -64,14 +65,6 @@ std::vector<std::size_t> Sounding(const test::JackAudioCapture& capture)
     return indices;
 }
 
-bool WaitUntil(const auto& condition)
-{
-    const auto deadline = std::chrono::steady_clock::now() + kPatience;
-    while (!condition() && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(10ms);
-    return condition();
-}
-
 TEST(JackWaveOut, BuffersPlayThroughJackInOrderAndTheClickArrivesWhereWritten)
 {
     test::JackTestServer jack("sonrigo-audio-capture", kCaptureFrames);
@@ -119,8 +112,8 @@ TEST(JackWaveOut, BuffersPlayThroughJackInOrderAndTheClickArrivesWhereWritten)
         std::this_thread::sleep_for(1ms);
     }
     const std::uint32_t total = kBuffers * kBufferFrames;
-    EXPECT_TRUE(WaitUntil([&] { return stream->position() == total; })) << stream->position();
-    EXPECT_TRUE(WaitUntil([&] { return Sounding(*capture).size() >= 2 * kClick.size(); }));
+    EXPECT_TRUE(test::WaitInRealTime([&] { return stream->position() == total; })) << stream->position();
+    EXPECT_TRUE(test::WaitInRealTime([&] { return Sounding(*capture).size() >= 2 * kClick.size(); }));
     EXPECT_TRUE(stream->close());
 
     EXPECT_FALSE(wentBack);

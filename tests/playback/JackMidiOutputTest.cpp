@@ -12,7 +12,6 @@
 #include <cstdint>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "PlaybackFixture.h"
@@ -67,7 +66,6 @@ public:
     CaptureClient(const CaptureClient&) = delete;
     CaptureClient& operator=(const CaptureClient&) = delete;
 
-    bool connected() const { return jack_port_connected(port_) > 0; }
     std::size_t count() const { return count_.load(std::memory_order_acquire); }
     bool overflowed() const { return overflowed_.load(); }
     // Valid for i below count().
@@ -106,19 +104,6 @@ private:
     std::atomic<std::size_t> count_{0};
     std::atomic<bool> overflowed_{false};
 };
-
-double MsBetween(const CaptureClient::Event& from, const CaptureClient::Event& to)
-{
-    return (static_cast<double>(to.usecs) - static_cast<double>(from.usecs)) / 1000.0;
-}
-
-bool WaitUntil(const auto& condition, std::chrono::milliseconds limit)
-{
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!condition() && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(10ms);
-    return condition();
-}
 
 // A song through the play controller on the real timer thread: General MIDI
 // System On, a program, a controller and an exclusive of 300 bytes, then four
@@ -159,7 +144,7 @@ TEST(JackMidiOutput, ASongReachesAJackClientInOrderAndInTimeThenEveryChannelIsRe
     parameters.onReleased = [&] { releasedAtUs.store(nowUs()); };
     parameters.onEvent = [](std::int32_t, std::int32_t, MidiEvent*) {};
     MusicPlayer::instance().startWorker(parameters);
-    EXPECT_TRUE(WaitUntil([&] { return releasedAtUs.load() != 0; }, 10s));
+    EXPECT_TRUE(test::WaitInRealTime([&] { return releasedAtUs.load() != 0; }));
     MusicPlayer::instance().shutdown();
     InstallMidiOutputSystem(nullptr);
     EXPECT_EQ(messages.take(), std::vector<std::string>{});
@@ -173,7 +158,7 @@ TEST(JackMidiOutput, ASongReachesAJackClientInOrderAndInTimeThenEveryChannelIsRe
         for (std::uint8_t controller : kResetControllers)
             resets.push_back({static_cast<std::uint8_t>(0xB0 | channel), controller, 0x00});
     }
-    WaitUntil([&] { return capture->count() >= sent.size() + resets.size(); }, 5000ms);
+    test::WaitInRealTime([&] { return capture->count() >= sent.size() + resets.size(); }, 5000ms);
     ASSERT_GE(capture->count(), sent.size());
     EXPECT_FALSE(capture->overflowed());
     std::vector<Bytes> received;
@@ -185,9 +170,9 @@ TEST(JackMidiOutput, ASongReachesAJackClientInOrderAndInTimeThenEveryChannelIsRe
 
     // Three sixteenths from the first note to the last: 187.5 ms. Wall-clock
     // time, not frames, within a margin for JACK's cycles and a loaded machine.
-    const double notes = MsBetween(capture->event(4), capture->event(10));
-    EXPECT_GE(notes, 150.0);
-    EXPECT_LE(notes, 1000.0);
+    const jack_time_t notesUs = capture->event(10).usecs - capture->event(4).usecs;
+    EXPECT_GE(notesUs, 150'000u);
+    EXPECT_LE(notesUs, 1'000'000u);
 
     // RtMidi's JACK close waits at most a second for its queue to drain and
     // then drops the rest: only when the close took less must every reset

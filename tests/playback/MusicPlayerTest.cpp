@@ -107,17 +107,6 @@ struct GatedSink final : MessageSink {
     CapturedMessageSink texts;
 };
 
-bool WaitInRealTime(const std::function<bool()>& done)
-{
-    const auto until = std::chrono::steady_clock::now() + Gate::kPatience;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > until)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return true;
-}
-
 TEST_F(MusicPlayerTest, ASongPlayedToItsEndCallsTheEndCallbackOnceOnTheWorkerThenClosesTheOutput)
 {
     play();

