@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/VirtualTimerService.h"
+#include "playback/PlaybackFixture.h"
 #include "support/Gate.h"
 
 // The deterministic behaviour shared with the virtual clock (slots, stale
@@ -177,10 +177,7 @@ TEST(ThreadTimerService, ACallbackMayLetGoOfTheLastReferenceToItsService)
     }, &holder);
     timers.reset();
     holder.gate.open();
-    const auto until = std::chrono::steady_clock::now() + kPatience;
-    while (!holder.done.load() && std::chrono::steady_clock::now() < until)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    EXPECT_TRUE(holder.done.load());
+    EXPECT_TRUE(test::WaitInRealTime([&] { return holder.done.load(); }));
 }
 
 }  // namespace
