@@ -2,7 +2,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <functional>
 #include <future>
 #include <string>
 #include <thread>
