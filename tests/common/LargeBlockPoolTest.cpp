@@ -2,10 +2,8 @@
 
 #include <cstdint>
 #include <cstring>
-#include <vector>
 
 #include "common/LargeBlockPool.h"
-#include "common/PooledAllocator.h"
 
 namespace sonrigo {
 namespace {
@@ -42,19 +40,6 @@ TEST(LargeBlockPool, ReusesFreedBlocksOfAboutTheRightSize)
     std::memset(fresh, 0x44, 512 * 1024);
     LargeBlockPool::release(fresh);
     LargeBlockPool::trim();
-}
-
-// Lists that cross the pool's threshold while growing keep their contents.
-TEST(LargeBlockPool, VectorsGrowAcrossTheThreshold)
-{
-    std::vector<std::uint32_t, PooledAllocator<std::uint32_t>> values;
-    for (std::uint32_t i = 0; i < 1'000'000; ++i)
-        values.push_back(i * 7u);
-    for (std::uint32_t i = 0; i < values.size(); i += 9973)
-        ASSERT_EQ(values[i], i * 7u);
-    values.shrink_to_fit();
-    std::vector<std::uint32_t, PooledAllocator<std::uint32_t>> copy = values;
-    EXPECT_EQ(copy, values);
 }
 
 }  // namespace

@@ -3,7 +3,6 @@
 #include <cstdint>
 #include <limits>
 #include <string>
-#include <array>
 #include <tuple>
 #include <utility>
 #include <vector>
@@ -17,24 +16,6 @@ namespace sonrigo {
 namespace {
 
 using Strings = std::vector<std::string>;
-
-TEST(ZeroedBlock, BlocksAreZeroFilledAndFailureIsReportedAsNull)
-{
-    test::CaptureMessages captured;
-    ZeroedBlock block(4096);
-    ASSERT_NE(block.data(), nullptr);
-    EXPECT_EQ(block.size(), 4096u);
-    for (std::uint8_t byte : block.span())
-        ASSERT_EQ(byte, 0);
-
-    const ZeroedBlock moved = std::move(block);
-    EXPECT_EQ(std::tuple(block.data(), block.size(), moved.size()), std::tuple(nullptr, 0u, 4096u));
-    EXPECT_TRUE(captured.take().empty());
-
-    ZeroedBlock impossible(std::numeric_limits<std::size_t>::max() / 2);
-    EXPECT_EQ(std::tuple(impossible.data(), impossible.size()), std::tuple(nullptr, 0u));
-    EXPECT_EQ(captured.take(), Strings{"Needs more memory!"});
-}
 
 // The last element of a Windows or POSIX path. In code page 932 text a 0x5C
 // trail byte is not a separator; in UTF-8 text a 0x5C byte always is.
@@ -62,17 +43,6 @@ TEST(MusicUnits, TempoToBpmTruncatesAndNeverDividesByZero)
     for (const auto& [tempo, bpm] : {std::pair{500000, 120}, {750000, 80}, {1000, 60000}, {1999, 60000},
                                      {0xFFFFFF, 3}, {999, 60000}, {0, 60000}, {-5, 60000}})
         EXPECT_EQ(TempoToBpm(tempo), bpm) << tempo;
-}
-
-TEST(MusicUnits, PackTimeSignatureWritesTheMetaEventBytes)
-{
-    using Bytes = std::array<std::uint8_t, 4>;
-    // The denominator as a power of two; 0 reads as a quarter.
-    for (const auto& [numerator, denominator, exponent] :
-         {std::tuple{3, 4, 2}, {6, 8, 3}, {2, 1, 0}, {7, 128, 7}, {5, 0, 2}, {0, 0, 2}})
-        EXPECT_EQ(PackTimeSignature(PackedTimeSignature(numerator, denominator)),
-                  (Bytes{std::uint8_t(numerator), std::uint8_t(exponent), 18, 8}))
-            << numerator << "/" << denominator;
 }
 
 }  // namespace

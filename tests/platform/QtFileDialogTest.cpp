@@ -16,15 +16,6 @@
 namespace sonrigo {
 namespace {
 
-// A song's glob brings the other names of a MIDI file, whatever its case.
-TEST(QtFileDialog, FiltersBecomeQtNameFilters)
-{
-    EXPECT_EQ(QtFileDialog::nameFilters("VST plug in files|*.so;*.dll|All files|*|"),
-              (QStringList{"VST plug in files (*.so *.dll)", "All files (*)"}));
-    EXPECT_EQ(QtFileDialog::nameFilters("Songs|*.MID;*.midi|"), QStringList{"Songs (*.mid *.midi *.kar)"});
-    EXPECT_TRUE(QtFileDialog::nameFilters("no glob||").isEmpty());
-}
-
 class QtFileDialogFolder : public testing::Test {
 protected:
     void SetUp() override
@@ -62,6 +53,7 @@ protected:
     QString folder = QString::fromStdString(dir.path().string());
 };
 
+// A song's glob brings the other names of a MIDI file, whatever its case.
 TEST_F(QtFileDialogFolder, OpensOnTheInitialFileAndListsSongsWhateverTheirCase)
 {
     QFileDialog dialog;

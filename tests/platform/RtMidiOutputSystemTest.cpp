@@ -1,10 +1,10 @@
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "platform/RtMidiOutputSystem.h"
+#include "support/ScopedEnv.h"
 
 namespace sonrigo {
 namespace {
@@ -26,10 +26,7 @@ TEST(RtMidiOutputSystem, DefaultPortSkipsMidiThroughUnlessAPortIsPreferred)
 // the terminal.
 TEST(RtMidiOutputSystem, MissingSoundServersAreSkippedSilently)
 {
-    const char* previous = std::getenv("JACK_DEFAULT_SERVER");
-    const std::string saved = previous != nullptr ? previous : "";
-    ::setenv("JACK_DEFAULT_SERVER", "sonrigo-no-such-server", 1);
-
+    const test::ScopedEnv noServer("JACK_DEFAULT_SERVER", "sonrigo-no-such-server");
     RtMidiOutputSystem system;
     testing::internal::CaptureStderr();
     testing::internal::CaptureStdout();
@@ -38,11 +35,6 @@ TEST(RtMidiOutputSystem, MissingSoundServersAreSkippedSilently)
     const bool opened = system.open(-1) != nullptr;
     const std::string out = testing::internal::GetCapturedStdout();
     const std::string err = testing::internal::GetCapturedStderr();
-
-    if (previous != nullptr)
-        ::setenv("JACK_DEFAULT_SERVER", saved.c_str(), 1);
-    else
-        ::unsetenv("JACK_DEFAULT_SERVER");
     EXPECT_EQ(err, "");
     EXPECT_EQ(out, "");
     EXPECT_FALSE(opened);

@@ -11,14 +11,16 @@
 #include <thread>
 #include <vector>
 
-#include "platform/VirtualTimerService.h"
+#include "playback/PlaybackFixture.h"
 #include "support/Gate.h"
 
 // The deterministic behaviour shared with the virtual clock (slots, stale
-// identifiers) is tested there; these tests cover the real thread. They assert
-// order and "never early" only, and wait with slack that only a hung service
-// uses up. Timers that must not fire are due 200 ms ahead, so that a
-// descheduled test thread still kills or destroys them in time.
+// identifiers) is tested there, and a timer started from a callback on this
+// thread by every song played on it (the window's and the JACK MIDI tests);
+// these tests cover the real thread. They assert order and "never early"
+// only, and wait with slack that only a hung service uses up. Timers that must
+// not fire are due 200 ms ahead, so that a descheduled test thread still kills
+// or destroys them in time.
 
 namespace sonrigo {
 namespace {
@@ -46,10 +48,10 @@ struct Recorder {
         int tag;
         std::int64_t deadlineUs = 0;
     };
-    TimerId start(Tag& tag, std::int64_t deadlineUs, TimerCallback callback = Fire)
+    TimerId start(Tag& tag, std::int64_t deadlineUs)
     {
         tag.deadlineUs = deadlineUs;
-        return timers.startAt(deadlineUs, callback, &tag);
+        return timers.startAt(deadlineUs, Fire, &tag);
     }
     bool done() { return future.wait_for(kPatience) == std::future_status::ready; }
     static void Fire(TimerId, void* user)
@@ -64,23 +66,10 @@ struct Recorder {
     }
 };
 
-// Records the firing, then tag 5 starts itself again as tag 6, 1 ms after its
-// own deadline: from a callback, on the timer thread.
-void FireAndRestartOnce(TimerId id, void* user)
-{
-    auto& tag = *static_cast<Recorder::Tag*>(user);
-    const bool again = tag.tag == 5;
-    Recorder::Fire(id, user);
-    if (again) {
-        tag.tag = 6;
-        tag.recorder->start(tag, tag.deadlineUs + 1000, FireAndRestartOnce);
-    }
-}
-
 TEST(ThreadTimerService, FiresInDeadlineOrderNeverEarlyOnItsOwnThread)
 {
     ThreadTimerService timers;
-    Recorder recorder{timers, 6};
+    Recorder recorder{timers, 5};
     // Hold the timer thread until every timer is started, so that the order
     // cannot depend on how fast this thread starts them.
     test::Gate gate;
@@ -93,7 +82,7 @@ TEST(ThreadTimerService, FiresInDeadlineOrderNeverEarlyOnItsOwnThread)
     recorder.start(a, base + 10'000);
     recorder.start(b, base + 20'000);
     recorder.start(d, base + 40'000);
-    recorder.start(e, base + 40'000, FireAndRestartOnce);  // same deadline: start order
+    recorder.start(e, base + 40'000);  // same deadline: start order
     gate.open();
 
     ASSERT_TRUE(recorder.done());
@@ -188,10 +177,7 @@ TEST(ThreadTimerService, ACallbackMayLetGoOfTheLastReferenceToItsService)
     }, &holder);
     timers.reset();
     holder.gate.open();
-    const auto until = std::chrono::steady_clock::now() + kPatience;
-    while (!holder.done.load() && std::chrono::steady_clock::now() < until)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    EXPECT_TRUE(holder.done.load());
+    EXPECT_TRUE(test::WaitInRealTime([&] { return holder.done.load(); }));
 }
 
 }  // namespace

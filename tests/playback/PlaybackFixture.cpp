@@ -1,5 +1,7 @@
 #include "PlaybackFixture.h"
 
+#include <thread>
+
 #include "playback/MidiControler.h"
 #include "playback/SequencerState.h"
 #include "platform/ThreadTimerService.h"
@@ -57,6 +59,14 @@ std::unique_ptr<MidiF0Data> MakeSong(const std::vector<SongEvent>& events, std::
         song->track().append(std::move(record));
     }
     return song;
+}
+
+bool WaitInRealTime(const std::function<bool()>& done, std::chrono::milliseconds patience)
+{
+    const auto until = std::chrono::steady_clock::now() + patience;
+    while (!done() && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return done();
 }
 
 PlaybackTest::PlaybackTest(int ports, Clock clock)

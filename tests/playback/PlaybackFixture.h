@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -35,6 +37,11 @@ SongEvent EndOfTrack(std::int32_t delta);
 
 // A playable song (on/off form) of these records.
 std::unique_ptr<MidiF0Data> MakeSong(const std::vector<SongEvent>& events, std::int32_t division = 96);
+
+// Waits in real time, polling every 10 ms, until done() holds; false when the
+// patience (only a hang uses it up) ran out first.
+bool WaitInRealTime(const std::function<bool()>& done,
+                    std::chrono::milliseconds patience = std::chrono::seconds(20));
 
 // Virtual time, a recording MIDI output stamped with it and captured
 // messages, installed for one test; the process-wide ones come back after.

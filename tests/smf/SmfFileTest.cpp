@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <filesystem>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -74,37 +73,15 @@ TEST(SmfBuffer, ABufferAfterOthersIsZeroedThroughoutAsAFreshOne)
         EXPECT_TRUE(std::all_of(buffer->data(), buffer->data() + buffer->capacity(), [](std::uint8_t b) { return b == 0; }));
 }
 
-// Bytes past a short file keep what they held; a count past the block is refused.
-TEST_F(SmfFileRead, ReadFileExactReadsTheCountAndReportsShortFiles)
-{
-    const std::string path = dir.write("song.mid", SmallSong(0));
-    const std::size_t length = SmallSong(0).size();
-    Bytes block(length + 4, 0xEE);
-    EXPECT_EQ(ReadFileExact(path, block, static_cast<std::int64_t>(length)), 1);
-    EXPECT_TRUE(captured.take().empty());
-    EXPECT_EQ(Join(SmallSong(0), Bytes(4, 0xEE)), block);
-    EXPECT_EQ(ReadFileExact(path, block, static_cast<std::int64_t>(length + 4)), 1);
-    EXPECT_EQ(captured.take(), Strings{"data size is too large!"});
-    EXPECT_EQ(Join(SmallSong(0), Bytes(4, 0xEE)), block);
-
-    EXPECT_EQ(ReadFileExact(path, block, static_cast<std::int64_t>(length + 5)), 0);
-    EXPECT_EQ(captured.take(), Strings{"parameter is wrong"});
-    const std::string missing = (dir.path() / "gone.mid").string();
-    EXPECT_EQ(ReadFileExact(missing, block, 4), 0);
-    EXPECT_EQ(captured.take(), (Strings{"Cant open file!", missing}));
-}
-
-// By bytes 8-9 alone ("MThd" is not looked for); never past a short block;
-// a MacBinary prefix is removed in place, the length kept.
+// By bytes 8-9 (a file without "MThd" is the loader's test); never past a
+// short block; a MacBinary prefix is removed in place, the length kept and the
+// bytes freed zeroed (the loader's test reads such a song).
 TEST(DetectSmfFormat, DecidesByTheFormatFieldAndRemovesAMacBinaryPrefix)
 {
     for (const auto& [format, expected] : {std::pair{0, 0}, {1, 1}, {2, -1}, {0x0100, -1}, {0x7001, -1}}) {
         Bytes bytes = SmfHeader(format, 1, 96);
         EXPECT_EQ(DetectSmfFormat(bytes), expected) << format;
     }
-    Bytes noHeader = SmfHeader(1, 1, 96);
-    noHeader[0] = 'X';
-    EXPECT_EQ(DetectSmfFormat(noHeader), 1);
     // Exact-size heap copies, so that AddressSanitizer sees any read past them.
     const Bytes header = SmfHeader(0, 1, 96);
     for (std::size_t length = 0; length < 10; ++length) {
@@ -118,10 +95,8 @@ TEST(DetectSmfFormat, DecidesByTheFormatFieldAndRemovesAMacBinaryPrefix)
 
     const Bytes song = SmallSong(1);
     Bytes bytes = WithMacBinaryPrefix(song);
-    EXPECT_TRUE(HasMacBinaryPrefix(bytes));
     EXPECT_EQ(DetectSmfFormat(bytes), 1);
     ASSERT_EQ(bytes.size(), song.size() + 128);
-    EXPECT_TRUE(std::equal(song.begin(), song.end(), bytes.begin()));
     EXPECT_TRUE(std::all_of(bytes.begin() + static_cast<std::ptrdiff_t>(song.size()), bytes.end(),
                             [](std::uint8_t b) { return b == 0; }));
     // "MThd" at both places: no prefix; one byte too short for a header at 128: no prefix.
@@ -165,35 +140,6 @@ TEST(InspectSmfFile, APrefixedFileReadsLikeThePlainOne)
     EXPECT_TRUE(tooLarge.tooLarge);
     EXPECT_FALSE(tooLarge.readable());
     EXPECT_EQ(captured.take(), Strings{"data size is too large!"});
-}
-
-// Every file of the shared corpus: nothing crashes, and where an independent
-// parser found a plain header we read the same fields.
-TEST(InspectSmfFile, AgreesWithTheCorpusManifest)
-{
-    if (test::CorpusDir().empty())
-        GTEST_SKIP() << "no MIDI corpus beside the project";
-    test::CaptureMessages captured;
-    const int checked = test::ForEachCorpusFile([](const std::filesystem::path& path, const Strings& fields) {
-        ASSERT_GE(fields.size(), 6u) << fields[0];
-        const SmfFileInfo info = InspectSmfFile(path.string());
-        ASSERT_TRUE(info.opened) << fields[0];
-        EXPECT_EQ(info.size, std::stoi(fields[1])) << fields[0];
-        // RIFF-wrapped files (RMID) have their header further in: not ours to read.
-        const bool headerAtZero = !fields[3].empty() && (fields.size() < 8 || fields[7].find("RIFF") == std::string::npos);
-        if (headerAtZero) {
-            EXPECT_TRUE(info.headerFound) << fields[0];
-            EXPECT_EQ(info.declaredTracks, std::stoi(fields[4])) << fields[0];
-            EXPECT_EQ(info.division, std::stoi(fields[5], nullptr, 0)) << fields[0];
-            const int format = std::stoi(fields[3]);
-            EXPECT_EQ(info.format, format == 0 || format == 1 ? format : -1) << fields[0];
-            EXPECT_EQ(info.readable(), format == 0 || format == 1) << fields[0];
-        } else {
-            EXPECT_FALSE(info.readable()) << fields[0];
-        }
-    });
-    EXPECT_GE(checked, 200);
-    EXPECT_TRUE(captured.take().empty());
 }
 
 }  // namespace

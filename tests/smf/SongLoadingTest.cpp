@@ -13,6 +13,7 @@
 #include "smf/MidiF0Data.h"
 #include "smf/MidiF1Data.h"
 #include "smf/MidiFileLoader.h"
+#include "smf/SmfFileInfo.h"
 #include "song/MidiTrackData.h"
 #include "support/CaptureMessages.h"
 #include "support/SmfBytes.h"
@@ -91,9 +92,6 @@ TEST_F(SongFormat0, TrimLeadingBarsCutsToTheBarOfTheFirstNote)
         EXPECT_EQ(DeltasOf(song.track()), c.after) << c.what;
     }
     EXPECT_EQ(shown.take(), Strings{});
-    MidiF0Data unread(0);
-    EXPECT_EQ(unread.TrimLeadingBars(), 0);
-    EXPECT_EQ(shown.take(), Strings{"Internal error occured in MidiF0Data!"});
 }
 
 TEST_F(SongFormat0, TicksPerBarFollowsTheFirstTimeSignature)
@@ -124,15 +122,16 @@ TEST_F(SongFormat0, PlayCopyIsAt96TicksInOnOffFormAndTrimmed)
     EXPECT_EQ(DeltasOf(copy->track()), (Deltas{0, 32, 96, 0}));
     EXPECT_EQ(std::make_tuple(copy->track().event(1).kind, copy->track().event(2).kind), std::make_tuple(K::NoteOn, K::NoteOff));
     EXPECT_EQ(std::make_tuple(song.division(), song.state()), std::make_tuple(480, TrackState::Duration));
-    EXPECT_EQ(Notes(song.track()), (std::vector<NoteAt>{{4000, 0, 60, 480, 64}}));
     EXPECT_EQ(DeltasOf(song.track()), (Deltas{0, 4000, 480}));
     EXPECT_EQ(shown.take(), Strings{});
 }
 
+// A GS rhythm-part exclusive names a part's channel, but is no channel event.
 TEST_F(SongFormat1, ThreeTracksGetOneMasterVolumeInTheFirstTrackWithAChannel)
 {
+    const Bytes gsRhythmPart = {0xF0, 0x0A, 0x41, 0x10, 0x42, 0x12, 0x40, 0x1A, 0x15, 0x02, 0x0F, 0xF7};
     MidiFileLoader loader(Write(Smf(1, 3, 96,
-                                    {{Ev(0, {0xFF, 0x03, 1, 'A'}), Ev(0, kTempo), Ev(0, kEot)},
+                                    {{Ev(0, {0xFF, 0x03, 1, 'A'}), Ev(0, kTempo), Ev(0, gsRhythmPart), Ev(0, kEot)},
                                      {Ev(0, {0xFF, 0x03, 1, 'B'}), Ev(0, kOn), Ev(96, kOff), Ev(0, kEot)},
                                      {Ev(0, {0x91, 64, 80}), Ev(48, {0x81, 64, 0}), Ev(48, kEot)}})));
     EXPECT_EQ(shown.take(), Strings{kNoMasterVolume});
@@ -151,8 +150,6 @@ TEST_F(SongFormat1, ThreeTracksGetOneMasterVolumeInTheFirstTrackWithAChannel)
     // gathered so far before the name of the track merged in.
     EXPECT_EQ(name, "B / A");
     EXPECT_EQ(shown.take(), Strings{});
-    loader.Flatten();
-    EXPECT_EQ(shown.take(), Strings{"Internal error occured in MidiFileLoader!"});
 }
 
 TEST_F(SongFormat1, TrackLimitAndMasterVolumes)
@@ -170,11 +167,12 @@ TEST_F(SongFormat1, TrackLimitAndMasterVolumes)
     EXPECT_EQ(two.FindSongMasterVolume(), 100);
 }
 
+// Each track ends once, though the song has a second End of Track just after its first.
 TEST_F(SongFormat1, Format0SongSplitsIntoSeventeenTracksEndingTogether)
 {
     MidiFileLoader loader(Write(Smf(0, 1, 96,
                                     {{Ev(0, kTempo), Ev(0, {0xFF, 0x03, 1, 'S'}), Ev(0, kOn), Ev(0, {0x99, 36, 100}),
-                                      Ev(96, kOff), Ev(0, {0x89, 36, 64}), Ev(288, kEot)}})));
+                                      Ev(96, kOff), Ev(0, {0x89, 36, 64}), Ev(288, kEot), Ev(0, kEot)}})));
     EXPECT_EQ(shown.take(), Strings{});
     EXPECT_EQ(std::make_tuple(loader.fileFormat(), loader.songFormat()), std::make_tuple(0, 1));
     ASSERT_NE(loader.song(), nullptr);
@@ -187,7 +185,8 @@ TEST_F(SongFormat1, Format0SongSplitsIntoSeventeenTracksEndingTogether)
         const Deltas deltas = DeltasOf(track);
         const MidiEvent& last = track.event(track.count() - 1);
         EXPECT_EQ(std::accumulate(deltas.begin(), deltas.end(), 0), 384) << "track " << t;
-        EXPECT_EQ(std::make_tuple(last.kind, last.subtype), std::make_tuple(K::Meta, 0x2F)) << "track " << t;
+        EXPECT_EQ(std::make_tuple(last.kind, last.subtype, last.length), std::make_tuple(K::Meta, 0x2F, 3))
+            << "track " << t;
     }
     EXPECT_EQ(std::make_tuple(song.track(0).event(0).subtype, song.track(0).event(1).subtype), std::make_tuple(0x51, 3));
     EXPECT_EQ(Notes(song.track(1)), (std::vector<NoteAt>{{0, 0, 60, 96, 64}}));
@@ -244,26 +243,15 @@ TEST_F(LoaderTest, FileOfNeitherFormatEndsAfterOneTryEachWay)
     const Events track = {Ev(0, kOn), Ev(96, kOff), Ev(0, kEot)};
     Bytes noHeaderId = Smf(1, 1, 96, {track});
     noHeaderId[0] = 'X';
-    const std::string noId = Write(noHeaderId), twoTracks = Write(Smf(0, 2, 96, {track, track}));
-    const Strings noIdShown = {"This is not Midi file!", kNoMasterVolume};
-    const Strings twoTracksShown = {"This file is not format 1 of midi.", kNoMasterVolume};
-
-    ExpectRefused(noId, noIdShown);
-    MidiFileLoader emptied(twoTracks);
-    EXPECT_EQ(shown.take(), twoTracksShown);
+    ExpectRefused(Write(noHeaderId), {"This is not Midi file!", kNoMasterVolume});
+    MidiFileLoader emptied(Write(Smf(0, 2, 96, {track, track})));
+    EXPECT_EQ(shown.take(), (Strings{"This file is not format 1 of midi.", kNoMasterVolume}));
     ASSERT_NE(emptied.song(), nullptr);
     EXPECT_EQ(emptied.song()->trackCount(), 17);
     emptied.Flatten();
     ASSERT_NE(emptied.playable(), nullptr);
     EXPECT_EQ(Notes(emptied.playable()->track()), std::vector<NoteAt>{});
     EXPECT_EQ(shown.take(), Strings{});
-
-    const MidiF0Data asFormat0(noId);
-    EXPECT_EQ(shown.take(), noIdShown);
-    EXPECT_EQ(std::make_tuple(asFormat0.state(), asFormat0.track().count()), std::make_tuple(TrackState::Duration, 0));
-    const MidiF1Data asFormat1(twoTracks);
-    EXPECT_EQ(shown.take(), twoTracksShown);
-    EXPECT_EQ(asFormat1.trackCount(), 0);
 }
 
 TEST_F(LoaderTest, AsksTheFileDialogAndACancelLoadsNothing)
@@ -286,8 +274,10 @@ TEST_F(LoaderTest, AsksTheFileDialogAndACancelLoadsNothing)
         EXPECT_EQ(std::tie(r.defaultExtension, r.filter, r.initialName), std::make_tuple("mid", "SMF files|*.mid|", ""));
 }
 
-// Every file loads to a song whose records are sound, or shows a message.
-TEST_F(LoaderTest, EveryCorpusFileGivesASongOrAMessage)
+// Every file: where an independent parser found a plain header we read the
+// same fields, and it loads to a song whose records are sound, or shows a
+// message.
+TEST_F(LoaderTest, EveryCorpusFileReadsAsTheManifestSaysAndGivesASongOrAMessage)
 {
     if (test::CorpusDir().empty())
         GTEST_SKIP() << "no MIDI corpus beside the project";
@@ -296,8 +286,23 @@ TEST_F(LoaderTest, EveryCorpusFileGivesASongOrAMessage)
     constexpr long kLargestFlattened = 64 * 1024;
     const int checked = test::ForEachCorpusFile([&](const std::filesystem::path& path, const Strings& fields) {
         const std::string& name = fields[0];
-        MidiTrackData::ResetRunningStatus();
         shown.take();  // what the previous song showed as it was released
+        ASSERT_GE(fields.size(), 6u) << name;
+        const SmfFileInfo info = InspectSmfFile(path.string());
+        ASSERT_TRUE(info.opened) << name;
+        EXPECT_EQ(info.size, std::stoi(fields[1])) << name;
+        // RIFF-wrapped files (RMID) have their header further in: not ours to read.
+        if (!fields[3].empty() && (fields.size() < 8 || fields[7].find("RIFF") == std::string::npos)) {
+            const int format = std::stoi(fields[3]);
+            EXPECT_EQ(std::tuple(info.headerFound, info.declaredTracks, info.division, info.format, info.readable()),
+                      std::tuple(true, std::stoi(fields[4]), std::stoi(fields[5], nullptr, 0),
+                                 format == 0 || format == 1 ? format : -1, format == 0 || format == 1)) << name;
+        } else {
+            EXPECT_FALSE(info.readable()) << name;
+        }
+        EXPECT_TRUE(shown.take().empty()) << name;
+
+        MidiTrackData::ResetRunningStatus();
         MidiFileLoader loader(path.string());
         if (loader.size() == 0) {
             EXPECT_FALSE(shown.take().empty()) << name;

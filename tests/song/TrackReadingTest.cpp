@@ -59,7 +59,6 @@ protected:
 
     test::CaptureMessages captured;
 };
-using TrackReadList = TrackRead;
 
 TEST_F(TrackRead, EventsAndWhatTheyReport)
 {
@@ -192,73 +191,6 @@ TEST_F(TrackRead, LargeDataOncePerTrackWhileTheListGrows)
     EXPECT_EQ(captured.take(), Strings{"Large data"});
     EXPECT_EQ(track->append(std::make_unique<MidiEvent>(0)), limit + 2);
     EXPECT_TRUE(captured.take().empty());
-}
-
-const Bytes kListTrack{
-    0x05, 0xFF, 0x03, 0x03, 'a', 'b', 'c', 0x10, 0xC1, 0x05,  // name, program on channel 1
-    0x20, 0xFF, 0x58, 0x04, 0x06, 0x03, 0x18, 0x08,           // 6/8
-    0x30, 0xFF, 0x2F, 0x00, 0x40, 0xFF, 0x03, 0x01, 'z',      // End of Track, then another name
-};
-
-TEST_F(TrackReadList, InsertRemoveSwapAndEndOfTrack)
-{
-    auto track = Read(kListTrack);
-    track->insertAt(1, 2, std::make_unique<MidiEvent>(7));
-    track->insertAt(1, 0, std::make_unique<MidiEvent>(9));
-    EXPECT_EQ(Describe(*track), "ff.3@5 0.0@7 0.0@9 c0.0@16 ff.58@32 ff.2f@48 ff.3@64");
-    track->removeAt(1);
-    track->removeAt(5);
-    EXPECT_EQ(Describe(*track), "ff.3@5 0.0@16 c0.0@16 ff.58@32 ff.2f@48");
-    track->swap(0, 2);
-    track->swap(3, 3);
-    EXPECT_EQ(Describe(*track), "c0.0@5 0.0@16 ff.3@16 ff.58@32 ff.2f@48");
-
-    track = Read(kListTrack);
-    track->appendEndOfTrack(5);
-    track->appendEndOfTrack(7);
-    EXPECT_EQ(Describe(*track), "ff.3@5 c0.0@16 ff.58@32 ff.2f@48 ff.3@64 ff.2f@5");
-    EXPECT_EQ(Payload(track->event(5)), (Bytes{0xFF, 0x2F, 0x00}));
-    const MidiEvent& end = track->normaliseEndOfTrack();
-    EXPECT_EQ(&end, &track->event(4));
-    EXPECT_EQ(Describe(*track), "ff.3@5 c0.0@16 ff.58@32 ff.3@112 ff.2f@5");
-    const auto missing = Read({0x00, 0xFF, 0x2F, 0x00, 0x10, 0x90, 0x3C, 0x40});
-    EXPECT_EQ(missing->normaliseEndOfTrack().length, 0);
-    EXPECT_EQ(Describe(*missing), "90.0@16 ff.2f@0");
-}
-
-TEST_F(TrackReadList, LookupsAndMetaRemoval)
-{
-    const auto track = Read(kListTrack);
-    std::string text = "stale";
-    EXPECT_TRUE(track->findMetaText(3, text));
-    EXPECT_EQ(text, "abc");
-    EXPECT_FALSE(track->findMetaText(1, text));
-    EXPECT_EQ(text, "");
-    std::int32_t signature = 0;
-    EXPECT_TRUE(track->findTimeSignature(signature));
-    EXPECT_EQ(signature, 0x0608);
-    EXPECT_EQ(track->firstChannel(), 1);
-
-    EXPECT_TRUE(track->removeMeta(0x103, false));  // low 8 bits compared
-    EXPECT_EQ(Describe(*track), "c0.0@21 ff.58@32 ff.2f@48 ff.3@64");
-    EXPECT_TRUE(track->removeMeta(3, true));
-    EXPECT_FALSE(track->removeMeta(3, true));
-    EXPECT_TRUE(track->removeMeta(0x58, true));
-    EXPECT_FALSE(track->findTimeSignature(signature));
-    track->insertMetaTextAtStart(0x101, "Title");
-    EXPECT_EQ(Describe(*track), "ff.1@0 c0.0@21 ff.2f@80");
-    EXPECT_EQ(Payload(track->event(0)), (Bytes{'T', 'i', 't', 'l', 'e'}));
-    EXPECT_EQ(track->event(0).payloadByte(5), 0);
-    EXPECT_TRUE(captured.take().empty());
-    track->insertMetaTextAtStart(1, std::string(128, 'x'));
-    EXPECT_EQ(captured.take(), Strings{kCatchAll});
-
-    // A GS rhythm-part exclusive carries its part's channel, but does not count.
-    const auto gs = Read({0x00, 0xF0, 0x0A, 0x41, 0x10, 0x42, 0x12, 0x40, 0x1A, 0x15, 0x02, 0x0F, 0xF7,
-                          0x00, 0xFF, 0x2F, 0x00, 0x00, 0x93, 0x3C, 0x40});
-    EXPECT_EQ(gs->event(0).channel, 10);
-    EXPECT_EQ(gs->firstChannel(), 3);
-    EXPECT_EQ(MidiTrackData().firstChannel(), kNoChannel);
 }
 
 }  // namespace
