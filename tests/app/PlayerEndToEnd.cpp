@@ -54,9 +54,9 @@ namespace {
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-constexpr double kRate = test::JackServerProcess::kSampleRate;
+constexpr double kRate = test::JackTestServer::kSampleRate;
 // The whole run, from before the window shows.
-constexpr std::size_t kCaptureFrames = 180 * test::JackServerProcess::kSampleRate;
+constexpr std::size_t kCaptureFrames = 180 * test::JackTestServer::kSampleRate;
 // A sample this loud is sound; a stretch whose peak stays under kSilence is
 // silence (-60 dB: the 16-bit output's dither-free zero, with room for a
 // reverb's last trace).

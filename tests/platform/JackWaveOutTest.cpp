@@ -16,8 +16,6 @@
 #include "platform/RtAudioWaveOutService.h"
 #include "playback/PlaybackFixture.h"
 #include "support/DoneRecorder.h"
-#include "support/JackAudioCapture.h"
-#include "support/JackServerProcess.h"
 #include "support/JackTestServer.h"
 
 // A port's audio lives in JACK's shared memory: RtAudio's JACK callback copies
@@ -49,7 +47,7 @@ constexpr std::size_t kClickFrame = kBufferFrames + 5000;
 constexpr std::array<std::int16_t, 4> kClick = {16384, -16384, 8192, -8192};
 // A minute of recording: the sanitizer builds take a while between the
 // capture's start and the click.
-constexpr std::size_t kCaptureFrames = 60 * test::JackServerProcess::kSampleRate;
+constexpr std::size_t kCaptureFrames = 60 * test::JackTestServer::kSampleRate;
 
 using test::DoneRecorder;
 

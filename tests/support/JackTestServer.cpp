@@ -1,9 +1,15 @@
 #include "support/JackTestServer.h"
 
-#include <jack/jack.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
-#include <chrono>
+#include <algorithm>
+#include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <thread>
 
@@ -12,50 +18,151 @@ namespace {
 
 using namespace std::chrono_literals;
 
-constexpr auto kServerStartLimit = 5s;
+// jackd on the PATH; empty when it is not installed.
+std::string FindJackd()
+{
+    const char* path = std::getenv("PATH");
+    std::stringstream dirs(path != nullptr ? path : "/usr/bin:/bin");
+    for (std::string dir; std::getline(dirs, dir, ':');) {
+        if (::access((dir + "/jackd").c_str(), X_OK) == 0)
+            return dir + "/jackd";
+    }
+    return {};
+}
 
-// libjack prints every refused connection while the server starts.
-void Quiet(const char* /*message*/) {}
+// Unique to the test binary, yet the same at every run: jack2 keeps a small
+// table of servers and frees an entry only for a server of the same name, so
+// the entry of a run that died is taken back by the next one.
+std::string ServerName()
+{
+    std::error_code ignored;
+    const std::string self = std::filesystem::read_symlink("/proc/self/exe", ignored).string();
+    return "sonrigo-test-" + std::to_string(std::hash<std::string>{}(self) % 1000000);
+}
 
 }  // namespace
 
-JackTestServer::JackTestServer(const std::string& captureName, std::size_t captureFrames, unsigned period)
-    : homeEnv_("HOME", home_.path().string()),
-      serverEnv_("JACK_DEFAULT_SERVER", JackServerProcess::ServerName()),
-      noReservation_("JACK_NO_AUDIO_RESERVATION", "1")
+std::unique_ptr<JackAudioCapture> JackAudioCapture::Open(const std::string& clientName, std::size_t capacityFrames)
 {
-    const std::filesystem::path jackd = JackServerProcess::FindJackd();
+    jack_status_t status{};
+    jack_client_t* client = jack_client_open(clientName.c_str(), JackNoStartServer, &status);
+    if (client == nullptr)
+        return nullptr;
+    auto capture = std::unique_ptr<JackAudioCapture>(new JackAudioCapture(client, capacityFrames));
+    capture->port_ = jack_port_register(client, "in", JACK_DEFAULT_AUDIO_TYPE, JackPortIsInput, 0);
+    if (capture->port_ == nullptr ||
+        jack_set_process_callback(client, &JackAudioCapture::Process, capture.get()) != 0 ||
+        jack_activate(client) != 0)
+        return nullptr;
+    return capture;
+}
+
+std::vector<std::string> JackAudioCapture::outputPortsOf(const std::string& clientName) const
+{
+    std::vector<std::string> names;
+    const std::string pattern = "^" + clientName + ":";
+    if (const char** ports = jack_get_ports(client_, pattern.c_str(), JACK_DEFAULT_AUDIO_TYPE, JackPortIsOutput)) {
+        for (const char** p = ports; *p != nullptr; ++p)
+            names.emplace_back(*p);
+        jack_free(ports);
+    }
+    return names;
+}
+
+bool JackAudioCapture::waitUntilConnected(std::chrono::milliseconds limit) const
+{
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (jack_port_connected(port_) <= 0 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(10ms);
+    return jack_port_connected(port_) > 0;
+}
+
+int JackAudioCapture::Process(jack_nframes_t frames, void* arg)
+{
+    auto* self = static_cast<JackAudioCapture*>(arg);
+    const auto* in = static_cast<const float*>(jack_port_get_buffer(self->port_, frames));
+    const std::size_t recorded = self->count_.load(std::memory_order_relaxed);
+    if (recorded == 0)
+        self->firstFrameTime_.store(jack_last_frame_time(self->client_), std::memory_order_relaxed);
+    const std::size_t take = std::min<std::size_t>(frames, self->samples_.size() - recorded);
+    if (take < frames)
+        self->overflowed_.store(true, std::memory_order_release);
+    std::copy(in, in + take, self->samples_.begin() + static_cast<std::ptrdiff_t>(recorded));
+    self->count_.store(recorded + take, std::memory_order_release);
+    return 0;
+}
+
+JackTestServer::JackTestServer(const std::string& captureName, std::size_t captureFrames)
+    : serverEnv_("JACK_DEFAULT_SERVER", ServerName())
+{
+    const std::string jackd = FindJackd();
     if (jackd.empty()) {
         skipReason_ = "jackd is not installed";
         return;
     }
-    jack_set_error_function(&Quiet);
-    jack_set_info_function(&Quiet);
-    server_ = std::make_unique<JackServerProcess>(jackd, JackServerProcess::ServerName(), home_.path() / "jackd.log",
-                                                  period);
-    const auto deadline = std::chrono::steady_clock::now() + kServerStartLimit;
-    while (!capture_ && server_->started() && !server_->exited() && std::chrono::steady_clock::now() < deadline) {
+    // libjack prints every refused connection while the server starts.
+    jack_set_error_function([](const char*) {});
+    jack_set_info_function([](const char*) {});
+    const std::filesystem::path log = home_.path() / "jackd.log";
+    std::vector<std::string> args = {jackd, "--no-realtime", "--sync", "--timeout", "5000", "--name", ServerName(),
+                                     "-d", "dummy", "-r", std::to_string(kSampleRate), "-p", std::to_string(kPeriod)};
+    std::vector<char*> argv;
+    for (std::string& a : args)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    const pid_t parent = ::getpid();
+    pid_ = ::fork();
+    if (pid_ == 0) {
+        // Only async-signal-safe calls until exec. The server must not
+        // outlive a test process that dies without running destructors
+        // (a sanitizer stopping it): jack2 allows only a few servers at once.
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (::getppid() != parent)
+            ::_exit(127);
+        const int fd = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (fd >= 0) {
+            ::dup2(fd, STDOUT_FILENO);
+            ::dup2(fd, STDERR_FILENO);
+        }
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+    // Starting does not wait: the capture tries until it opens.
+    for (auto deadline = std::chrono::steady_clock::now() + 5s;
+         !capture_ && !exited() && std::chrono::steady_clock::now() < deadline;) {
         capture_ = JackAudioCapture::Open(captureName, captureFrames);
         if (!capture_)
             std::this_thread::sleep_for(100ms);
     }
     if (!capture_) {
-        std::ostringstream log;
-        log << std::ifstream(home_.path() / "jackd.log").rdbuf();
-        skipReason_ = "jackd did not come up:\n" + log.str();
+        std::ostringstream text;
+        text << std::ifstream(log).rdbuf();
+        skipReason_ = "jackd did not come up:\n" + text.str();
     }
 }
 
+bool JackTestServer::exited()
+{
+    if (pid_ > 0 && ::waitpid(pid_, nullptr, WNOHANG) == pid_)
+        pid_ = -1;
+    return pid_ <= 0;
+}
+
+// A server killed while it writes its metadata database leaves a lock that
+// hangs every later JACK client, so it gets a long time to quit.
 void JackTestServer::stopServer()
 {
     capture_.reset();
-    server_.reset();
-}
-
-// The capture goes before the server.
-JackTestServer::~JackTestServer()
-{
-    stopServer();
+    if (exited())
+        return;
+    ::kill(pid_, SIGTERM);
+    for (int i = 0; i < 400 && !exited(); ++i)
+        std::this_thread::sleep_for(50ms);
+    if (!exited()) {
+        ::kill(pid_, SIGKILL);
+        ::waitpid(pid_, nullptr, 0);
+        pid_ = -1;
+    }
 }
 
 }  // namespace sonrigo::test

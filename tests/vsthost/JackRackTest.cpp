@@ -21,7 +21,6 @@
 #include "smf/MidiF0Data.h"
 #include "song/MidiEvent.h"
 #include "support/CaptureMessages.h"
-#include "support/JackServerProcess.h"
 #include "support/JackTestServer.h"
 #include "vsthost/ChannelRouter.h"
 #include "vsthost/RackEventQueue.h"
@@ -33,7 +32,7 @@ namespace {
 using namespace std::chrono_literals;
 
 constexpr std::int32_t kNotes = 4;
-constexpr std::size_t kCaptureFrames = 60 * test::JackServerProcess::kSampleRate;
+constexpr std::size_t kCaptureFrames = 60 * test::JackTestServer::kSampleRate;
 
 TEST(JackRack, NotesPlayedThroughTheRackReachJackEachBeforeTheNextIsDispatched)
 {
@@ -106,7 +105,7 @@ TEST(JackRack, NotesPlayedThroughTheRackReachJackEachBeforeTheNextIsDispatched)
     // period, for the frame-time estimate), before the next note's dispatch.
     const jack_nframes_t first = capture.firstFrameTime();
     for (std::size_t i = 0; i < kNotes; ++i) {
-        const auto from = static_cast<std::int64_t>(dispatched[i].load() - first) - test::JackServerProcess::kPeriod;
+        const auto from = static_cast<std::int64_t>(dispatched[i].load() - first) - test::JackTestServer::kPeriod;
         ASSERT_GE(from, 0);
         auto onset = static_cast<std::size_t>(from);
         while (onset < capture.frames() && std::fabs(capture.samples()[onset]) <= 0.01F)
@@ -123,7 +122,7 @@ TEST(JackRack, NotesPlayedThroughTheRackReachJackEachBeforeTheNextIsDispatched)
 // real time.
 TEST(JackRack, AServerThatStopsIsToldOnceAndThePositionGoesOn)
 {
-    test::JackTestServer jack("sonrigo-rack-capture", test::JackServerProcess::kSampleRate);
+    test::JackTestServer jack("sonrigo-rack-capture", test::JackTestServer::kSampleRate);
     if (!jack.up())
         GTEST_SKIP() << jack.skipReason();
     test::CaptureMessages messages;
