@@ -19,7 +19,7 @@
 #include <gtest/gtest.h>
 
 #include "common/ErrorTexts.h"
-#include "support/CaptureMessages.h"
+#include "common/ScopedMessageCapture.h"
 #include "vsthost/VstPlugin.h"
 
 namespace sonrigo {
@@ -85,7 +85,7 @@ TEST(HelpPages, MessagesPageShowsEveryTextOfTheEngineAndWhyAnInstrumentDidNotLoa
     }
     for (const char* path : {"/no/such/instrument.so", SONRIGO_PROBE_NO_ENTRY_PATH, SONRIGO_PROBE_NULL_INSTANCE_PATH,
                              SONRIGO_PROBE_WRONG_MAGIC_PATH}) {
-        test::CaptureMessages messages;
+        ScopedMessageCapture messages;
         EXPECT_FALSE(VstPlugin(44100.0f, 882, 512).load(path));
         const std::vector<std::string> shownForPath = messages.take();
         ASSERT_EQ(shownForPath.size(), 1u) << path;

@@ -22,6 +22,7 @@
 
 #include "app/MainDialog.h"
 #include "app/ProgramSpin.h"
+#include "common/ScopedMessageCapture.h"
 #include "platform/FluidSoftSynth.h"
 #include "platform/NullWaveOutService.h"
 #include "platform/RecordingMidiOutput.h"
@@ -32,7 +33,6 @@
 #include "skin/SkinStatic.h"
 #include "skin/SkinSwitchGroup.h"
 #include "smf/MidiFileLoader.h"
-#include "support/CaptureMessages.h"
 #include "support/Gate.h"
 #include "support/SmfBytes.h"
 #include "support/TempDir.h"
@@ -96,7 +96,7 @@ protected:
         return false;
     }
 
-    test::CaptureMessages messages_;
+    ScopedMessageCapture messages_;
     std::shared_ptr<RecordingMidiOutput> output_ = std::make_shared<RecordingMidiOutput>();
     std::shared_ptr<MidiOutputSystem> previousOutput_;
     std::shared_ptr<WaveOutService> previousWave_;

@@ -13,13 +13,13 @@
 #include "app/ChannelState.h"
 #include "app/PlaybackMailbox.h"
 #include "app/RackPrograms.h"
+#include "common/ScopedMessageCapture.h"
 #include "platform/RecordingMidiOutput.h"
 #include "playback/MusicPlayer.h"
 #include "playback/PlaybackFixture.h"
 #include "playback/SequencerState.h"
 #include "smf/MidiF0Data.h"
 #include "song/MidiEvent.h"
-#include "support/CaptureMessages.h"
 #include "vsthost/ProbeLog.h"
 #include "vsthost/VirtualAudioSession.h"
 
@@ -109,7 +109,7 @@ protected:
     }
 
     ProbeLog log_;
-    CaptureMessages messages_;
+    ScopedMessageCapture messages_;
     std::shared_ptr<RecordingMidiOutput> output_ = std::make_shared<RecordingMidiOutput>();
     VirtualAudioSession session_{nullptr};
     RackPrograms programs_{session_.rack()};

@@ -10,7 +10,6 @@
 #include "common/FileName.h"
 #include "common/MusicUnits.h"
 #include "common/ZeroedBlock.h"
-#include "support/CaptureMessages.h"
 
 namespace sonrigo {
 namespace {

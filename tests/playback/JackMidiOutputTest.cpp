@@ -15,10 +15,10 @@
 #include <vector>
 
 #include "PlaybackFixture.h"
+#include "common/ScopedMessageCapture.h"
 #include "platform/RtMidiOutputSystem.h"
 #include "playback/MusicPlayer.h"
 #include "song/MidiEvent.h"
-#include "support/CaptureMessages.h"
 #include "support/JackTestServer.h"
 
 // libjack's ring buffer (RtMidi's queue to its JACK thread) is single-producer,
@@ -123,7 +123,7 @@ TEST(JackMidiOutput, ASongReachesAJackClientInOrderAndInTimeThenEveryChannelIsRe
     system->setPreferredPort(captureName);
     InstallMidiOutputSystem(system);
 
-    test::CaptureMessages messages;
+    ScopedMessageCapture messages;
     Bytes longSysEx = {0xF0, 0x82, 0x2C};  // 300 more bytes, counted in two bytes
     for (int i = 0; i < 299; ++i)
         longSysEx.push_back(static_cast<std::uint8_t>(i & 0x7F));

@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
+#include "common/ScopedMessageCapture.h"
 #include "platform/Beep.h"
 #include "platform/RecordingMidiOutput.h"
 #include "playback/MidiControler.h"
-#include "support/CaptureMessages.h"
 
 namespace sonrigo {
 namespace {
@@ -57,7 +57,7 @@ protected:
         return system_->messages();
     }
 
-    test::CaptureMessages messages_;
+    ScopedMessageCapture messages_;
     std::shared_ptr<RecordingMidiOutput> system_;
 };
 

@@ -8,10 +8,10 @@
 #include <tuple>
 #include <vector>
 
+#include "common/ScopedMessageCapture.h"
 #include "smf/SmfBuffer.h"
 #include "smf/SmfFile.h"
 #include "smf/SmfFileInfo.h"
-#include "support/CaptureMessages.h"
 #include "support/SmfBytes.h"
 #include "support/TempDir.h"
 
@@ -30,7 +30,7 @@ Bytes SmallSong(int format)
 class SmfFileRead : public ::testing::Test {
 protected:
     test::TempDir dir;
-    test::CaptureMessages captured;
+    ScopedMessageCapture captured;
 };
 
 // Up to the buffer's capacity, the block past the file zero; a file of the
@@ -111,7 +111,7 @@ TEST(DetectSmfFormat, DecidesByTheFormatFieldAndRemovesAMacBinaryPrefix)
 TEST(InspectSmfFile, APrefixedFileReadsLikeThePlainOne)
 {
     test::TempDir dir;
-    test::CaptureMessages captured;
+    ScopedMessageCapture captured;
     const SmfFileInfo plain = InspectSmfFile(dir.write("plain.mid", SmallSong(0)));
     const SmfFileInfo prefixed = InspectSmfFile(dir.write("mac.mid", WithMacBinaryPrefix(SmallSong(0))));
     EXPECT_EQ(std::tuple(plain.readable(), plain.macBinary, plain.format, plain.declaredTracks, plain.division),

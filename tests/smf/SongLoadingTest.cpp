@@ -9,13 +9,13 @@
 #include <vector>
 
 #include "common/FileChooser.h"
+#include "common/ScopedMessageCapture.h"
 #include "platform/HeadlessFileDialog.h"
 #include "smf/MidiF0Data.h"
 #include "smf/MidiF1Data.h"
 #include "smf/MidiFileLoader.h"
 #include "smf/SmfFileInfo.h"
 #include "song/MidiTrackData.h"
-#include "support/CaptureMessages.h"
 #include "support/SmfBytes.h"
 #include "support/TempDir.h"
 
@@ -68,7 +68,7 @@ protected:
     }
 
     test::TempDir dir;
-    test::CaptureMessages shown;
+    ScopedMessageCapture shown;
     int files = 0;
 };
 using SongFormat0 = SongFiles;

@@ -13,9 +13,9 @@
 #include <vector>
 
 #include "common/ErrorTexts.h"
+#include "common/ScopedMessageCapture.h"
 #include "common/WarnOnceReporter.h"
 #include "song/MidiTrackData.h"
-#include "support/CaptureMessages.h"
 
 namespace sonrigo {
 namespace {
@@ -77,7 +77,7 @@ std::string Described(const MidiTrackData& t, std::int32_t result, const Strings
 // What the operation makes of a track made from the input.
 std::string Outcome(const Input& in, const Op& op)
 {
-    test::CaptureMessages captured;
+    ScopedMessageCapture captured;
     const auto track = Made(in);
     const std::int32_t result = op(*track);
     return Described(*track, result, captured.take());
@@ -446,7 +446,7 @@ TEST(TrackConversionCases, MergedTrackNames)
 TEST(TrackConversionCases, MasterVolume)
 {
     MidiTrackData::Notices().report(0);
-    test::CaptureMessages captured;
+    ScopedMessageCapture captured;
     const auto track = Made({TrackState::Duration, {Cc(5)}});
     EXPECT_EQ(track->findMasterVolume(), -1);
     track->insertMasterVolume(100);
@@ -488,7 +488,7 @@ TEST(TrackConversionCases, OnePassMergeShowsLargeDataAsMergesOneByOne)
             made->appendEndOfTrack(0);
             sources.push_back(made.get());
         }
-        test::CaptureMessages captured;
+        ScopedMessageCapture captured;
         MidiTrackData target(TrackState::Duration);
         target.mergeTracksFromLastMoving(sources);
         return std::pair(captured.take(), target.count());

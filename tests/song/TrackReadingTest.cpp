@@ -9,8 +9,8 @@
 #include <tuple>
 #include <vector>
 
+#include "common/ScopedMessageCapture.h"
 #include "song/MidiTrackData.h"
-#include "support/CaptureMessages.h"
 #include "support/SmfBytes.h"
 
 namespace sonrigo {
@@ -57,7 +57,7 @@ protected:
         return std::make_unique<MidiTrackData>(Chunk(events), 0);
     }
 
-    test::CaptureMessages captured;
+    ScopedMessageCapture captured;
 };
 
 TEST_F(TrackRead, EventsAndWhatTheyReport)

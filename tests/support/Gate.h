@@ -30,10 +30,8 @@ public:
     }
     void open()
     {
-        {
-            const std::lock_guard lock(mutex_);
-            open_ = true;
-        }
+        const std::lock_guard lock(mutex_);
+        open_ = true;
         changed_.notify_all();
     }
 

@@ -23,10 +23,9 @@ std::string FindJackd()
 {
     const char* path = std::getenv("PATH");
     std::stringstream dirs(path != nullptr ? path : "/usr/bin:/bin");
-    for (std::string dir; std::getline(dirs, dir, ':');) {
+    for (std::string dir; std::getline(dirs, dir, ':');)
         if (::access((dir + "/jackd").c_str(), X_OK) == 0)
             return dir + "/jackd";
-    }
     return {};
 }
 
@@ -44,8 +43,7 @@ std::string ServerName()
 
 std::unique_ptr<JackAudioCapture> JackAudioCapture::Open(const std::string& clientName, std::size_t capacityFrames)
 {
-    jack_status_t status{};
-    jack_client_t* client = jack_client_open(clientName.c_str(), JackNoStartServer, &status);
+    jack_client_t* client = jack_client_open(clientName.c_str(), JackNoStartServer, nullptr);
     if (client == nullptr)
         return nullptr;
     auto capture = std::unique_ptr<JackAudioCapture>(new JackAudioCapture(client, capacityFrames));
@@ -57,16 +55,13 @@ std::unique_ptr<JackAudioCapture> JackAudioCapture::Open(const std::string& clie
     return capture;
 }
 
-std::vector<std::string> JackAudioCapture::outputPortsOf(const std::string& clientName) const
+bool JackAudioCapture::connectFrom(const std::string& clientName)
 {
-    std::vector<std::string> names;
     const std::string pattern = "^" + clientName + ":";
-    if (const char** ports = jack_get_ports(client_, pattern.c_str(), JACK_DEFAULT_AUDIO_TYPE, JackPortIsOutput)) {
-        for (const char** p = ports; *p != nullptr; ++p)
-            names.emplace_back(*p);
-        jack_free(ports);
-    }
-    return names;
+    const char** ports = jack_get_ports(client_, pattern.c_str(), JACK_DEFAULT_AUDIO_TYPE, JackPortIsOutput);
+    const bool connected = ports != nullptr && jack_connect(client_, ports[0], jack_port_name(port_)) == 0;
+    jack_free(ports);
+    return connected;
 }
 
 bool JackAudioCapture::waitUntilConnected(std::chrono::milliseconds limit) const
@@ -104,12 +99,9 @@ JackTestServer::JackTestServer(const std::string& captureName, std::size_t captu
     jack_set_error_function([](const char*) {});
     jack_set_info_function([](const char*) {});
     const std::filesystem::path log = home_.path() / "jackd.log";
-    std::vector<std::string> args = {jackd, "--no-realtime", "--sync", "--timeout", "5000", "--name", ServerName(),
-                                     "-d", "dummy", "-r", std::to_string(kSampleRate), "-p", std::to_string(kPeriod)};
-    std::vector<char*> argv;
-    for (std::string& a : args)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
+    const std::string name = ServerName(), rate = std::to_string(kSampleRate), period = std::to_string(kPeriod);
+    const char* argv[] = {jackd.c_str(), "--no-realtime", "--sync", "--timeout", "5000", "--name", name.c_str(),
+                          "-d", "dummy", "-r", rate.c_str(), "-p", period.c_str(), nullptr};
     const pid_t parent = ::getpid();
     pid_ = ::fork();
     if (pid_ == 0) {
@@ -124,7 +116,7 @@ JackTestServer::JackTestServer(const std::string& captureName, std::size_t captu
             ::dup2(fd, STDOUT_FILENO);
             ::dup2(fd, STDERR_FILENO);
         }
-        ::execv(argv[0], argv.data());
+        ::execv(argv[0], const_cast<char* const*>(argv));
         ::_exit(127);
     }
     // Starting does not wait: the capture tries until it opens.

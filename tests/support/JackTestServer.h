@@ -30,15 +30,10 @@ public:
     static std::unique_ptr<JackAudioCapture> Open(const std::string& clientName, std::size_t capacityFrames);
     // jack_client_close joins the process thread, so nothing is recorded afterwards.
     ~JackAudioCapture() { jack_client_close(client_); }
-    JackAudioCapture(const JackAudioCapture&) = delete;
-    JackAudioCapture& operator=(const JackAudioCapture&) = delete;
 
-    // The audio output ports of another client, in the order it registered them.
-    std::vector<std::string> outputPortsOf(const std::string& clientName) const;
-    bool connectFrom(const std::string& outputPort)
-    {
-        return jack_connect(client_, outputPort.c_str(), jack_port_name(port_)) == 0;
-    }
+    // Connects the first audio output port that another client registered;
+    // false while it has none, or when JACK refuses.
+    bool connectFrom(const std::string& clientName);
     bool waitUntilConnected(std::chrono::milliseconds limit) const;
 
     // Frames recorded so far; those below it may be read.
@@ -77,8 +72,6 @@ public:
 
     JackTestServer(const std::string& captureName, std::size_t captureFrames);
     ~JackTestServer() { stopServer(); }
-    JackTestServer(const JackTestServer&) = delete;
-    JackTestServer& operator=(const JackTestServer&) = delete;
 
     bool up() const { return capture_ != nullptr; }
     const std::string& skipReason() const { return skipReason_; }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <numeric>
 #include <vector>
 
 // The bytes of Standard MIDI Files built by hand, for the tests that read them.
@@ -47,12 +48,8 @@ inline Bytes Ev(std::uint32_t delta, const Bytes& message)
 inline Bytes Smf(int format, int declared, int division, const std::vector<std::vector<Bytes>>& tracks)
 {
     Bytes out = SmfHeader(format, declared, division);
-    for (const std::vector<Bytes>& events : tracks) {
-        Bytes body;
-        for (const Bytes& e : events)
-            body = Join(body, e);
-        out = Join(out, Chunk(body));
-    }
+    for (const std::vector<Bytes>& events : tracks)
+        out = Join(out, Chunk(std::accumulate(events.begin(), events.end(), Bytes{}, Join)));
     return out;
 }
 

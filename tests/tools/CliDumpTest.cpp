@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "CliDump.h"
-#include "support/CaptureMessages.h"
+#include "common/ScopedMessageCapture.h"
 #include "support/SmfBytes.h"
 #include "support/TempDir.h"
 
@@ -55,7 +55,7 @@ TEST(CliDump, PrintsMessagesFirstAndPayloadsOnlyWhereStored)
         Ev(0, {0xFF, 0x00, 0x02, 0x00, 0x07}),  // sequence number: kept in no payload
         Ev(0, {0xFF, 0x01, 0x03, 'a', 'b', 'c'}), Ev(0, {0x90, 0x3C, 0x40}), Ev(0x60, {0x80, 0x3C, 0x00}),
         Ev(0, {0xFF, 0x2F, 0x00})}}));
-    test::CaptureMessages captured;
+    ScopedMessageCapture captured;
     int status = -1;
     const std::string out = DumpToString({path}, status);
     EXPECT_EQ(status, 0);

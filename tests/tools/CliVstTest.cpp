@@ -9,7 +9,7 @@
 
 #include "CliVstInfo.h"
 #include "CliVstRender.h"
-#include "support/CaptureMessages.h"
+#include "common/ScopedMessageCapture.h"
 #include "vsthost/ProbeLog.h"
 
 namespace sonrigo {
@@ -35,7 +35,7 @@ TEST(CliVstInfo, NamesTheOlderEntryPointAndLooksWithoutPlaying)
 TEST(CliVstRender, WritesTheAveragedOutputsAsMonoWavOrNoFileAtAll)
 {
     test::ProbeLog log;
-    test::CaptureMessages messages;
+    ScopedMessageCapture messages;
     const std::filesystem::path dir = log.dir().path();
     std::ostringstream err;
     ASSERT_EQ(RunVstRender({SONRIGO_PROBE_NO_INPUTS_PATH, (dir / "out.wav").string()}, err), 0) << err.str();

@@ -6,7 +6,7 @@
 #include <functional>
 #include <memory>
 
-#include "support/CaptureMessages.h"
+#include "common/ScopedMessageCapture.h"
 #include "support/ManualWaveOut.h"
 #include "vsthost/EditorHost.h"
 #include "vsthost/EditorSession.h"
@@ -42,7 +42,7 @@ struct RackOnManualDevice {
     }
 
     ProbeLog log;  // before the rack: the probe reads its variable when it loads
-    CaptureMessages messages;
+    ScopedMessageCapture messages;
     std::shared_ptr<ManualWaveOutService> service = std::make_shared<ManualWaveOutService>();
     RackEventQueue events;
     VstRack rack;

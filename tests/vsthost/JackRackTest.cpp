@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "common/ScopedMessageCapture.h"
 #include "platform/RecordingMidiOutput.h"
 #include "platform/RtAudioWaveOutService.h"
 #include "playback/MidiControler.h"
@@ -20,7 +21,6 @@
 #include "playback/PlaybackFixture.h"
 #include "smf/MidiF0Data.h"
 #include "song/MidiEvent.h"
-#include "support/CaptureMessages.h"
 #include "support/JackTestServer.h"
 #include "vsthost/ChannelRouter.h"
 #include "vsthost/RackEventQueue.h"
@@ -40,7 +40,7 @@ TEST(JackRack, NotesPlayedThroughTheRackReachJackEachBeforeTheNextIsDispatched)
     if (!jack.up())
         GTEST_SKIP() << jack.skipReason();
     test::JackAudioCapture& capture = jack.capture();
-    test::CaptureMessages messages;
+    ScopedMessageCapture messages;
     const std::shared_ptr<WaveOutService> service = RtAudioWaveOutService::CreateIfAvailable();
     ASSERT_NE(service, nullptr);
     ASSERT_EQ(service->name(), "JACK: system");
@@ -56,9 +56,7 @@ TEST(JackRack, NotesPlayedThroughTheRackReachJackEachBeforeTheNextIsDispatched)
     ChannelRouter router(rack);
     router.setRouted(0, true);
     ASSERT_TRUE(rack.start());
-    const std::vector<std::string> ours = capture.outputPortsOf("Sonrigo");
-    ASSERT_FALSE(ours.empty());
-    ASSERT_TRUE(capture.connectFrom(ours.front()));
+    ASSERT_TRUE(capture.connectFrom("Sonrigo"));
     ASSERT_TRUE(capture.waitUntilConnected(3000ms));
 
     // JACK's frame time as each note-on is handed to the rack.
@@ -125,7 +123,7 @@ TEST(JackRack, AServerThatStopsIsToldOnceAndThePositionGoesOn)
     test::JackTestServer jack("sonrigo-rack-capture", test::JackTestServer::kSampleRate);
     if (!jack.up())
         GTEST_SKIP() << jack.skipReason();
-    test::CaptureMessages messages;
+    ScopedMessageCapture messages;
     RackEventQueue events;
     VstRack rack(RtAudioWaveOutService::CreateIfAvailable(), &events);
     ASSERT_TRUE(rack.start());

@@ -15,13 +15,13 @@
 #include <thread>
 #include <vector>
 
+#include "common/ScopedMessageCapture.h"
 #include "platform/FluidSoftSynth.h"
 #include "platform/NullWaveOutService.h"
 #include "platform/RecordingMidiOutput.h"
 #include "playback/PlaybackFixture.h"
 #include "playback/SequencerState.h"
 #include "smf/MidiF0Data.h"
-#include "support/CaptureMessages.h"
 #include "vsthost/ProbeLog.h"
 #include "vsthost/RackEventQueue.h"
 #include "vsthost/VirtualAudioSession.h"
@@ -118,7 +118,7 @@ std::int64_t FirstSoundFrom(const Samples& samples, std::int64_t from)
 TEST(RackEndToEnd, NotesSoundOnTimeMixWithTheBuiltInSynthEndInSilenceAndRepeatExactlyOnEitherClock)
 {
     test::ProbeLog home;  // the instrument's settings stay in a temporary HOME
-    test::CaptureMessages messages;
+    ScopedMessageCapture messages;
     const Rendered instrumentOnly = RenderSong(true, false);
     ASSERT_GE(instrumentOnly.songStartFrame, 0);
     // How many frames after its time in the song, the engine's latency added,

@@ -7,7 +7,7 @@
 #include <tuple>
 #include <vector>
 
-#include "support/CaptureMessages.h"
+#include "common/ScopedMessageCapture.h"
 #include "vsthost/ProbeLog.h"
 
 namespace sonrigo {
@@ -66,7 +66,7 @@ TEST(VstPluginLoad, EachFailureShowsItsMessageNeverCallsTheDispatcherAndFreesThe
                                         std::pair{SONRIGO_PROBE_WRONG_MAGIC_PATH, "VSTプラグインではありません。"}}) {
         SCOPED_TRACE(path);
         ProbeLog log;
-        test::CaptureMessages messages;
+        ScopedMessageCapture messages;
         void* ours = ::dlopen(path, RTLD_NOW | RTLD_LOCAL);
         ASSERT_NE(ours, nullptr);
         {

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "support/CaptureMessages.h"
+#include "common/ScopedMessageCapture.h"
 #include "support/DoneRecorder.h"
 #include "support/ManualWaveOut.h"
 #include "vsthost/RingPosition.h"
@@ -64,7 +64,7 @@ TEST(WaveOutDevice, OpenCloseAndQueueingShowTheirMessages)
 {
     auto service = std::make_shared<test::ManualWaveOutService>();
     const WaveFormat format;
-    test::CaptureMessages messages;
+    ScopedMessageCapture messages;
     test::DoneRecorder window;
     WaveOutDevice device(service, -1, &format, kBytes, kCount);
 
