@@ -68,7 +68,7 @@ std::int32_t MidiF0Data::ReadHeader(SmfBuffer& buffer, bool report)
 {
     if (buffer.size() == 0)
         return 0;
-    auto file = buffer.block().first(static_cast<std::size_t>(buffer.size()));
+    const std::span<std::uint8_t> file = buffer.bytes();
     if (HasMacBinaryPrefix(file))
         DetectSmfFormat(file);  // moves the bytes from 128 down; the size is kept
     const std::int64_t at = buffer.position();

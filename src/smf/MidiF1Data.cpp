@@ -64,7 +64,7 @@ std::int32_t MidiF1Data::ReadHeader(SmfBuffer& buffer)
 {
     if (buffer.size() == 0)
         return 0;
-    auto file = buffer.block().first(static_cast<std::size_t>(buffer.size()));
+    const std::span<std::uint8_t> file = buffer.bytes();
     if (!StartsWithHeaderId(file)) {
         if (!HasMacBinaryPrefix(file)) {
             ReportError(MidiF1DataError::NotMidiFile);

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <utility>
 
+#include "platform/ReadOnlyFile.h"
+
 namespace sonrigo {
 
 namespace {
@@ -35,9 +37,9 @@ SmfBuffer::~SmfBuffer()
         return;
     for (ZeroedBlock& spare : SpareBlocks())
         if (spare.size() == 0) {
-            // Anything may have been written anywhere in the block: all of
-            // it is zeroed, so the next buffer starts as a fresh one does.
-            std::memset(block_.data(), 0, block_.size());
+            // What may have been written is zeroed, so that the next buffer
+            // starts as a fresh one does.
+            std::memset(block_.data(), 0, static_cast<std::size_t>(written_));
             spare = std::move(block_);
             return;
         }
@@ -46,6 +48,28 @@ SmfBuffer::~SmfBuffer()
 void SmfBuffer::setSize(std::int64_t size)
 {
     size_ = static_cast<std::int32_t>(std::clamp<std::int64_t>(size, 0, capacity()));
+    written_ = std::max(written_, size_);
+}
+
+std::uint8_t* SmfBuffer::data()
+{
+    written_ = capacity();
+    return block_.data();
+}
+
+std::span<std::uint8_t> SmfBuffer::block()
+{
+    written_ = capacity();
+    return block_.span();
+}
+
+std::int64_t SmfBuffer::readFrom(ReadOnlyFile& file)
+{
+    const std::int64_t got = file.read(block_.span());
+    // A failed read may have filled any part of the block.
+    written_ = got < 0 ? capacity() : std::max(written_, static_cast<std::int32_t>(got));
+    setSize(std::max<std::int64_t>(got, 0));
+    return got;
 }
 
 std::uint8_t SmfBuffer::byteAt(std::int64_t offset) const

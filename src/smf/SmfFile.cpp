@@ -44,14 +44,13 @@ int ReadWholeFile(const std::string& path, SmfBuffer& buffer)
         ReportCannotOpen(path);
         return 0;
     }
-    const std::int64_t got = file.read(buffer.block());
+    const std::int64_t got = buffer.readFrom(file);
     if (got < 0) {
         ReportCannotOpen(path);
         return 0;
     }
     if (got >= SmfBuffer::kCapacity)
         ReportGeneralError(GeneralError::DataTooLarge);
-    buffer.setSize(got);
     return 1;
 }
 

@@ -15,7 +15,7 @@ SmfFileInfo InspectSmfFile(const std::string& path)
     info.size = buffer.size();
     info.tooLarge = buffer.size() >= SmfBuffer::kCapacity;
 
-    auto file = buffer.block().first(static_cast<std::size_t>(buffer.size()));
+    const std::span<std::uint8_t> file = buffer.bytes();
     info.macBinary = HasMacBinaryPrefix(file);
     info.format = DetectSmfFormat(file);
     const std::int32_t length = buffer.size() - (info.macBinary ? kMacBinaryPrefixLength : 0);

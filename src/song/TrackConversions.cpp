@@ -55,13 +55,24 @@ public:
         std::int32_t next = -1;
     };
 
-    explicit PendingNotes(std::size_t notes) { pending_.reserve(notes); }
+    explicit PendingNotes(std::size_t notes) : common_(CommonQueues()) { pending_.reserve(notes); }
+    // The thread's table goes back empty: only the queues that may still
+    // hold notes are reset, so that a short track does not pay for all 4,096.
+    ~PendingNotes()
+    {
+        for (const std::int32_t used : used_)
+            common_[static_cast<std::size_t>(used)] = Queue{};
+    }
+    PendingNotes(const PendingNotes&) = delete;
+    PendingNotes& operator=(const PendingNotes&) = delete;
 
     void push(const MidiEvent& on, std::int32_t index, std::int64_t start)
     {
         Queue& queue = queueFor(on);
         const auto added = static_cast<std::int32_t>(pending_.size());
         pending_.push_back({start, index});
+        if (queue.tail < 0 && on.channel >= 0 && on.channel < 16)
+            used_.push_back(on.channel * 256 + on.data1);  // a queue left empty needs no reset
         if (queue.tail >= 0)
             pending_[static_cast<std::size_t>(queue.tail)].next = added;
         else
@@ -87,16 +98,26 @@ private:
         std::int32_t head = -1;
         std::int32_t tail = -1;
     };
+    static constexpr std::size_t kCommonQueues = 16 * 256;
+
+    // One queue for each channel and note of a file, empty between uses.
+    static std::vector<Queue>& CommonQueues()
+    {
+        thread_local std::vector<Queue> queues(kCommonQueues);
+        return queues;
+    }
 
     Queue& queueFor(const MidiEvent& event)
     {
-        if (event.channel >= 0 && event.channel < 16)
+        if (event.channel >= 0 && event.channel < 16) {
             return common_[static_cast<std::size_t>(event.channel * 256 + event.data1)];
+        }
         // Channels no file gives, from records built by hand.
         return unusual_[static_cast<std::uint64_t>(static_cast<std::uint16_t>(event.channel)) << 8 | event.data1];
     }
 
-    std::vector<Queue> common_ = std::vector<Queue>(16 * 256);
+    std::vector<Queue>& common_;
+    std::vector<std::int32_t> used_;
     std::unordered_map<std::uint64_t, Queue> unusual_;
     std::vector<Pending> pending_;
 };

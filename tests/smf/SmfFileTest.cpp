@@ -63,10 +63,13 @@ TEST_F(SmfFileRead, ReadWholeFileUpToCapacity)
 
 TEST(SmfBuffer, ABufferAfterOthersIsZeroedThroughoutAsAFreshOne)
 {
+    test::TempDir dir;
+    const std::string file = dir.write("file.mid", Bytes(5000, 0x33));
     for (int round = 0; round < 3; ++round) {
-        SmfBuffer first, second;  // both blocks go back to be used again
+        SmfBuffer first, second, third;  // two blocks go back to be used again
         std::fill(first.block().begin(), first.block().end(), 0xA5);
-        second.block().back() = 0x01;
+        ASSERT_EQ(ReadWholeFile(file, second), 1);
+        third.block().back() = 0x01;
     }
     SmfBuffer next, another;
     for (const SmfBuffer* buffer : {&next, &another})
