@@ -1,6 +1,6 @@
 // The skinned controls driven with QTest's mouse events, and what their
 // groups compose, read back from the surfaces. The background picture and a
-// caption's leading blanks are checked on the real window (WindowCheck.cpp).
+// caption's leading blanks are checked on the real window (PlayerEndToEnd.cpp).
 
 #include <QEvent>
 #include <QImage>
