@@ -154,7 +154,6 @@ TEST_F(SongEventRouterTest, EachRowSendsItsChannelWhereItsSettingsSay)
         {"output, a controller", 9, Output, true, false, {Control(0, 7, 100, 9)}, {}, {"b9 07 64"}, 0, -1},
         {"output, a program change", 10, Output, true, false, {Program(0, 5, 10)}, {}, {"ca 05"}, 6, -1},
         {"output under Fix, a program change", 11, Output, true, true, {Program(0, 5, 11)}, {}, {}, 0, -1},
-        {"output, a pitch bend", 12, Output, true, false, {Bend(12)}, {}, {"ec 00 40"}, 0, -1},
         {"no channel, an exclusive message", kSystem, Output, true, false,
          {{.kind = EventKind::SysEx, .channel = kNoChannel, .payload = {0xF0, 0x03, 0x43, 0x10, 0xF7}}}, {},
          {"f0 7e 7f 09 01 f7", "f0 43 10 f7"}, 0, -1},  // after the run's own GM System On

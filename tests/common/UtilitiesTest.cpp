@@ -1,20 +1,12 @@
 #include <gtest/gtest.h>
 
-#include <cstdint>
-#include <limits>
-#include <string>
-#include <tuple>
 #include <utility>
-#include <vector>
 
 #include "common/FileName.h"
 #include "common/MusicUnits.h"
-#include "common/ZeroedBlock.h"
 
 namespace sonrigo {
 namespace {
-
-using Strings = std::vector<std::string>;
 
 // The last element of a Windows or POSIX path. In code page 932 text a 0x5C
 // trail byte is not a separator; in UTF-8 text a 0x5C byte always is.

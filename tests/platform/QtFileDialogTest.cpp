@@ -6,8 +6,6 @@
 #include <QLineEdit>
 #include <QTest>
 
-#include <algorithm>
-
 #include "platform/QtFileDialog.h"
 #include "smf/MidiFileLoader.h"
 #include "support/Gate.h"
