@@ -1,6 +1,7 @@
 // The audio engine for real: a song's notes through the sequencer on the
 // real timer thread, the rack and the project's instrument, out of RtAudio
-// into a JACK server started for the test, and recorded there.
+// into a JACK server started for the test, and recorded there; then the
+// server goes away under the running rack.
 
 #include <gtest/gtest.h>
 
@@ -9,6 +10,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -34,7 +36,9 @@ using namespace std::chrono_literals;
 constexpr std::int32_t kNotes = 4;
 constexpr std::size_t kCaptureFrames = 60 * test::JackTestServer::kSampleRate;
 
-TEST(JackRack, NotesPlayedThroughTheRackReachJackEachBeforeTheNextIsDispatched)
+// The server's loss is told once, from the owner's thread (the rack's own
+// test), and the engine goes on in real time.
+TEST(JackRack, NotesReachJackEachBeforeTheNextIsDispatchedAndAServerThatStopsIsTold)
 {
     test::JackTestServer jack("sonrigo-rack-capture", kCaptureFrames);
     if (!jack.up())
@@ -58,6 +62,13 @@ TEST(JackRack, NotesPlayedThroughTheRackReachJackEachBeforeTheNextIsDispatched)
     ASSERT_TRUE(rack.start());
     ASSERT_TRUE(capture.connectFrom("Sonrigo"));
     ASSERT_TRUE(capture.waitUntilConnected(3000ms));
+    const auto pumpUntil = [&](const std::function<bool()>& done) {
+        for (const auto limit = std::chrono::steady_clock::now() + 30s;
+             !done() && std::chrono::steady_clock::now() < limit;) {
+            events.dispatch(rack);
+            events.waitFor(10ms);
+        }
+    };
 
     // JACK's frame time as each note-on is handed to the rack.
     std::array<std::atomic<jack_nframes_t>, kNotes> dispatched{};
@@ -82,17 +93,10 @@ TEST(JackRack, NotesPlayedThroughTheRackReachJackEachBeforeTheNextIsDispatched)
                    router.onEvent(index, tick, record);
                });
     // Until the song ends, then half a second for what is still to play.
-    const auto limit = std::chrono::steady_clock::now() + 30s;
-    for (auto until = limit; std::chrono::steady_clock::now() < until;) {
-        events.dispatch(rack);
-        events.waitFor(10ms);
-        if (ended.load() && until == limit)
-            until = std::chrono::steady_clock::now() + 500ms;
-    }
-    rack.stop();
+    pumpUntil([&] { return ended.load(); });
+    const auto tail = std::chrono::steady_clock::now() + 500ms;
+    pumpUntil([&] { return std::chrono::steady_clock::now() >= tail; });
     MusicPlayer::instance().shutdown();
-    rack.suspendPlugin(0);
-    rack.removeAllPlugins();
     InstallMidiOutputSystem(nullptr);
     ASSERT_TRUE(ended.load());
     ASSERT_EQ(notesSeen.load(), kNotes);
@@ -113,36 +117,18 @@ TEST(JackRack, NotesPlayedThroughTheRackReachJackEachBeforeTheNextIsDispatched)
             EXPECT_LT(onset, dispatched[i + 1].load() - first) << "note " << i << " sounded only after the next one";
         }
     }
-}
 
-// The server goes away under the running rack: the user hears of it (once,
-// from the owner's thread: the rack's own test), and the engine goes on in
-// real time.
-TEST(JackRack, AServerThatStopsIsToldOnceAndThePositionGoesOn)
-{
-    test::JackTestServer jack("sonrigo-rack-capture", test::JackTestServer::kSampleRate);
-    if (!jack.up())
-        GTEST_SKIP() << jack.skipReason();
-    ScopedMessageCapture messages;
-    RackEventQueue events;
-    VstRack rack(RtAudioWaveOutService::CreateIfAvailable(), &events);
-    ASSERT_TRUE(rack.start());
+    // Then the server goes, and its capture with it.
     jack.stopServer();
     std::vector<std::string> told;
-    const auto limit = std::chrono::steady_clock::now() + 30s;
-    while (told.empty() && std::chrono::steady_clock::now() < limit) {
-        events.dispatch(rack);
-        events.waitFor(10ms);
-        told = messages.take();
-    }
+    pumpUntil([&] { return !(told = messages.take()).empty(); });
     const std::uint32_t at = rack.waveOut().position();
-    for (int i = 0; i < 20; ++i) {
-        events.dispatch(rack);
-        events.waitFor(10ms);
-    }
+    pumpUntil([&] { return rack.waveOut().position() > at; });
     EXPECT_GT(rack.waveOut().position(), at);
     EXPECT_TRUE(rack.running());
     rack.stop();
+    rack.suspendPlugin(0);
+    rack.removeAllPlugins();
     EXPECT_EQ(told, std::vector<std::string>{"再生デバイスとの接続が失われました。"});
 }
 
