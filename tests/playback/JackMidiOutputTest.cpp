@@ -48,32 +48,27 @@ public:
         std::array<std::uint8_t, 1024> bytes{};
     };
 
-    static std::unique_ptr<CaptureClient> Open(const std::string& name)
+    explicit CaptureClient(const std::string& name)
+        : client_(jack_client_open(name.c_str(), JackNoStartServer, nullptr))
     {
-        jack_status_t status{};
-        jack_client_t* client = jack_client_open(name.c_str(), JackNoStartServer, &status);
-        if (client == nullptr)
-            return nullptr;
-        auto capture = std::unique_ptr<CaptureClient>(new CaptureClient(client));
-        capture->port_ = jack_port_register(client, "in", JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
-        if (capture->port_ == nullptr || jack_set_process_callback(client, &CaptureClient::Process, capture.get()) != 0 ||
-            jack_activate(client) != 0)
-            return nullptr;
-        return capture;
+        port_ = client_ != nullptr ? jack_port_register(client_, "in", JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0)
+                                   : nullptr;
+        ok_ = port_ != nullptr && jack_set_process_callback(client_, &CaptureClient::Process, this) == 0 &&
+              jack_activate(client_) == 0;
+    }
+    ~CaptureClient()
+    {
+        if (client_ != nullptr)
+            jack_client_close(client_);
     }
 
-    ~CaptureClient() { jack_client_close(client_); }
-    CaptureClient(const CaptureClient&) = delete;
-    CaptureClient& operator=(const CaptureClient&) = delete;
-
+    bool ok() const { return ok_; }
     std::size_t count() const { return count_.load(std::memory_order_acquire); }
     bool overflowed() const { return overflowed_.load(); }
     // Valid for i below count().
     const Event& event(std::size_t i) const { return events_[i]; }
 
 private:
-    explicit CaptureClient(jack_client_t* client) : client_(client) {}
-
     static int Process(jack_nframes_t frames, void* arg)
     {
         auto* self = static_cast<CaptureClient*>(arg);
@@ -100,6 +95,7 @@ private:
 
     jack_client_t* client_;
     jack_port_t* port_ = nullptr;
+    bool ok_ = false;
     std::array<Event, 128> events_{};
     std::atomic<std::size_t> count_{0};
     std::atomic<bool> overflowed_{false};
@@ -117,8 +113,8 @@ TEST(JackMidiOutput, ASongReachesAJackClientInOrderAndInTimeThenEveryChannelIsRe
     if (!jack.up())
         GTEST_SKIP() << jack.skipReason();
     const std::string captureName = "sonrigo-capture";
-    std::unique_ptr<CaptureClient> capture = CaptureClient::Open(captureName);
-    ASSERT_NE(capture, nullptr);
+    CaptureClient capture(captureName);
+    ASSERT_TRUE(capture.ok());
     auto system = std::make_shared<RtMidiOutputSystem>();
     system->setPreferredPort(captureName);
     InstallMidiOutputSystem(system);
@@ -135,15 +131,11 @@ TEST(JackMidiOutput, ASongReachesAJackClientInOrderAndInTimeThenEveryChannelIsRe
         events.insert(events.end(), {test::NoteOn(note == 60 ? 192 : 0, note), test::NoteOff(24, note)});
     auto song = test::MakeSong(events);
     // The port closes between the end and the release.
-    std::atomic<std::int64_t> endedAtUs{0}, releasedAtUs{0};
-    const auto nowUs = [] {
-        return std::chrono::duration_cast<std::chrono::microseconds>(
-            std::chrono::steady_clock::now().time_since_epoch()).count();
-    };
+    std::atomic<jack_time_t> endedAtUs{0}, releasedAtUs{0};
     PlaybackParameters parameters;
     parameters.song = song.get();
-    parameters.onEnd = [&] { endedAtUs.store(nowUs()); };
-    parameters.onReleased = [&] { releasedAtUs.store(nowUs()); };
+    parameters.onEnd = [&] { endedAtUs.store(jack_get_time()); };
+    parameters.onReleased = [&] { releasedAtUs.store(jack_get_time()); };
     parameters.onEvent = [](std::int32_t, std::int32_t, MidiEvent*) {};
     MusicPlayer::instance().startWorker(parameters);
     EXPECT_TRUE(test::WaitInRealTime([&] { return releasedAtUs.load() != 0; }));
@@ -160,19 +152,19 @@ TEST(JackMidiOutput, ASongReachesAJackClientInOrderAndInTimeThenEveryChannelIsRe
         for (std::uint8_t controller : kResetControllers)
             resets.push_back({static_cast<std::uint8_t>(0xB0 | channel), controller, 0x00});
     }
-    test::WaitInRealTime([&] { return capture->count() >= sent.size() + resets.size(); }, 5000ms);
-    ASSERT_GE(capture->count(), sent.size());
-    EXPECT_FALSE(capture->overflowed());
+    test::WaitInRealTime([&] { return capture.count() >= sent.size() + resets.size(); }, 5000ms);
+    ASSERT_GE(capture.count(), sent.size());
+    EXPECT_FALSE(capture.overflowed());
     std::vector<Bytes> received;
-    for (std::size_t i = 0; i < capture->count(); ++i) {
-        const CaptureClient::Event& event = capture->event(i);
+    for (std::size_t i = 0; i < capture.count(); ++i) {
+        const CaptureClient::Event& event = capture.event(i);
         received.emplace_back(event.bytes.begin(), event.bytes.begin() + event.size);
     }
     EXPECT_EQ(std::vector<Bytes>(received.begin(), received.begin() + static_cast<std::ptrdiff_t>(sent.size())), sent);
 
     // Three sixteenths from the first note to the last: 187.5 ms. Wall-clock
     // time, not frames, within a margin for JACK's cycles and a loaded machine.
-    const jack_time_t notesUs = capture->event(10).usecs - capture->event(4).usecs;
+    const jack_time_t notesUs = capture.event(10).usecs - capture.event(4).usecs;
     EXPECT_GE(notesUs, 150'000u);
     EXPECT_LE(notesUs, 1'000'000u);
 

@@ -69,11 +69,7 @@ TEST_F(SequencerTest, SendsEachKindAsItsBytes)
     auto song = MakeSong({NoteOn(0, 60, 200, 1), NoteOff(10, 60, 9), Control(0, 7, 100, 3), Program(0, 5, 4), bend,
                           pressure, sysEx, text, EndOfTrack(0)});
     play(*song);
-    EXPECT_EQ(sent(), (std::vector<Bytes>{{0x91, 60, 127},
-                                          {0x89, 60, 0},
-                                          {0xB3, 7, 100},
-                                          {0xC4, 5},
-                                          {0xE2, 0x11, 0x40},
+    EXPECT_EQ(sent(), (std::vector<Bytes>{{0x91, 60, 127}, {0x89, 60, 0}, {0xB3, 7, 100}, {0xC4, 5}, {0xE2, 0x11, 0x40},
                                           {0xF0, 0x7E, 0x7F, 0x09, 0x01, 0xF7}}));
     EXPECT_EQ(ends_, 0);  // the end of the song is the worker's to report
 }

@@ -148,8 +148,6 @@ double ToneLevel(const std::vector<float>& s, double hz)
     return 2 * std::hypot(re, im) / windowSum;
 }
 
-// ---------------------------------------------------------------------------
-
 // What a host relies on: a second entry point making instances of their own,
 // programs kept in range, names cut to their limit, parameters clamped and
 // kept per program.
@@ -181,8 +179,6 @@ TEST(SynthPlugin, InstancesProgramsAndParametersAsAHostUsesThem)
     synth.dispatch(effSetProgram, 0, 0);
     EXPECT_FLOAT_EQ(e->getParameter(e, 0), 0.0f);
 }
-
-// ---------------------------------------------------------------------------
 
 // Each program sounds its own way, chosen by the host or by a program change.
 TEST(SynthSound, EveryProgramSoundsCleanlyAndFallsSilentAfterItsRelease)
@@ -261,23 +257,6 @@ TEST(SynthSound, ThirtyTwoLoudNotesAndMoreNeverClip)
     EXPECT_EQ(Peak(synth.render(kBlock)), 0.0f);
 }
 
-TEST(SynthSound, TheOldAccumulatingProcessAddsTheSameSignal)
-{
-    Synth replacing, accumulating;
-    replacing.send({NoteOn(60, 10)});
-    accumulating.send({NoteOn(60, 10)});
-    std::vector<float> expected = replacing.render(kBlock);
-    for (float& x : expected)
-        x += 0.5f;
-    std::vector<float> left(kBlock, 0.5f), right(kBlock, 0.5f);
-    float* outputs[2] = {left.data(), right.data()};
-    accumulating.effect()->process(accumulating.effect(), nullptr, outputs, kBlock);
-    EXPECT_EQ(left, expected);
-    EXPECT_EQ(right, expected);
-}
-
-// ---------------------------------------------------------------------------
-
 // The pedal holds released notes until it is lifted; all notes off releases
 // them even while it is down; all sound off cuts at once.
 TEST(SynthControllers, PedalAllNotesOffAndAllSoundOff)
@@ -352,7 +331,6 @@ TEST(SynthThreads, ProgramAndParameterCallsWhileRendering)
     EXPECT_LT(peak, 1.0f);
 }
 
-// ---------------------------------------------------------------------------
 // The editor needs an X server: CTest runs this under xvfb-run as well.
 
 TEST(SynthEditor, DrawsInAChildOfTheHostsWindowAndSurvivesItVanishing)

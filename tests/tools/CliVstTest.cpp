@@ -23,8 +23,7 @@ TEST(CliVstInfo, NamesTheOlderEntryPointAndLooksWithoutPlaying)
     test::ProbeLog log;
     std::ostringstream out;
     EXPECT_EQ(RunVstInfo(SONRIGO_PROBE_MAIN_ONLY_PATH, out), 0);
-    for (const char* line : {"entry point: main\n", "flags: 0x00000111 HasEditor CanReplacing IsSynth\n"})
-        EXPECT_NE(out.str().find(line), std::string::npos) << line << "\nin:\n" << out.str();
+    EXPECT_NE(out.str().find("entry point: main\n"), std::string::npos) << out.str();
     // Never resumed, and closed at the end.
     EXPECT_EQ(log.linesStartingWith("dispatch 12"), Strings{});
     EXPECT_EQ(log.dispatches().back(), "1 0 0 null 0");

@@ -56,8 +56,7 @@ TEST(BuiltInSynth, IsMixedWithThePluginsAndAStampPastItsBlockIsKeptInsideIt)
     // After a stall a stamp can lie past its block: it is kept inside it.
     r.advance(4000);
     EXPECT_TRUE(r.rack.queueSynthMessage(Bytes{0x91, 62, 100}));
-    r.advance(410);
-    r.rack.renderPass();
+    r.pass(410);
     ASSERT_EQ(r.synth->applied.size(), 1u);
     EXPECT_EQ(r.synth->applied[0], std::make_pair(std::int64_t{882 + 881}, Bytes{0x91, 62, 100}));
 }
@@ -83,8 +82,7 @@ TEST(BuiltInSynth, IsTheOnePortWhereTheSystemHasNoneAndPassesEveryMessageOn)
     EXPECT_TRUE(port->reset());
     EXPECT_TRUE(port->close());
     EXPECT_FALSE(port->sendShort(Bytes{0x92, 60, 1}));
-    r.advance(441);
-    r.rack.renderPass();
+    r.pass(441);
     ASSERT_EQ(r.synth->applied.size(), 2u + 32u);
     EXPECT_EQ(r.synth->applied[0].second, (Bytes{0xC2, 5}));
     EXPECT_EQ(r.synth->applied[1].second, (Bytes{0xF0, 0x7E, 0x7F, 0x09, 0x01, 0xF7}));

@@ -140,9 +140,6 @@ protected:
         if (!OnX11())
             GTEST_SKIP() << "Qt does not run on X11 here";
         ASSERT_NE(observer_.display, nullptr);
-        DispatchSpy::observer = &observer_;
-        DispatchSpy::window = 0;
-        DispatchSpy::stateAtOpen = DispatchSpy::stateAtClose = -2;
         InstallEditorHost(host_);
     }
     void TearDown() override { InstallEditorHost(nullptr); }
@@ -207,6 +204,7 @@ TEST_F(EditorWindowOnX11, ClientAreaIsTheEditorRectangleAtLeast100SquareAndClose
 TEST_F(EditorWindowOnX11, EditorOpensOnTheLiveWindowIdlesWhileOpenAndTheCloseBoxClosesItOnce)
 {
     ASSERT_TRUE(plugin_.load(SONRIGO_PROBE_PATH));
+    DispatchSpy::observer = &observer_;
     DispatchSpy::original = std::exchange(plugin_.effect()->dispatcher, &DispatchSpy::Dispatch);
     unsigned long window = 0;
     QString title;

@@ -29,6 +29,8 @@ struct RackOnManualDevice {
         rack.waveOut().restart();
     }
     void advance(std::size_t frames) { ASSERT_EQ(service->stream->advance(frames), frames); }
+    // The device plays the frames, then a render pass runs.
+    void pass(std::size_t frames) { advance(frames); rack.renderPass(); }
     void load(std::int32_t slot, const char* path)
     {
         rack.loadPlugin(slot, path);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <fstream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -18,9 +19,23 @@ class ProbeLog {
 public:
     const TempDir& dir() const { return dir_; }
     // The lines that start with prefix, in order.
-    std::vector<std::string> linesStartingWith(std::string_view prefix) const;
+    std::vector<std::string> linesStartingWith(std::string_view prefix) const
+    {
+        std::vector<std::string> result;
+        std::ifstream in(dir_.path() / "probe.log");
+        for (std::string line; std::getline(in, line);)
+            if (line.starts_with(prefix))
+                result.push_back(line);
+        return result;
+    }
     // The dispatcher calls as "opcode index value ptr|null opt".
-    std::vector<std::string> dispatches() const;
+    std::vector<std::string> dispatches() const
+    {
+        std::vector<std::string> calls = linesStartingWith("dispatch ");
+        for (std::string& call : calls)
+            call.erase(0, 9);
+        return calls;
+    }
 
 private:
     TempDir dir_;

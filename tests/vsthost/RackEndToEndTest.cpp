@@ -108,13 +108,6 @@ Rendered RenderSong(bool instrument, bool synth, bool timersOnTheirOwnThread = f
     return result;
 }
 
-std::int64_t FirstSoundFrom(const Samples& samples, std::int64_t from)
-{
-    const auto loud = std::find_if(samples.begin() + std::max<std::int64_t>(from, 0), samples.end(),
-                                   [](std::int16_t s) { return std::abs(s) > 30; });
-    return loud == samples.end() ? -1 : loud - samples.begin();
-}
-
 TEST(RackEndToEnd, NotesSoundOnTimeMixWithTheBuiltInSynthEndInSilenceAndRepeatExactlyOnEitherClock)
 {
     test::ProbeLog home;  // the instrument's settings stay in a temporary HOME
@@ -125,7 +118,9 @@ TEST(RackEndToEnd, NotesSoundOnTimeMixWithTheBuiltInSynthEndInSilenceAndRepeatEx
     // a note sounds.
     const auto lateness = [&](const Samples& samples, std::int64_t second) {
         const std::int64_t expected = instrumentOnly.songStartFrame + second * 44100 + kLatencyFrames;
-        return FirstSoundFrom(samples, expected - 2000) - expected;
+        const auto loud = std::find_if(samples.begin() + std::max<std::int64_t>(expected - 2000, 0), samples.end(),
+                                       [](std::int16_t s) { return std::abs(s) > 30; });
+        return (loud - samples.begin()) - expected;
     };
     // The instrument's notes, well within their block: an event placed at its
     // block's start instead of its frame would be up to 441 frames off.

@@ -84,8 +84,7 @@ TEST(VstRack, QueuedEventsReachTheirChannelsPluginNoneLostAndOnlyNoteEndsWaitFor
     for (std::uint8_t status : {0x94, 0x84}) {
         for (std::uint8_t note = 40; note < 64; ++note)  // a 24-note chord
             r.rack.queueMidi(status, note, status == 0x94 ? 100 : 0);
-        r.advance(441);
-        r.rack.renderPass();
+        r.pass(441);
     }
     const Strings events = r.log.linesStartingWith("event ");
     ASSERT_EQ(events.size(), 2u + 24u + 24u);
@@ -186,8 +185,7 @@ TEST(VstRack, APassAveragesEachPluginsChannelsSumsThePluginsAndTruncates)
     for (const Case& c : cases) {
         r.setLevels(0, c.a0, c.a1);
         r.setLevels(1, c.b0, c.b1);
-        r.advance(441);
-        r.rack.renderPass();
+        r.pass(441);
         EXPECT_EQ(r.rack.mixBuffer()[440], c.sample) << c.a0 << " " << c.b0;
         EXPECT_NEAR(r.rack.level(), c.level, c.level == VstRack::kSilenceLevel ? 0 : 1e-4);
     }
@@ -202,8 +200,7 @@ TEST(VstRack, AnInstrumentsGarbageSilencesItAloneAndMutesItWithOneMessage)
     r.load(1, SONRIGO_PROBE_PATH);  // 0.25 and 0.5: 12287 alone
     r.load(2, SONRIGO_PROBE_HUGE_PATH);
     for (std::int32_t pass = 0; pass < VstPlugin::kBadBlocksBeforeMute + 2; ++pass) {
-        r.advance(441);
-        r.rack.renderPass();
+        r.pass(441);
         EXPECT_TRUE(std::all_of(r.rack.mixBuffer().begin(), r.rack.mixBuffer().begin() + 441,
                                 [](std::int16_t s) { return s == 12287; }))
             << "pass " << pass;
@@ -286,21 +283,18 @@ TEST(VstRack, AStalledRenderThreadRendersOneBlockAndJumpsAheadAndALostDeviceIsTo
     r.load(0, SONRIGO_PROBE_PATH);
     r.rack.renderPass();
     EXPECT_EQ(r.rack.renderPosition().absolute(), 2646u);
-    r.advance(441);
-    r.rack.renderPass();
+    r.pass(441);
     EXPECT_EQ(r.rack.renderPosition().absolute(), 441u + 2646u);
     r.advance(4000);
     r.rack.queueMidi(0x90, 60, 100);  // stamped 4000 frames into a block of 882
-    r.advance(410);                   // 100 ms late in all
-    r.rack.renderPass();
+    r.pass(410);                      // 100 ms late in all
     EXPECT_EQ(r.rack.renderPosition().absolute(), r.rack.waveOut().position() + 2646);
     EXPECT_EQ(r.log.linesStartingWith("process ").back(), "process inputs outputs 882");
     EXPECT_EQ(r.log.linesStartingWith("event "), Strings{"event 1 881 90 3c 64"});  // kept in the block
 
     r.service->lost = true;
     for (const Strings& told : {Strings{"再生デバイスとの接続が失われました。"}, Strings{}}) {
-        r.advance(441);
-        r.rack.renderPass();
+        r.pass(441);
         EXPECT_TRUE(r.messages.take().empty());
         r.events.dispatch(r.rack);
         EXPECT_EQ(r.messages.take(), told);
@@ -401,8 +395,7 @@ TEST(ChannelRouter, LetsGoOfItsInstrumentsNotesWhenAChannelLeavesOrPlaybackEnds)
     // The events a step gives the instruments, in the next pass.
     std::size_t played = r.log.linesStartingWith("event ").size();
     const auto released = [&] {
-        r.advance(441);
-        r.rack.renderPass();
+        r.pass(441);
         const Strings events = r.log.linesStartingWith("event ");
         return Strings(events.begin() + static_cast<std::ptrdiff_t>(std::exchange(played, events.size())), events.end());
     };

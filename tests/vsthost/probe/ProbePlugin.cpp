@@ -99,12 +99,7 @@
 #ifndef PROBE_FAULT
 #define PROBE_FAULT 1
 #endif
-// The entry point returns a pointer to nowhere.
-#ifndef PROBE_BAD_POINTER
-#define PROBE_BAD_POINTER 0
-#endif
-// Garbage on every output from block PROBE_GARBAGE_FROM on: 1 NaN, 2
-// infinity, 3 a million.
+// Garbage on every output from block PROBE_GARBAGE_FROM on: 1 NaN, 2 a million.
 #ifndef PROBE_GARBAGE
 #define PROBE_GARBAGE 0
 #endif
@@ -217,9 +212,7 @@ __attribute__((constructor)) void loaded()
 
 float garbage()
 {
-    return PROBE_GARBAGE == 1   ? std::numeric_limits<float>::quiet_NaN()
-           : PROBE_GARBAGE == 2 ? std::numeric_limits<float>::infinity()
-                                : 1.0e6f;
+    return PROBE_GARBAGE == 1 ? std::numeric_limits<float>::quiet_NaN() : 1.0e6f;
 }
 
 // The event pointers of a VstEvents, which declares room for two only.
@@ -355,8 +348,6 @@ AEffect* createProbe(audioMasterCallback host)
 #endif
     if (PROBE_NULL_INSTANCE)
         return nullptr;
-    if (PROBE_BAD_POINTER)
-        return reinterpret_cast<AEffect*>(std::uintptr_t{16});
     Probe* probe = PROBE_MAGIC == kEffectMagic ? static_cast<Probe*>(std::calloc(1, sizeof(Probe))) : &rejectedProbe;
     if (probe == nullptr)
         return nullptr;
