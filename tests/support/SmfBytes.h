@@ -25,11 +25,9 @@ inline Bytes Chunk(const Bytes& body, const Bytes& after = {}, const char* id = 
     return Join(Join(chunk, body), after);
 }
 
-inline Bytes SmfHeader(int format, int tracks, int division, std::uint32_t headerLength = 6)
+inline Bytes SmfHeader(int format, int tracks, int division)
 {
-    Bytes bytes = {'M', 'T', 'h', 'd'};
-    for (int shift : {24, 16, 8, 0})
-        bytes.push_back(static_cast<std::uint8_t>(headerLength >> shift));
+    Bytes bytes = {'M', 'T', 'h', 'd', 0, 0, 0, 6};
     for (int field : {format, tracks, division})
         bytes.insert(bytes.end(), {static_cast<std::uint8_t>(field >> 8), static_cast<std::uint8_t>(field)});
     return bytes;

@@ -4,8 +4,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <functional>
-#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -45,32 +43,5 @@ public:
 private:
     std::filesystem::path path_;
 };
-
-// Where the shared MIDI corpus lives; empty when it is not there.
-inline std::filesystem::path CorpusDir()
-{
-    const std::filesystem::path dir = SONRIGO_CORPUS_DIR;
-    return std::filesystem::is_directory(dir) ? dir : std::filesystem::path();
-}
-
-// Calls visit with the path and the tab-separated fields of each file the
-// corpus manifest lists (the path is fields[0]); returns how many it listed.
-inline int ForEachCorpusFile(
-    const std::function<void(const std::filesystem::path&, const std::vector<std::string>&)>& visit)
-{
-    std::ifstream manifest(CorpusDir() / "MANIFEST.tsv");
-    int files = 0;
-    for (std::string line; std::getline(manifest, line);) {
-        if (line.empty() || line[0] == '#')
-            continue;
-        std::vector<std::string> fields;
-        std::stringstream row(line);
-        for (std::string field; std::getline(row, field, '\t');)
-            fields.push_back(field);
-        visit(CorpusDir() / fields[0], fields);
-        ++files;
-    }
-    return files;
-}
 
 }  // namespace sonrigo::test
