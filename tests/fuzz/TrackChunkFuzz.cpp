@@ -16,13 +16,6 @@
 #include "common/MessageSink.h"
 #include "song/MidiTrackData.h"
 
-namespace {
-
-constexpr std::int64_t kFirstChunkOffset = 14;
-constexpr int kMaxTracks = 200;
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     using sonrigo::MidiTrackData;
@@ -34,8 +27,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     MidiTrackData::ResetRunningStatus();
     const std::span<const std::uint8_t> song(data, size);
-    std::int64_t offset = static_cast<std::int64_t>(size) >= kFirstChunkOffset ? kFirstChunkOffset : 0;
-    for (int i = 0; i < kMaxTracks; ++i) {
+    std::int64_t offset = size >= 14 ? 14 : 0;
+    for (int i = 0; i < 200; ++i) {
         MidiTrackData track(song, offset);
         if (track.size() == 0)
             break;
