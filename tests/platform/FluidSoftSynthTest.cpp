@@ -2,12 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <array>
-#include <cmath>
 #include <stop_token>
 #include <string>
-#include <vector>
 
 namespace sonrigo {
 namespace {
@@ -37,17 +34,10 @@ TEST(FluidSoftSynth, GivesUpALoadAskedToStop)
     EXPECT_EQ(error, "the load of " + soundFont + " was abandoned");
 }
 
-float Peak(const std::vector<float>& left, const std::vector<float>& right)
-{
-    float peak = 0.0f;
-    for (std::size_t i = 0; i < left.size(); ++i)
-        peak = std::max({peak, std::fabs(left[i]), std::fabs(right[i])});
-    return peak;
-}
-
 // The bytes the sequencer sends reach FluidSynth as it understands them:
 // channel messages by their status, exclusive messages without F0 and F7.
-TEST(FluidSoftSynth, PlaysNotesAndGmSystemOnResetsEveryChannelsProgram)
+// (Its notes sound where they should in the renders of RackEndToEndTest.)
+TEST(FluidSoftSynth, GmSystemOnResetsEveryChannelsProgram)
 {
     const std::string soundFont = FluidSoftSynth::DefaultSoundFont();
     if (soundFont.empty())
@@ -56,18 +46,10 @@ TEST(FluidSoftSynth, PlaysNotesAndGmSystemOnResetsEveryChannelsProgram)
     const std::unique_ptr<FluidSoftSynth> synth = FluidSoftSynth::Create(soundFont, 44100, error);
     ASSERT_NE(synth, nullptr) << error;
 
-    std::vector<float> left(4096);
-    std::vector<float> right(4096);
-    synth->render(left.data(), right.data(), left.size());
-    EXPECT_LT(Peak(left, right), 1e-6f);  // silence, below half a 16-bit step
-
     synth->send(std::array<std::uint8_t, 2>{0xC3, 40});
     synth->send(std::array<std::uint8_t, 2>{0xCA, 19});
     EXPECT_EQ(synth->program(3), 40);
     EXPECT_EQ(synth->program(10), 19);
-    synth->send(std::array<std::uint8_t, 3>{0x93, 69, 100});
-    synth->render(left.data(), right.data(), left.size());
-    EXPECT_GT(Peak(left, right), 0.01f);
 
     synth->send(std::array<std::uint8_t, 6>{0xF0, 0x7E, 0x7F, 0x09, 0x01, 0xF7});
     EXPECT_EQ(synth->program(3), 0);
