@@ -9,7 +9,6 @@
 #include <memory>
 #include <random>
 #include <set>
-#include <span>
 #include <sstream>
 #include <string>
 #include <tuple>
@@ -188,6 +187,12 @@ TEST_F(TrackRead, LongEventsNoticedStoredInFullAndReportedOnRelease)
     EXPECT_EQ(Payload(track->event(2)), Bytes(escape.begin() + 1, escape.end()));
     EXPECT_EQ(std::tuple(track->event(0).payloadCapacity(), track->event(1).payloadCapacity(),
                          track->event(2).payloadCapacity()), std::tuple(301u, 300u, 257u));
+    // A copy, as a play copy is made, carries them whole.
+    track->toDurationForm();
+    const auto copy = std::make_unique<MidiTrackData>(*track);
+    EXPECT_EQ(Describe(*copy, true), Describe(*track, true));
+    for (std::int32_t i = 0; i < 3; ++i)
+        EXPECT_EQ(Payload(copy->event(i)), Payload(track->event(i))) << i;
     track.reset();
     EXPECT_EQ(captured.take(), (Strings{kCatchAll, kCatchAll, kCatchAll}));
 }
@@ -205,60 +210,6 @@ TEST_F(TrackRead, LargeDataOncePerTrackWhileTheListGrows)
     EXPECT_EQ(captured.take(), Strings{"Large data"});
     EXPECT_EQ(track->append(std::make_unique<MidiEvent>(0)), limit + 2);
     EXPECT_TRUE(captured.take().empty());
-}
-
-MidiEvent WithPayload(std::int32_t kind, const Bytes& bytes)
-{
-    MidiEvent event;
-    event.kind = kind;
-    event.storePayload(bytes);
-    return event;
-}
-
-TEST(MidiEvent, CopiesCarryALongPayloadWhole)
-{
-    Bytes text(300);
-    for (std::size_t i = 0; i < text.size(); ++i)
-        text[i] = static_cast<std::uint8_t>('a' + i % 26);
-    MidiEvent source = WithPayload(EventKind::Meta, text);
-    std::tie(source.subtype, source.delta) = std::tuple(1, 12);
-    const MidiEvent copy(source);
-    EXPECT_EQ(Payload(copy), text);
-    EXPECT_EQ(std::tuple(int{copy.kind}, copy.subtype, copy.delta, copy.length), std::tuple(EventKind::Meta, 1, 12, 300));
-
-    // A short record copied into one that holds a long buffer.
-    MidiEvent target(copy);
-    MidiEvent shortOne = WithPayload(EventKind::NoteOn, {0x90, 0x3C, 0x40});
-    shortOne.channel = 3;
-    target = shortOne;
-    EXPECT_EQ(std::tuple(int{target.kind}, target.channel), std::tuple(EventKind::NoteOn, 3));
-    EXPECT_EQ(Payload(target), (Bytes{0x90, 0x3C, 0x40}));
-    target = target;  // self-assignment changes nothing
-    EXPECT_EQ(std::tuple(target.length, target.payloadByte(0)), std::tuple(3, 0x90));
-}
-
-// The buffer grows to what is stored or asked for and is never read or
-// written past its end; resizing zero-fills it, writing keeps what was stored.
-TEST(MidiEvent, PayloadBufferGrowsZeroFilledAndIsNeverUsedPastItsEnd)
-{
-    MidiEvent event;
-    event.storePayload(Bytes{1, 2, 3});
-    const std::span<std::uint8_t> room = event.writablePayload(40);
-    ASSERT_EQ(room.size(), 40u);
-    EXPECT_EQ(std::tuple(room[2], room[39]), std::tuple(3, 0));
-    room[39] = 9;
-    event.length = 40;
-    EXPECT_EQ(event.payloadBytes()[39], 9);
-    EXPECT_EQ(std::tuple(event.payloadCapacity(), event.writablePayload(1000).size()), std::tuple(256u, 256u));
-
-    event.resizePayload(1000);
-    ASSERT_EQ(event.payloadCapacity(), 1000u);
-    for (std::size_t i = 0; i < 1000; ++i)
-        ASSERT_EQ(event.payloadByte(i), 0);
-    event.length = 5000;
-    EXPECT_EQ(event.payloadBytes().size(), 1000u);
-    event.length = -3;
-    EXPECT_TRUE(event.payloadBytes().empty());
 }
 
 // The body of a Roland GS data set to the address 40 address item; its checksum is never looked at.
@@ -295,15 +246,6 @@ TEST_F(TrackRead, ExclusivesGiveTheMasterVolumeAndAPartsChannel)
         EXPECT_EQ(std::tuple(event.subtype, event.value, event.channel),
                   std::tuple(expectedClass, expectedValue, expectedChannel)) << testing::PrintToString(body);
     }
-}
-
-TEST(MidiEvent, StaleBytesBeyondTheLengthTakePartInNoMatch)
-{
-    // A buffer that once held a GM System On, now holding a shorter message.
-    MidiEvent event = WithPayload(EventKind::SysEx, {0xF0, 0x05, 0x7E, 0x7F, 0x09, 0x01, 0xF7});
-    event.length = 4;
-    event.classifyExclusive();
-    EXPECT_EQ(event.subtype, 0);
 }
 
 // ---------------------------------------------------------------------------
