@@ -227,7 +227,9 @@ TEST_F(SongFormat1, ThreeTracksGetOneMasterVolumeInTheFirstTrackWithAChannel)
     MidiF1Data& song = *loader.song();
     EXPECT_EQ(std::make_tuple(song.trackCount(), song.state()), std::make_tuple(3, TrackState::Duration));
     const MidiEvent& volume = song.track(1).event(0);
-    EXPECT_EQ(std::tie(volume.kind, volume.subtype, volume.value, volume.length), std::make_tuple(K::SysEx, 1, 127, 9));
+    EXPECT_EQ(std::tie(volume.kind, volume.subtype, volume.value), std::make_tuple(K::SysEx, 1, 127));
+    EXPECT_EQ(Bytes(volume.payloadBytes().begin(), volume.payloadBytes().end()),
+              (Bytes{0xF0, 0x07, 0x7F, 0x7F, 0x04, 0x01, 0x00, 0x7F, 0xF7}));
     EXPECT_EQ(song.track(0).findMasterVolume() + song.track(2).findMasterVolume(), -2);
     loader.Flatten();
     ASSERT_NE(loader.playable(), nullptr);
@@ -247,11 +249,14 @@ TEST_F(SongFormat1, TrackLimitAndMasterVolumes)
     EXPECT_EQ(many.track(0).findMasterVolume(), 127);  // every track is channel-less
     const auto volume = [](std::uint8_t v) { return Ev(0, {0xF0, 0x07, 0x7F, 0x7F, 0x04, 0x01, 0x00, v, 0xF7}); };
     MidiF1Data two(Write(Smf(1, 2, 96,
-                             {{volume(100), Ev(0, kOn), Ev(96, kOff), Ev(0, kEot)},
+                             {{volume(90), volume(100), Ev(0, kOn), Ev(96, kOff), Ev(0, kEot)},
                               {volume(50), Ev(0, {0x91, 62, 64}), Ev(96, {0x81, 62, 64}), Ev(0, kEot)}})));
-    EXPECT_EQ(shown.take(), Strings{"There are more than two master volume!"});
-    EXPECT_EQ(two.track(0).count(), 3) << "a master volume was inserted";
+    const Strings several{"There are more than two master volume!"};
+    EXPECT_EQ(shown.take(), (Strings{"複数のマスターボリュームが設定されています。", several[0]}));
+    EXPECT_EQ(two.track(0).count(), 4) << "a master volume was inserted";
+    // The first track's counts, and of its two the last; the second in a track is noticed once.
     EXPECT_EQ(two.FindSongMasterVolume(), 100);
+    EXPECT_EQ(shown.take(), several);
 }
 
 // Each track ends once, though the song has a second End of Track just after its first.

@@ -17,7 +17,6 @@
 
 #include "common/ErrorTexts.h"
 #include "common/ScopedMessageCapture.h"
-#include "common/WarnOnceReporter.h"
 #include "song/MidiEvent.h"
 #include "song/MidiTrackData.h"
 #include "support/SmfBytes.h"
@@ -654,21 +653,6 @@ TEST(TrackConversionCases, MergedTrackNames)
                 got.emplace_back(track->event(i).payloadBytes().begin(), track->event(i).payloadBytes().end());
         EXPECT_EQ(got, names);
     }
-}
-
-TEST(TrackConversionCases, MasterVolume)
-{
-    MidiTrackData::Notices().report(0);
-    ScopedMessageCapture captured;
-    const auto track = Made({TrackState::Duration, {Cc(5)}});
-    track->insertMasterVolume(100);
-    MidiEvent volume = Meta(0, 1, std::string("\xF0\x07\x7F\x7F\x04\x01\x00\x64\xF7", 9));
-    std::tie(volume.kind, volume.value) = std::tuple(K::SysEx, 100);
-    EXPECT_EQ(Described(*track, 0, captured.take()), Described(*Made({TrackState::Duration, {volume, Cc(5)}}), 0, {}));
-    // The last one in the list counts; a second one is noticed once.
-    track->insertMasterVolume(90);
-    EXPECT_EQ(std::tuple(track->findMasterVolume(), track->findMasterVolume()), std::tuple(100, 100));
-    EXPECT_EQ(captured.take(), Strings{"複数のマスターボリュームが設定されています。"});
 }
 
 // Merged one by one, each merge builds its list from the list so far (one End
