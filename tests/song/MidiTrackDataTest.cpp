@@ -63,7 +63,6 @@ class TrackRead : public ::testing::Test {
 protected:
     void SetUp() override { MidiTrackData::ResetRunningStatus(); }
 
-    // Reads the events as the only chunk of a song.
     static std::unique_ptr<MidiTrackData> Read(const Bytes& events)
     {
         return std::make_unique<MidiTrackData>(Chunk(events), 0);
@@ -196,21 +195,6 @@ TEST_F(TrackRead, LongEventsNoticedStoredInFullAndReportedOnRelease)
     EXPECT_EQ(captured.take(), (Strings{kCatchAll, kCatchAll, kCatchAll}));
 }
 
-TEST_F(TrackRead, LargeDataOncePerTrackWhileTheListGrows)
-{
-    // Reading up to the limit is silent; the record past it is reported, once per track.
-    const std::int32_t limit = MidiTrackData::kEventLimit;
-    Bytes events{0x00, 0xC0, 0x00};  // then running status: one record per two bytes
-    events.resize(3 + 2 * static_cast<std::size_t>(limit - 1), 0x00);
-    const auto track = Read(events);
-    EXPECT_EQ(track->count(), limit);
-    EXPECT_TRUE(captured.take().empty());
-    EXPECT_EQ(track->append(std::make_unique<MidiEvent>(0)), limit + 1);
-    EXPECT_EQ(captured.take(), Strings{"Large data"});
-    EXPECT_EQ(track->append(std::make_unique<MidiEvent>(0)), limit + 2);
-    EXPECT_TRUE(captured.take().empty());
-}
-
 // The body of a Roland GS data set to the address 40 address item; its checksum is never looked at.
 Bytes Gs(std::uint8_t address, std::uint8_t item, std::uint8_t value)
 {
@@ -295,7 +279,6 @@ std::string Described(const MidiTrackData& t, std::int32_t result, const Strings
     return out.str();
 }
 
-// What the operation makes of a track made from the input.
 std::string Outcome(const Input& in, const Op& op)
 {
     ScopedMessageCapture captured;
@@ -412,7 +395,6 @@ std::int32_t NaiveRescale(MidiTrackData& t, std::int32_t from, std::int32_t to)
     return result;
 }
 
-// The tracks made from the inputs, merged into the track.
 Op Merging(const std::vector<Input>& inputs, const std::function<void(MidiTrackData&, const Sources&)>& merge)
 {
     return [=](MidiTrackData& t) {
@@ -576,9 +558,9 @@ TEST(TrackConversionAgreement, OnePassMergeEndsLikeMergesOneByOne)
 }
 
 // ---------------------------------------------------------------------------
-// Fixed cases: what the references above do not check (the merge's own order
-// and names, compaction), times beyond 32 bits and the error paths that random
-// tracks do not take.
+// Fixed cases: what the references above do not check (the merge's names and
+// long payloads, compaction), times beyond 32 bits and the error paths that
+// random tracks do not take.
 
 MidiEvent On(std::int32_t delta, std::int32_t note) { return Ch(K::NoteOn, delta, note); }
 MidiEvent Off(std::int32_t delta, std::int32_t note) { return Ch(K::NoteOff, delta, note, 0); }
@@ -659,10 +641,11 @@ TEST(TrackConversionCases, MergedTrackNames)
 // of Track, the name) and the next track, so "Large data" shows only where
 // that passes the limit, once per such merge: never for the seventeen tracks
 // split from a format-0 song just under the size limit, each with its own End
-// of Track.
-TEST(TrackConversionCases, OnePassMergeShowsLargeDataAsMergesOneByOne)
+// of Track. Records appended past the limit are reported once per track.
+TEST(TrackConversionCases, LargeDataShownByTheOnePassMergeAsMergesOneByOneAndOncePerTrack)
 {
-    const auto merged = [](std::vector<std::size_t> sizes) {
+    ScopedMessageCapture captured;
+    const auto merged = [&](std::vector<std::size_t> sizes) {
         std::vector<std::unique_ptr<MidiTrackData>> tracks;
         Sources sources;
         for (std::size_t records : sizes) {
@@ -673,17 +656,25 @@ TEST(TrackConversionCases, OnePassMergeShowsLargeDataAsMergesOneByOne)
             made->appendEndOfTrack(0);
             sources.push_back(made.get());
         }
-        ScopedMessageCapture captured;
-        MidiTrackData target(TrackState::Duration);
-        target.mergeTracksFromLastMoving(sources);
-        return std::pair(captured.take(), target.count());
+        auto target = std::make_unique<MidiTrackData>(TrackState::Duration);
+        target->mergeTracksFromLastMoving(sources);
+        return target;
     };
     std::vector<std::size_t> split(17, 28'912);
-    split[0] = 28'918;  // 491,510 records and 17 Ends of Track
-    EXPECT_EQ(merged(split), std::pair(Strings{}, 491'512));
+    split[0] = 28'925;  // 491,517 records and 17 Ends of Track; the last merge's list just at the limit
+    const auto song = merged(split);
+    EXPECT_EQ(std::pair(captured.take(), song->count()), std::pair(Strings{}, 491'519));
+    while (song->count() < MidiTrackData::kEventLimit)
+        song->append(MidiEvent(0));
+    EXPECT_EQ(captured.take(), Strings{});
+    song->append(MidiEvent(0));
+    EXPECT_EQ(captured.take(), Strings{"Large data"});
+    song->append(MidiEvent(0));
+    EXPECT_EQ(captured.take(), Strings{}) << "once per track";
     // The last merge: the list so far, 241,518 records, the name and an End of
     // Track, and 250,001 records: one past the limit.
-    EXPECT_EQ(merged({250'000, 241'518}), std::pair(Strings{"Large data"}, 491'520));
+    const auto large = merged({250'000, 241'518});
+    EXPECT_EQ(std::pair(captured.take(), large->count()), std::pair(Strings{"Large data"}, 491'520));
 }
 
 }  // namespace
