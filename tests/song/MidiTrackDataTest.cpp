@@ -560,17 +560,11 @@ MidiEvent On(std::int32_t delta, std::int32_t note) { return Ch(K::NoteOn, delta
 MidiEvent Off(std::int32_t delta, std::int32_t note) { return Ch(K::NoteOff, delta, note, 0); }
 MidiEvent MadeOff(std::int32_t delta, std::int32_t note) { return Ch(K::NoteOff, delta, note, 64); }  // velocity 64
 MidiEvent Cc(std::int32_t delta, std::int32_t channel = 0) { return Ch(K::ControlChange, delta, 0, 0, channel); }
-MidiEvent End(std::int32_t delta) { return Meta(delta, kEnd); }
 MidiEvent Note(std::int32_t delta, std::int32_t note, std::int32_t duration)
 {
     MidiEvent e = Ch(K::Note, delta, note);
     e.duration = duration;
     return e;
-}
-// Merged as a song's tracks are, the names joined.
-Op MergeWith(const Input& other)
-{
-    return [=](MidiTrackData& t) { return t.mergeTrack(*Made(other), 1), 0; };
 }
 
 void ExpectCase(const Op& op, const Input& in, const Input& expected, const Strings& shown = {}, std::int32_t result = 0)
@@ -586,7 +580,8 @@ TEST(TrackConversionCases, FixedExamples)
     ExpectCase(Rescale(0, 96), sevens, sevens, {kInternal});
     // A long payload is reported once, as the copies of the merge are released; sequencer-specific data never.
     const MidiEvent text = Meta(0, 1, std::string(300, 'x')), data = Meta(0, 0x7F, std::string(300, 'y'));
-    ExpectCase(MergeWith({dur, {}}), {dur, {text, data}}, {dur, {Meta(0, kName), text, data, End(0)}}, {kCatchAll});
+    ExpectCase([](MidiTrackData& t) { return t.mergeTrack(MidiTrackData(TrackState::Duration), 1), 0; },
+               {dur, {text, data}}, {dur, {Meta(0, kName), text, data, Meta(0, kEnd)}}, {kCatchAll});
     // Removed records go, their deltas passed on; a delta that turns negative is reported.
     MidiEvent removed = Cc(4), back = Cc(-9);
     removed.kind = K::Removed;
