@@ -170,13 +170,12 @@ TEST(SynthPlugin, InstancesProgramsAndParametersAsAHostUsesThem)
     EXPECT_EQ(synth.text(effGetProgramName), std::string("A name far longer than twenty-four characters", 24));
     EXPECT_EQ(synth.text(effGetProgramNameIndexed, 5), program5);
 
-    synth.dispatch(effSetProgram, 0, 0);
-    e->setParameter(e, 0, 7.0f);
+    e->setParameter(e, 0, 7.0f);  // on program 4
     EXPECT_FLOAT_EQ(e->getParameter(e, 0), 1.0f);
     e->setParameter(e, 0, 0.0f);
     synth.dispatch(effSetProgram, 0, 1);
     EXPECT_NE(e->getParameter(e, 0), 0.0f);
-    synth.dispatch(effSetProgram, 0, 0);
+    synth.dispatch(effSetProgram, 0, 4);
     EXPECT_FLOAT_EQ(e->getParameter(e, 0), 0.0f);
 }
 

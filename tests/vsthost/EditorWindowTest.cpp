@@ -19,6 +19,7 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -226,7 +227,6 @@ TEST_F(EditorWindowOnX11, EditorOpensOnTheLiveWindowIdlesWhileOpenAndTheCloseBox
     EXPECT_EQ(log_.linesStartingWith("editOpen "),
               std::vector<std::string>{"editOpen window " + std::to_string(window) + " display " +
                                        std::to_string(reinterpret_cast<long>(AppDisplay()))});
-    EXPECT_EQ(count(vst::effEditClose), 1);
     EXPECT_EQ(DispatchSpy::stateAtClose, IsViewable);
     const long afterClose = count(vst::effEditIdle);
     PumpFor(100);
@@ -350,10 +350,8 @@ TEST_F(XEventProcForwarding, DeliversTheEventsOfEditorWindowsAsXEventsAndSurvive
     EXPECT_EQ(got(ButtonPress, stranger), 0);
     const auto press = std::ranges::find_if(
         forwarded, [&](const XEvent& e) { return e.type == ButtonPress && e.xbutton.window == editor; });
-    EXPECT_EQ(press->xbutton.button, 3u);
-    EXPECT_EQ(press->xbutton.x, 12);
-    EXPECT_EQ(press->xbutton.y, 34);
-    EXPECT_EQ(press->xany.display, display_);
+    EXPECT_EQ(std::tuple(press->xbutton.button, press->xbutton.x, press->xbutton.y, press->xany.display),
+              std::tuple(3u, 12, 34, display_));
 
     // Expose comes from the server itself, not from another client.
     XClearArea(display_, editor, 0, 0, 0, 0, True);

@@ -198,11 +198,6 @@ __attribute__((constructor)) void loaded()
     faultAt(1);
 }
 
-float garbage()
-{
-    return PROBE_GARBAGE == 1 ? std::numeric_limits<float>::quiet_NaN() : 1.0e6f;
-}
-
 // The event pointers of a VstEvents, which declares room for two only.
 VstEvent* const* slotsOf(const VstEvents* events)
 {
@@ -306,9 +301,10 @@ void processReplacing(AEffect* effect, float** inputs, float** outputs, VstInt32
     if (late)
         faultAt(3);
     const bool spoilt = PROBE_GARBAGE != 0 && late;
+    const float garbage = PROBE_GARBAGE == 1 ? std::numeric_limits<float>::quiet_NaN() : 1.0e6f;
     for (VstInt32 channel = 0; channel < effect->numOutputs && outputs != nullptr; ++channel)
         for (VstInt32 frame = 0; frame < frames + PROBE_WRITE_PAST; ++frame)
-            outputs[channel][frame] = spoilt ? garbage()
+            outputs[channel][frame] = spoilt ? garbage
                                       : PROBE_OUTPUT_FROM_PARAMS && channel < kNumParams
                                           ? (probe->params[channel] - 0.5f) * 4.0f
                                           : PROBE_OUTPUT_STEP * static_cast<float>(channel + 1);
