@@ -396,7 +396,6 @@ TEST(SynthEditor, DrawsInAChildOfTheHostsWindowAndSurvivesItVanishing)
     XDestroyWindow(display.get(), parent);
     XSync(display.get(), False);
     synth->dispatch(effEditIdle);
-    synth->dispatch(effEditIdle);
     synth->dispatch(effEditClose);
 
     ASSERT_EQ(open(*synth, makeParent()), 1);

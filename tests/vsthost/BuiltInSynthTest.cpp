@@ -60,7 +60,6 @@ TEST(BuiltInSynth, IsTheOnePortWhereTheSystemHasNonePassesEveryMessageOnAndIsMix
     r.load(0, SONRIGO_PROBE_LEVELS_PATH);
     r.setLevels(0, 0.25f, 0.25f);
     r.rack.renderPass();  // 882 frames; the next pass starts at 2646
-    ASSERT_EQ(synth->frame, 882);
     EXPECT_EQ(r.rack.mixBuffer()[0], static_cast<std::int16_t>((0.375 + 0.25) * 32767));
     ASSERT_EQ(synth->applied.size(), 2u + 32u);
     EXPECT_EQ(synth->applied[0].second, (Bytes{0xC2, 5}));

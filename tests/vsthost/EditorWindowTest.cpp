@@ -66,22 +66,19 @@ Display* AppDisplay()
     return x11 != nullptr ? x11->display() : nullptr;
 }
 
-void PumpFor(int ms)
-{
-    QEventLoop loop;
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    loop.exec();
-}
-
+// Runs Qt's events until done, for timeoutMs at most (never done: a pause).
 bool PumpUntil(const std::function<bool()>& done, int timeoutMs = 3000)
 {
     for (int waited = 0; !done(); waited += 10) {
         if (waited >= timeoutMs)
             return false;
-        PumpFor(10);
+        QEventLoop loop;
+        QTimer::singleShot(10, &loop, &QEventLoop::quit);
+        loop.exec();
     }
     return true;
 }
+
 
 // A second client of the X server: sees what the server has, not what the
 // application's connection still holds back.
@@ -229,7 +226,7 @@ TEST_F(EditorWindowOnX11, EditorOpensOnTheLiveWindowIdlesWhileOpenAndTheCloseBox
                                        std::to_string(reinterpret_cast<long>(AppDisplay()))});
     EXPECT_EQ(DispatchSpy::stateAtClose, IsViewable);
     const long afterClose = count(vst::effEditIdle);
-    PumpFor(100);
+    PumpUntil([] { return false; }, 100);
     EXPECT_EQ(count(vst::effEditIdle), afterClose);
     plugin_.closeEditor();
     EXPECT_EQ(count(vst::effEditClose), 1);
@@ -250,7 +247,7 @@ TEST_F(EditorWindowOnX11, AmsynthEditorDrawsIntoTheWindowEachTimeItOpens)
         ASSERT_TRUE(amsynth.load(SONRIGO_AMSYNTH_PATH));
         image = QImage();
         showEditor(amsynth, [&](EditorWindow& window) {
-            PumpFor(1000);
+            PumpUntil([] { return false; }, 1000);
             // What the server shows there, the plug-in's child windows included.
             image = window.screen()->grabWindow(window.nativeWindow()).toImage();
         });

@@ -101,7 +101,6 @@ TEST(PluginProbe, AGiveUpIsNotKeptAndWithoutTheTrialProgramLibrariesLoadUntriedW
     int looks = 0;
     PluginProbe impatient = MakeProbe(PluginProbe::kTimeLimit, [&looks] { return ++looks < 3; });
     const PluginProbe::Verdict given = impatient.check(SONRIGO_PROBE_HANG_IN_OPEN_PATH);
-    EXPECT_EQ(looks, 3);
     EXPECT_FALSE(given.admitted);
     EXPECT_TRUE(given.messages.empty());
     impatient.check(SONRIGO_PROBE_HANG_IN_OPEN_PATH);

@@ -74,7 +74,6 @@ TEST(WaveOutDevice, OpenCloseAndQueueingShowTheirMessages)
     EXPECT_EQ(service->stream->advance(100), 0u);  // paused
     device.restart();
     EXPECT_EQ(service->stream->advance(kPerBuffer + 10), kPerBuffer + 10);
-    EXPECT_EQ(device.position(), kPerBuffer + 10);
     ASSERT_EQ(window.done, std::vector<WaveHeader*>{first});
     EXPECT_TRUE(device.requeue(first));
     EXPECT_EQ(service->stream->queue().queuedFrames(), 4 * kPerBuffer - 10);
