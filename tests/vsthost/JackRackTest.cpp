@@ -33,18 +33,18 @@ TEST(JackRack, AServerThatStopsIsToldOnceAndThePositionGoesOn)
     VstRack rack(RtAudioWaveOutService::CreateIfAvailable(), &events);
     ASSERT_TRUE(rack.start());
     jack.stopServer();
-    const auto pump = [&] {
+    std::vector<std::string> told;
+    const auto limit = std::chrono::steady_clock::now() + 30s;
+    while (told.empty() && std::chrono::steady_clock::now() < limit) {
         events.dispatch(rack);
         events.waitFor(10ms);
-    };
-    std::vector<std::string> told;
-    for (const auto limit = std::chrono::steady_clock::now() + 30s; told.empty() && std::chrono::steady_clock::now() < limit;) {
-        pump();
         told = messages.take();
     }
     const std::uint32_t at = rack.waveOut().position();
-    for (int i = 0; i < 20; ++i)
-        pump();
+    for (int i = 0; i < 20; ++i) {
+        events.dispatch(rack);
+        events.waitFor(10ms);
+    }
     EXPECT_GT(rack.waveOut().position(), at);
     EXPECT_TRUE(rack.running());
     rack.stop();
