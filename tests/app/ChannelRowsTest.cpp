@@ -100,9 +100,7 @@ protected:
 TEST_F(ChannelRowsTest, OutputNameIsCutToThirtyOneBytesOnACharacterBoundary)
 {
     // Ten three-byte characters fill 30 bytes; the eleventh would end at 33.
-    std::string japanese;
-    for (int i = 0; i < 11; ++i)
-        japanese += "音";
+    const std::string japanese = "音音音音音音音音音音音";
     const std::pair<std::string, std::string> cases[] = {
         {std::string(40, 'a'), std::string(31, 'a')},
         {japanese, japanese.substr(0, 30)},

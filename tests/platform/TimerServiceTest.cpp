@@ -179,10 +179,7 @@ TEST(VirtualTimerService, FiresAtExactDeadlinesInOrderOnTheLastSleeperOrItsOwnTh
         recorder.start(b, 20'000);
         recorder.start(d, 40'000);
         recorder.start(e, 40'000);  // same deadline: start order
-        EXPECT_EQ(clock.nowUs(), 0);
-
         clock.runFor(40);
-        EXPECT_EQ(clock.nowUs(), 40'000);
         // A deadline already past fires at the present.
         recorder.start(late, 5'000);
         clock.runFor(0);
