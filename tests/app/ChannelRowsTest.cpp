@@ -29,6 +29,7 @@ public:
         std::string outputName;
         std::string programName;
         std::int32_t value = 0;
+        bool operator==(const Row&) const = default;
     };
 
     void setOutputName(std::int32_t row, std::string name) override { rows.at(row).outputName = std::move(name); }
@@ -99,9 +100,7 @@ protected:
 TEST_F(ChannelRowsTest, OutputNameIsCutToThirtyOneBytesOnACharacterBoundary)
 {
     // Ten three-byte characters fill 30 bytes; the eleventh would end at 33.
-    std::string japanese;
-    for (int i = 0; i < 11; ++i)
-        japanese += "音";
+    const std::string japanese = "音音音音音音音音音音音";
     const std::pair<std::string, std::string> cases[] = {
         {std::string(40, 'a'), std::string(31, 'a')},
         {japanese, japanese.substr(0, 30)},
@@ -149,25 +148,6 @@ TEST_F(ChannelRowsTest, SwitchesAndTheirAllButtonsSetTheRowFlags)
     EXPECT_EQ(view.repaints, 4);
 }
 
-TEST_F(ChannelRowsTest, InternalRouteResetsNameAndOutputButKeepsTheSpin)
-{
-    routeToInstrument(3);
-    routeToInstrument(9);
-    view.setSpinValue(3, 3);
-    rows.routeInternal(3);
-    EXPECT_EQ(view.rows[3].outputName, "Midi Through Port-0");
-    EXPECT_EQ(view.rows[3].programName, "Acoustic Grand Piano");
-    EXPECT_EQ(view.rows[3].value, 3);
-    EXPECT_EQ(state.channelRoute(3), RouteInternal);
-    EXPECT_EQ(state.channelRoute(9), RouteInstrument);
-
-    rows.routeAllInternal();
-    EXPECT_EQ(state.channelRoute(9), RouteInternal);
-    EXPECT_EQ(view.rows[9].outputName, "Midi Through Port-0");
-    EXPECT_EQ(view.rows[9].programName, "---");
-    rows.routeInternal(16);
-}
-
 // The spin of an instrument row shows the program the instrument reports,
 // whatever it reports, without asking it again; without a rack the row shows
 // an empty slot, and before the window is ready nothing is asked.
@@ -180,12 +160,10 @@ TEST_F(ChannelRowsTest, InstrumentRowTakesTheProgramTheInstrumentReports)
 
     routeToInstrument(5);
     view.setSpinValue(5, 3);
-    EXPECT_EQ(view.rows[5].programName, "Prog 2");
-    EXPECT_EQ(view.rows[5].value, 3);
+    EXPECT_EQ(view.rows[5], (RowRecorder::Row{"synth.so", "Prog 2", 3}));
     view.setSpinValue(5, 50);  // beyond the instrument's four programs
     EXPECT_EQ((rack.asked.back()), (std::array<std::int32_t, 2>{5, 49}));
-    EXPECT_EQ(view.rows[5].programName, "Prog 2");
-    EXPECT_EQ(view.rows[5].value, 3);
+    EXPECT_EQ(view.rows[5], (RowRecorder::Row{"synth.so", "Prog 2", 3}));
 
     std::int32_t next = 10;
     rack.answer = [&next] { return next++; };
@@ -207,7 +185,9 @@ TEST_F(ChannelRowsTest, InstrumentRowTakesTheProgramTheInstrumentReports)
     EXPECT_TRUE(rack.asked.empty());
 }
 
-// The command buttons by index, the ends of each row range included.
+// The command buttons by index, the ends of each row range included. A row
+// put back on the MIDI output shows its name and the General MIDI name of its
+// program, and keeps its spin.
 TEST_F(ChannelRowsTest, CommandButtonsReachTheirCommands)
 {
     struct : DialogCommands {
@@ -226,7 +206,8 @@ TEST_F(ChannelRowsTest, CommandButtonsReachTheirCommands)
         return shown;
     };
     for (std::int32_t r = 0; r < 16; ++r)
-        state.setChannelRoute(r, RouteInstrument);
+        routeToInstrument(r);
+    view.setSpinValue(0, 3);
     CommandDispatcher dispatcher(dialog, rows);
     for (std::int32_t index : {0, 1, 2, 3, 4, 6, 21, 22, 23, 38, 39, 40, -1})
         dispatcher.onCommandButton(index);
@@ -234,8 +215,10 @@ TEST_F(ChannelRowsTest, CommandButtonsReachTheirCommands)
     EXPECT_FALSE(state.channelNotesOn(0));
     EXPECT_TRUE(state.channelProgramFixed(0));
     EXPECT_EQ(internalRows(), "i--------------i");
+    EXPECT_EQ(view.rows[0], (RowRecorder::Row{"Midi Through Port-0", "Acoustic Grand Piano", 3}));
     dispatcher.onCommandButton(5);
     EXPECT_EQ(internalRows(), std::string(16, 'i'));
+    EXPECT_EQ(view.rows[9], (RowRecorder::Row{"Midi Through Port-0", "---", 1}));
 }
 
 }  // namespace

@@ -195,9 +195,9 @@ TEST_F(MainDialogTest, LoadsPlaysStopsAndLetsEverythingGoAtAShutdownDuringAStop)
     messages_.take();
 }
 
-// A song's own end, and a playback whose MIDI output does not open, put the
-// transport back without a click.
-TEST_F(MainDialogTest, ASongThatEndsOrCannotStartPutsTheTransportBack)
+// A song's own end puts the transport back without a click (a playback whose
+// MIDI output does not open ends the same way: NoMidiDeviceTest).
+TEST_F(MainDialogTest, ASongThatEndsPutsTheTransportBack)
 {
     // One eighth note at 120 beats a minute.
     using test::Ev;
@@ -210,12 +210,6 @@ TEST_F(MainDialogTest, ASongThatEndsOrCannotStartPutsTheTransportBack)
     expectStopped();
     EXPECT_TRUE(outputPlayedANote());
     EXPECT_EQ(messages_.take(), std::vector<std::string>{});
-
-    output_->failOpen(true);
-    click(dialog_->commandButton(2));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !dialog_->state()->isPlaying(); }, 10000));
-    expectStopped();
-    EXPECT_EQ(messages_.take(), std::vector<std::string>{"Can not open Midi device!"});
 }
 
 // A machine without a MIDI port: the built-in synth is a stand-in whose

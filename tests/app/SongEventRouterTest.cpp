@@ -39,11 +39,6 @@ std::string Hex(const std::vector<std::uint8_t>& bytes)
     return text;
 }
 
-SongEvent Bend(std::int32_t channel)
-{
-    return {.kind = EventKind::PitchBend, .channel = channel, .data1 = 0, .value = 0x40};
-}
-
 class SongEventRouterTest : public ::testing::Test {
 protected:
     SongEventRouterTest()
@@ -144,7 +139,8 @@ TEST_F(SongEventRouterTest, EachRowSendsItsChannelWhereItsSettingsSay)
          0, -1},
         {"instrument, a program change", 3, Instrument, true, false, {Program(0, 2, 3)}, {}, {}, 3, 2},
         {"instrument under Fix, a program change", 4, Instrument, true, true, {Program(0, 2, 4)}, {}, {"c4 02"}, 0, 0},
-        {"instrument, a pitch bend", 5, Instrument, true, false, {Bend(5)}, {}, {"e5 00 40"}, 0, -1},
+        {"instrument, a pitch bend", 5, Instrument, true, false,
+         {{.kind = EventKind::PitchBend, .channel = 5, .value = 0x40}}, {}, {"e5 00 40"}, 0, -1},
         {"instrument route on an empty slot, a program change", 6, EmptySlot, true, false, {Program(0, 5, 6)}, {}, {},
          1, -1},
         {"output, a note", 7, Output, true, false, {NoteOn(0, 60, 100, 7), NoteOff(24, 60, 7)}, {},

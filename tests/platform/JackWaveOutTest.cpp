@@ -56,10 +56,9 @@ std::vector<std::size_t> Sounding(const test::JackAudioCapture& capture)
 {
     std::vector<std::size_t> indices;
     const std::size_t frames = capture.frames();
-    for (std::size_t i = 0; i < frames; ++i) {
+    for (std::size_t i = 0; i < frames; ++i)
         if (std::fabs(capture.samples()[i]) > 0.01F)
             indices.push_back(i);
-    }
     return indices;
 }
 

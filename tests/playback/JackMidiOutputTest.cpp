@@ -148,10 +148,9 @@ TEST(JackMidiOutput, ASongReachesAJackClientInOrderAndInTimeThenEveryChannelIsRe
     for (std::uint8_t note : {60, 62, 64, 65})
         sent.insert(sent.end(), {{0x90, note, 100}, {0x80, note, 0}});
     std::vector<Bytes> resets;
-    for (std::uint8_t channel = 0; channel < 16; ++channel) {
+    for (std::uint8_t channel = 0; channel < 16; ++channel)
         for (std::uint8_t controller : kResetControllers)
             resets.push_back({static_cast<std::uint8_t>(0xB0 | channel), controller, 0x00});
-    }
     test::WaitInRealTime([&] { return capture.count() >= sent.size() + resets.size(); }, 5000ms);
     ASSERT_GE(capture.count(), sent.size());
     EXPECT_FALSE(capture.overflowed());

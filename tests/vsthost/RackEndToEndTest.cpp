@@ -58,18 +58,13 @@ Rendered RenderSong(bool instrument, bool synth, bool timersOnTheirOwnThread = f
 {
     using namespace test;
     std::vector<SongEvent> events = {Tempo(0, 500'000), Control(0, 7, 100, 9), Program(0, 0, 0), Program(0, 0, 1)};
-    std::int32_t wait = 0;
     for (std::int32_t beat = 0; beat < 8; beat += 2) {
         const std::int32_t channel = beat % 4 == 0 ? 0 : 1;
-        if (!(channel == 0 ? instrument : synth)) {
-            wait += 192;
-            continue;
-        }
-        events.push_back(NoteOn(wait, 60 + beat, 100, channel));
+        const bool sounds = channel == 0 ? instrument : synth;  // else a note-on of velocity 0, a note-off
+        events.push_back(NoteOn(beat == 0 ? 0 : 96, 60 + beat, sounds ? 100 : 0, channel));
         events.push_back(NoteOff(96, 60 + beat, channel));
-        wait = 96;
     }
-    events.push_back(EndOfTrack(wait));
+    events.push_back(EndOfTrack(96));
     std::unique_ptr<MidiF0Data> song = MakeSong(events);
     song->Prepare();  // the loader hands over a prepared song
     SequencerState::instance().setTiming(SequencerTiming::Exact);
@@ -158,14 +153,15 @@ TEST(RackEndToEnd, NotesSoundOnTimeMixWithTheBuiltInSynthEndInSilenceAndRepeatEx
 
 // Events queued from another thread while render passes run, and plug-ins
 // loaded and removed between stop and start, as the player does: run under
-// ThreadSanitizer, any unguarded access shows.
-TEST(RackStress, QueueingWhileRenderingAndReloading)
+// ThreadSanitizer, any unguarded access shows. The plug-in in slot 0 checks
+// that the events it was given stay as they were until its processing returns.
+TEST(RackStress, QueueingWhileRenderingAndReloadingLeavesThePluginsEventsUntouched)
 {
-    test::ProbeLog home;
-    ::unsetenv("SONRIGO_PROBE_LOG");  // no log file: the probe stays quick
+    test::ProbeLog log;
     RackEventQueue events;
     VstRack rack(std::make_shared<NullWaveOutService>(), &events);
-    rack.loadPlugin(0, SONRIGO_PROBE_PATH);
+    rack.loadPlugin(0, SONRIGO_PROBE_CHECK_EVENTS_PATH);
+    ::unsetenv("SONRIGO_PROBE_LOG");  // the one in slot 1 without a log: it stays quick
     ASSERT_TRUE(rack.start());
 
     std::atomic<bool> done{false};
@@ -198,6 +194,9 @@ TEST(RackStress, QueueingWhileRenderingAndReloading)
     rack.stop();
     rack.removeAllPlugins();
     EXPECT_EQ(events.dropped(), 0u);
+    const Strings checks = log.linesStartingWith("events ");
+    EXPECT_GT(checks.size(), 5u);
+    EXPECT_EQ(std::ranges::count_if(checks, [](const std::string& line) { return line.starts_with("events changed"); }), 0);
 }
 
 }  // namespace

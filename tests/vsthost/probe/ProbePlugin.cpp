@@ -59,15 +59,6 @@
 #ifndef PROBE_OUTPUT_STEP
 #define PROBE_OUTPUT_STEP 0.25f
 #endif
-// Never returns from effOpen, or from processReplacing (from its Nth call on,
-// the first for 1): a plug-in stuck in a call, which only the end of the
-// process stops.
-#ifndef PROBE_HANG_IN_OPEN
-#define PROBE_HANG_IN_OPEN 0
-#endif
-#ifndef PROBE_HANG_IN_PROCESS
-#define PROBE_HANG_IN_PROCESS 0
-#endif
 // Every name the host asks for is padded to this many bytes (the NUL
 // included), whatever the buffer it was given; 0 writes the names alone.
 #ifndef PROBE_NAME_BYTES
@@ -91,20 +82,21 @@
 #endif
 
 // A hostile plug-in: at PROBE_FAULT_AT (1 the library's constructor, 2
-// effOpen, 3 the first processReplacing, 4 effClose) it does PROBE_FAULT (1
-// crash on a bad address, 2 exit(0), 3 throw a C++ exception).
+// effOpen, 3 processReplacing from block PROBE_FROM_BLOCK on, 4 effClose) it
+// does PROBE_FAULT (1 crash on a bad address, 2 exit(0), 3 throw a C++
+// exception, 4 never return, which only the end of the process stops).
 #ifndef PROBE_FAULT_AT
 #define PROBE_FAULT_AT 0
 #endif
 #ifndef PROBE_FAULT
 #define PROBE_FAULT 1
 #endif
-// Garbage on every output from block PROBE_GARBAGE_FROM on: 1 NaN, 2 a million.
+// Garbage on every output from block PROBE_FROM_BLOCK on: 1 NaN, 2 a million.
 #ifndef PROBE_GARBAGE
 #define PROBE_GARBAGE 0
 #endif
-#ifndef PROBE_GARBAGE_FROM
-#define PROBE_GARBAGE_FROM 0
+#ifndef PROBE_FROM_BLOCK
+#define PROBE_FROM_BLOCK 0
 #endif
 // Writes this many frames more than it is asked for into every output.
 #ifndef PROBE_WRITE_PAST
@@ -185,12 +177,6 @@ __attribute__((format(printf, 2, 3))) void writeText(void* ptr, const char* form
     }
 }
 
-void hang()
-{
-    for (;;)
-        ::sleep(3600);
-}
-
 // Does the plug-in's fault when `where` is where it is built to do it.
 void faultAt(int where)
 {
@@ -200,6 +186,8 @@ void faultAt(int where)
         std::exit(0);
     if (PROBE_FAULT == 3)
         throw std::runtime_error("the probe instrument throws");
+    while (PROBE_FAULT == 4)
+        ::sleep(3600);
     // Read at run time, so that the compiler cannot see the address is bad.
     static volatile std::uintptr_t badAddress = 8;
     *reinterpret_cast<volatile int*>(badAddress) = 1;
@@ -208,11 +196,6 @@ void faultAt(int where)
 __attribute__((constructor)) void loaded()
 {
     faultAt(1);
-}
-
-float garbage()
-{
-    return PROBE_GARBAGE == 1 ? std::numeric_limits<float>::quiet_NaN() : 1.0e6f;
 }
 
 // The event pointers of a VstEvents, which declares room for two only.
@@ -230,8 +213,6 @@ VstIntPtr dispatcher(AEffect* effect, VstInt32 opcode, VstInt32 index, VstIntPtr
     case effOpen:
         faultAt(2);
         askHost(probe);
-        if (PROBE_HANG_IN_OPEN)
-            hang();
         return 0;
     case effClose:
         faultAt(4);
@@ -316,14 +297,14 @@ void processReplacing(AEffect* effect, float** inputs, float** outputs, VstInt32
     }
     logLine(probe, "process %s %s %d", inputs != nullptr ? "inputs" : "null", outputs != nullptr ? "outputs" : "null",
             frames);
-    const VstInt32 block = probe->blocks++;
-    if (PROBE_HANG_IN_PROCESS != 0 && block + 1 >= PROBE_HANG_IN_PROCESS)
-        hang();
-    faultAt(3);
-    const bool spoilt = PROBE_GARBAGE != 0 && block >= PROBE_GARBAGE_FROM;
+    const bool late = probe->blocks++ >= PROBE_FROM_BLOCK;
+    if (late)
+        faultAt(3);
+    const bool spoilt = PROBE_GARBAGE != 0 && late;
+    const float garbage = PROBE_GARBAGE == 1 ? std::numeric_limits<float>::quiet_NaN() : 1.0e6f;
     for (VstInt32 channel = 0; channel < effect->numOutputs && outputs != nullptr; ++channel)
         for (VstInt32 frame = 0; frame < frames + PROBE_WRITE_PAST; ++frame)
-            outputs[channel][frame] = spoilt ? garbage()
+            outputs[channel][frame] = spoilt ? garbage
                                       : PROBE_OUTPUT_FROM_PARAMS && channel < kNumParams
                                           ? (probe->params[channel] - 0.5f) * 4.0f
                                           : PROBE_OUTPUT_STEP * static_cast<float>(channel + 1);
@@ -341,7 +322,7 @@ void setParameter(AEffect* effect, VstInt32 index, float value)
 // never closed: it lives in static storage instead of leaking.
 Probe rejectedProbe;
 
-AEffect* createProbe(audioMasterCallback host)
+[[maybe_unused]] AEffect* createProbe(audioMasterCallback host)  // unused where no entry point is exported
 {
 #if PROBE_UNDEFINED_SYMBOL
     sonrigoProbeMissingFunction();
@@ -389,14 +370,6 @@ PROBE_EXPORT AEffect* VSTPluginMain(audioMasterCallback host)
 // function of that name return a pointer, so the symbol is named directly.
 PROBE_EXPORT AEffect* probeMain(audioMasterCallback host) __asm__("main");
 AEffect* probeMain(audioMasterCallback host)
-{
-    return createProbe(host);
-}
-#endif
-
-#if !PROBE_EXPORT_VSTPLUGINMAIN && !PROBE_EXPORT_MAIN
-// The same factory under a name no host looks for.
-PROBE_EXPORT AEffect* probeWithoutEntryPoint(audioMasterCallback host)
 {
     return createProbe(host);
 }
