@@ -28,6 +28,7 @@
 #include <QScreen>
 #include <QTest>
 #include <QTimer>
+#include <QWindow>
 
 #include <jack/jack.h>
 
@@ -182,6 +183,9 @@ private:
             const std::string text = box->text().toStdString();
             if (current.message == nullptr || text != current.message || box->button(QMessageBox::Ok) == nullptr)
                 return fail("the player said \"" + text + "\"");
+            // Not on the screen yet: a picture now would show what lies behind it.
+            if (box->windowHandle() == nullptr || !box->windowHandle()->isExposed())
+                return;
             std::printf("message: %s\n", text.c_str());
             screenshot(box, ("message-" + std::to_string(next_) + ".png").c_str());
             current.said = true;
