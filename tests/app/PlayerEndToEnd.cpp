@@ -223,7 +223,8 @@ private:
 
     static QFileDialog* fileDialog() { return qobject_cast<QFileDialog*>(QApplication::activeModalWidget()); }
 
-    // Types `path` into the open file dialog's name field and presses Enter.
+    // Types `path` into the open file dialog's name field and presses Enter,
+    // as its own event: a box the dialog opens then leaves the steps running.
     void chooseInDialog(const std::string& path)
     {
         QFileDialog* chooser = fileDialog();
@@ -231,7 +232,7 @@ private:
         if (name == nullptr)
             return fail("no file-name field in the file dialog");
         name->setText(QString::fromStdString(path));
-        QTest::keyClick(name, Qt::Key_Return);
+        QTimer::singleShot(0, name, [name] { QTest::keyClick(name, Qt::Key_Return); });
     }
 
     QString rowName(int row) const { return dialog_.programNameField(row)->text(); }
